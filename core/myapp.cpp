@@ -1,0 +1,88 @@
+#include "core/myapp.h"
+
+#include "core/platform.h"
+#include "core/servicefactory.h"
+#include "core/utc.h"
+#include "device/hardware_control.h"
+#include "device/lfmodule.h"
+#include "storage/storage.h"
+#include "ui/mainwindow.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QKeyEvent>
+
+#include <cmath>
+
+namespace {
+const char kConfigFile[] = "/app/main_program.config";
+// Bit (key - Qt::Key_Escape) of this mask marks Escape, Return, Enter, Home,
+// Up and Down among the first 22 special keys.
+constexpr unsigned kNavigationMask = 0x290031;
+constexpr int kNavigationKeys = 21;
+}
+
+MyApp::MyApp(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+}
+
+MyApp::~MyApp() = default;
+
+unsigned int MyApp::parseUserSettings(const QByteArray &configText)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(configText);
+    if (!doc.isObject())
+        return 0;
+    const QJsonValue value = doc.object().value(QStringLiteral("userSettings"));
+    if (!value.isDouble())
+        return 0;
+    // Only a whole number in the flags word's range: a negative or fractional
+    // value must not switch features on by accident.
+    const double number = value.toDouble();
+    if (number < 0 || number > 4294967295.0 || std::floor(number) != number)
+        return 0;
+    return static_cast<unsigned int>(number);
+}
+
+void MyApp::init()
+{
+    QByteArray text;
+    QFile file(Platform::path(QLatin1String(kConfigFile)));
+    if (file.exists() && file.open(QIODevice::ReadOnly)) {
+        text = file.readAll();
+        file.close();
+    }
+    qDebug() << "main app config:" << QString::fromUtf8(text);
+    const unsigned int flags = parseUserSettings(text);
+
+    UTC::init();
+    HardwareControl::init(flags);
+    Storage::init();
+    Storage::instance()->clearSomeLogs();
+}
+
+bool MyApp::isNavigationKey(int key)
+{
+    const int offset = key - Qt::Key_Escape;
+    if (offset < 0 || offset > kNavigationKeys)
+        return false;
+    return (kNavigationMask >> offset) & 1u;
+}
+
+bool MyApp::notify(QObject *receiver, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (isNavigationKey(key->key()) && MainWindow::instance()->doKeyPress(key))
+            return true;
+    }
+    return QApplication::notify(receiver, event);
+}
+
+void MyApp::registerMetaTypes()
+{
+    qRegisterMetaType<LFTAG_INFO>("LFTAG_INFO");
+}

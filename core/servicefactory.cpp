@@ -1,0 +1,275 @@
+#include "core/servicefactory.h"
+
+#include "club/morlanprotolprocess.h"
+#include "core/vexexception.h"
+#include "device/SoundThread.h"
+#include "device/hardware_control.h"
+#include "device/rfidservice.h"
+#include "gsm/gsmservice.h"
+#include "race/pigeonbo.h"
+#include "storage/storage.h"
+#include "ui/mainwindow.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTranslator>
+
+#include <cstdlib>
+#include <memory>
+
+#include <time.h>
+
+const QString _serialPort_miniDin = QStringLiteral("/dev/ttyS2");
+const QString _serialPort_lfInner = QStringLiteral("/dev/ttyS3");
+const QString _serialPort_PC = QStringLiteral("/dev/ttyS1");
+
+std::atomic<int> ServiceFactory::GPS_UTC_ADJUST{-17};
+
+namespace {
+
+constexpr int kStartPollMs = 10;
+// Building and starting the services takes well under a second; a service
+// thread that has not reported after this long is logged and left behind so
+// that the user interface still comes up.
+constexpr int kStartLimitMs = 60000;
+constexpr int kRaceModeDefault = 0x311;
+constexpr int kRaceModeChannel = 0x111;
+
+// The language code: written by the service thread (loft settings), read by
+// every thread that builds a prompt or a translation path.
+QMutex &langMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QString &langStorage()
+{
+    static QString lang = QStringLiteral("EN");
+    return lang;
+}
+
+QTranslator *&translatorStorage()
+{
+    static QTranslator *translator = nullptr;
+    return translator;
+}
+
+} // namespace
+
+ServiceFactory::ServiceFactory(QObject *parent)
+    : QThread(parent)
+{
+}
+
+ServiceFactory::~ServiceFactory() = default;
+
+ServiceFactory *ServiceFactory::getInstance()
+{
+    static ServiceFactory instance;
+    return &instance;
+}
+
+void ServiceFactory::startService()
+{
+    ServiceFactory *factory = getInstance();
+    factory->start(QThread::InheritPriority);
+    int waitedMs = 0;
+    while (!factory->started) {
+        if (waitedMs >= kStartLimitMs) {
+            debug(QStringLiteral("ServiceFactory::startService timeout!"));
+            return;
+        }
+        HardwareControl::wait(kStartPollMs);
+        waitedMs += kStartPollMs;
+    }
+}
+
+void ServiceFactory::run()
+{
+    try {
+        runServices();
+    } catch (const VexException &) {
+        debug(QStringLiteral("ServiceFactory::run VexException!"));
+    } catch (...) {
+        debug(QStringLiteral("ServiceFactory::run UnknowException!"));
+    }
+    started = true;
+}
+
+void ServiceFactory::runServices()
+{
+    std::srand(static_cast<unsigned>(QDateTime::currentMSecsSinceEpoch()));
+
+    PigeonBo bo(nullptr);
+    MorlanProtocolProcess process(_serialPort_miniDin, nullptr);
+    RFIDService rfid(_serialPort_lfInner, kRaceModeDefault, nullptr);
+    GSMService gsm(&bo, nullptr);
+    SoundThread sound(nullptr);
+
+    pigeonBo = &bo;
+    protocolProcess = &process;
+    rfidService = &rfid;
+    gsmService = &gsm;
+    soundThread = &sound;
+
+    // Withdraw the published pointers before the objects on this stack die,
+    // whichever way this function is left.
+    struct Unpublish {
+        ServiceFactory *factory;
+        ~Unpublish()
+        {
+            factory->soundThread = nullptr;
+            factory->gsmService = nullptr;
+            factory->rfidService = nullptr;
+            factory->protocolProcess = nullptr;
+            factory->pigeonBo = nullptr;
+        }
+    } unpublish{this};
+
+    GPS_UTC_ADJUST = getParamInt32(QStringLiteral("GPS_UTC_ADJUST"), -17);
+    HardwareControl::LcdOn();
+    sound.start(QThread::InheritPriority);
+    bo.start();
+    Storage::instance()->logPowerOn();
+    gsm.start(QThread::InheritPriority);
+    rfid.start(QThread::InheritPriority);
+    process.start(QThread::InheritPriority);
+    switchToRace(false);
+    started = true;
+
+    exec();
+
+    Storage::destroy();
+    HardwareControl::syncAll();
+    HardwareControl::LcdOff();
+    HardwareControl::powerOff();
+}
+
+void ServiceFactory::requestExit()
+{
+    MainWindow::requestExit(); // a flag only: this may run outside the GUI thread
+    ServiceFactory *factory = getInstance();
+    if (factory->pigeonBo)
+        factory->pigeonBo->requestExit();
+    if (factory->rfidService)
+        factory->rfidService->requestExit();
+    if (factory->gsmService)
+        factory->gsmService->requestExit();
+    if (factory->soundThread)
+        factory->soundThread->requestExit();
+}
+
+int ServiceFactory::raceModeFor(int channelMode)
+{
+    return channelMode == 0 ? kRaceModeDefault : kRaceModeChannel;
+}
+
+void ServiceFactory::switchToRace(bool wait)
+{
+    ServiceFactory *factory = getInstance();
+    const int mode = raceModeFor(getParamInt32(QStringLiteral("channelMode"), 0));
+    if (factory->rfidService)
+        factory->rfidService->setRaceMode(mode);
+    if (!factory->protocolProcess)
+        return;
+    if (wait) {
+        factory->protocolProcess->switchWorkMode(MorlanProtocolProcess::Idle, true);
+        if (factory->pigeonBo)
+            factory->pigeonBo->cacheChannels({});
+    }
+    factory->protocolProcess->switchWorkMode(MorlanProtocolProcess::Normal, false);
+}
+
+void ServiceFactory::switchToClub()
+{
+    if (MorlanProtocolProcess *process = getInstance()->protocolProcess)
+        process->switchWorkMode(MorlanProtocolProcess::ClubMaster, false);
+}
+
+void ServiceFactory::switchToComm()
+{
+    if (MorlanProtocolProcess *process = getInstance()->protocolProcess)
+        process->switchWorkMode(MorlanProtocolProcess::CommSlave, false);
+}
+
+QString ServiceFactory::lang()
+{
+    QMutexLocker lock(&langMutex());
+    return langStorage();
+}
+
+void ServiceFactory::loadLang(const QString &code)
+{
+    {
+        QMutexLocker lock(&langMutex());
+        langStorage() = code;
+    }
+    loadLang();
+}
+
+void ServiceFactory::loadLang()
+{
+    const QString code = lang();
+    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/resource/") + code
+        + QLatin1Char('/') + code + QStringLiteral(".qm");
+    if (!QFile::exists(path))
+        return;
+    // Load into a fresh translator and swap only on success, so a corrupt
+    // file keeps the language in use.
+    auto fresh = std::make_unique<QTranslator>();
+    if (!fresh->load(path))
+        return;
+    QTranslator *&installed = translatorStorage();
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+    }
+    installed = fresh.release();
+    QCoreApplication::installTranslator(installed);
+}
+
+void ServiceFactory::debug(const QString &text)
+{
+    qDebug() << text;
+}
+
+qint64 ServiceFactory::getTickCount()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<qint64>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int ServiceFactory::getParamInt32(const QString &key, int defaultValue)
+{
+    const QString text = Storage::instance()->getParam(key);
+    if (text.isEmpty())
+        return defaultValue;
+    return text.toInt(); // a text that is no number gives 0, not the default
+}
+
+void ServiceFactory::setParamInt32(const QString &key, int value)
+{
+    Storage::instance()->setParam(key, QString::number(value));
+}
+
+qint64 ServiceFactory::getParamInt64(const QString &key, qint64 defaultValue)
+{
+    const QString text = Storage::instance()->getParam(key);
+    if (text.isEmpty())
+        return defaultValue;
+    return text.toLongLong();
+}
+
+void ServiceFactory::setParamInt64(const QString &key, qint64 value)
+{
+    Storage::instance()->setParam(key, QString::number(value));
+}
+
+void ServiceFactory::onServiceStart(QString) {}
+void ServiceFactory::onServiceStop(QString) {}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+class GSMService;
+class MorlanProtocolProcess;
+class PigeonBo;
+class QTranslator;
+class RFIDService;
+class SoundThread;
+
+// Device nodes of the serial links. Each link's owner thread opens its own
+// port on the node (through Platform::path); nothing else touches them.
+extern const QString _serialPort_miniDin; // club link
+extern const QString _serialPort_lfInner; // inner ring-reader module
+extern const QString _serialPort_PC;      // PC port
+
+// The service thread: builds the race engine and the worker services on its
+// own stack, starts them in order, runs the event loop of the race engine's
+// timer and, when that loop ends, powers the device off. Other threads reach
+// the services through getInstance() once startService() has returned.
+class ServiceFactory : public QThread
+{
+    Q_OBJECT
+public:
+    explicit ServiceFactory(QObject *parent = nullptr);
+    ~ServiceFactory() override;
+
+    static ServiceFactory *getInstance();
+    static void startService();
+    static void requestExit();
+
+    static void switchToRace(bool wait);
+    static void switchToClub();
+    static void switchToComm();
+
+    static void loadLang();
+    static void loadLang(const QString &lang);
+    static QString lang();
+
+    static void debug(const QString &text);
+    static qint64 getTickCount();
+
+    static int getParamInt32(const QString &key, int defaultValue);
+    static void setParamInt32(const QString &key, int value);
+    static qint64 getParamInt64(const QString &key, qint64 defaultValue);
+    static void setParamInt64(const QString &key, qint64 value);
+
+    // The race mode word of the reader for a "channelMode" parameter value.
+    static int raceModeFor(int channelMode);
+
+    PigeonBo *pigeonBo = nullptr;
+    MorlanProtocolProcess *protocolProcess = nullptr;
+    RFIDService *rfidService = nullptr;
+    GSMService *gsmService = nullptr;
+    SoundThread *soundThread = nullptr;
+    // Set once every service runs; the pointers above are complete before.
+    std::atomic<bool> started{false};
+
+    static std::atomic<int> GPS_UTC_ADJUST;
+
+public slots:
+    void onServiceStart(QString name);
+    void onServiceStop(QString name);
+
+protected:
+    void run() override;
+
+private:
+    void runServices();
+};

@@ -1,0 +1,19 @@
+#include "core/utc.h"
+
+#include "core/platform.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<qint64> timeBase{0};
+}
+
+void UTC::init()
+{
+    timeBase = 0;
+}
+
+qint64 UTC::now()
+{
+    return Platform::systemClockMs() + timeBase.load();
+}

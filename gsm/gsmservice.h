@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QThread>
+
+#include <atomic>
+
+class GSMServiceCallback;
+
+// Owns the cellular modem: registration, time and position, then the race
+// engine's upload and SMS work through its callback. A polling QThread.
+class GSMService : public QThread
+{
+    Q_OBJECT
+public:
+    explicit GSMService(GSMServiceCallback *callback, QObject *parent = nullptr);
+    ~GSMService() override;
+
+    void requestExit();
+
+protected:
+    void run() override;
+
+private:
+    GSMServiceCallback *callback = nullptr;
+    std::atomic<bool> exitRequested{false};
+};

@@ -1,0 +1,71 @@
+#include "race/pigeonbo.h"
+
+#include <QMutexLocker>
+#include <QTimer>
+
+namespace {
+constexpr int kTickMs = 50;
+}
+
+PigeonBo::PigeonBo(QObject *parent)
+    : QObject(parent)
+{
+}
+
+PigeonBo::~PigeonBo() = default;
+
+void PigeonBo::start()
+{
+    auto *timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &PigeonBo::onTickTime);
+    timer->start(kTickMs);
+    tickTimer = timer;
+}
+
+void PigeonBo::requestExit()
+{
+    exitRequested = true;
+}
+
+bool PigeonBo::isFinished() const
+{
+    return tickTimer.load() == nullptr;
+}
+
+void PigeonBo::onTickTime()
+{
+    if (exitRequested)
+        destroy();
+}
+
+void PigeonBo::destroy()
+{
+    QTimer *timer = tickTimer.exchange(nullptr);
+    if (timer) {
+        timer->stop();
+        timer->deleteLater();
+    }
+}
+
+void PigeonBo::cacheChannels(const QList<LFCHANNEL_INFO> &list)
+{
+    {
+        QMutexLocker lock(&mutex);
+        channels = list;
+    }
+    emit channelsChanged();
+}
+
+QList<LFCHANNEL_INFO> PigeonBo::getChannels()
+{
+    QMutexLocker lock(&mutex);
+    return channels;
+}
+
+void PigeonBo::onTime(GSMService *, qint64, int) {}
+int PigeonBo::doSmsEvent(GSMService *) { return 1; }
+int PigeonBo::doGprsEvent(GSMService *) { return 1; }
+QString PigeonBo::getHostIP() { return QString(); }
+QString PigeonBo::getSmdPath() { return QString(); }
+QString PigeonBo::getApn() { return QString(); }
+QString PigeonBo::getNet() { return QString(); }

@@ -1,0 +1,66 @@
+#include "club/morlanprotolprocess.h"
+#include "core/myapp.h"
+#include "core/servicefactory.h"
+#include "device/rfidservice.h"
+#include "race/pigeonbo.h"
+
+#include "testroot.h"
+
+#include <QTest>
+
+// The service thread in this process: one start and one stop, since the
+// factory is a process-wide singleton whose `started` never resets.
+class TestServiceFactory : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startStop_inOrder();
+};
+
+void TestServiceFactory::startStop_inOrder()
+{
+    TestRoot root(1);
+    root.activate();
+    MyApp::init();
+    root.clearBoardCommands();
+
+    ServiceFactory *factory = ServiceFactory::getInstance();
+    QVERIFY(!factory->started);
+    ServiceFactory::startService();
+    // startService returns only once the services run and are published.
+    QVERIFY(factory->started);
+    QVERIFY(factory->pigeonBo && factory->protocolProcess && factory->rfidService && factory->gsmService
+            && factory->soundThread);
+    QCOMPARE(factory->rfidService->getRaceMode(), 0x311);
+    QCOMPARE(root.boardCommands().value(0), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 1"));
+
+    // switchToRace(true) waits for Idle and forgets the connector's channels.
+    factory->pigeonBo->cacheChannels({LFCHANNEL_INFO{}});
+    ServiceFactory::switchToRace(true);
+    QVERIFY(factory->pigeonBo->getChannels().isEmpty());
+    QTRY_COMPARE(factory->protocolProcess->getWorkMode(), int(MorlanProtocolProcess::Normal));
+    ServiceFactory::switchToClub();
+    QTRY_COMPARE(factory->protocolProcess->getWorkMode(), int(MorlanProtocolProcess::ClubMaster));
+
+    // Stop as the main window does, then let the service thread end.
+    ServiceFactory::requestExit();
+    QTRY_VERIFY(!factory->rfidService->isRunning());
+    QTRY_VERIFY(factory->pigeonBo->isFinished());
+    factory->protocolProcess->requestExit();
+    QTRY_VERIFY(!factory->protocolProcess->isRunning());
+    factory->quit();
+    QVERIFY(factory->wait(10000));
+    QVERIFY(!factory->pigeonBo);
+
+    const QStringList commands = root.boardCommands();
+    const QStringList tail{QStringLiteral("sync"), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 0"),
+                           QStringLiteral("ioctl /dev/vexlor_hw_ctl 0x40044704 0"), QStringLiteral("poweroff")};
+    QCOMPARE(commands.mid(commands.size() - tail.size()), tail);
+    // The workers powered their hardware down before the file systems were flushed.
+    const int sync = commands.indexOf(QStringLiteral("sync"));
+    QVERIFY(commands.indexOf(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0x40044703 0")) < sync); // RfOff
+    QVERIFY(commands.indexOf(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044711 1")) < sync); // SoundOff
+}
+
+QTEST_GUILESS_MAIN(TestServiceFactory)
+#include "tst_servicefactory.moc"

@@ -1,0 +1,90 @@
+#include "testroot.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+#include <QUdpSocket>
+
+namespace {
+
+constexpr int kRunLimitMs = 30000;
+
+QString programPath()
+{
+    return qEnvironmentVariable("BRELLIUM_BUILD_DIR") + QStringLiteral("/brellium");
+}
+
+// Starts the program on the simulated root, sends the close command until it
+// ends, and returns its exit code (-1 when it did not end in time).
+int runUntilClosed(const TestRoot &root, QByteArray *output)
+{
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("CLOCK_ROOT"), root.root());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(root.workDir());
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(programPath(), {});
+    if (!program.waitForStarted(5000))
+        return -1;
+
+    QUdpSocket socket;
+    QElapsedTimer timer;
+    timer.start();
+    while (program.state() != QProcess::NotRunning && timer.elapsed() < kRunLimitMs) {
+        // The window binds the port once it is built; until then datagrams
+        // are lost, so keep sending.
+        if (timer.elapsed() > 300)
+            socket.writeDatagram("brellium:close", QHostAddress::LocalHost, 4445);
+        program.waitForFinished(200);
+    }
+    if (program.state() != QProcess::NotRunning) {
+        program.kill();
+        program.waitForFinished(2000);
+        return -1;
+    }
+    *output = program.readAll();
+    return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+}
+
+} // namespace
+
+// The program as a whole: start-up order, the service thread, and the
+// orderly shutdown that ends in a (recorded) power-off.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void knownBoard_startsServicesAndPowersOffAtClose();
+    void unknownBoard_skipsServices();
+};
+
+void TestStartup::knownBoard_startsServicesAndPowersOffAtClose()
+{
+    TestRoot root(1);
+    QByteArray output;
+    QCOMPARE(runUntilClosed(root, &output), 0);
+
+    const QStringList commands = root.boardCommands();
+    QVERIFY2(!commands.isEmpty(), output.constData());
+    QCOMPARE(commands.first(), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 1")); // LcdOn first
+    const QStringList tail{QStringLiteral("sync"), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 0"),
+                           QStringLiteral("ioctl /dev/vexlor_hw_ctl 0x40044704 0"), QStringLiteral("poweroff")};
+    QCOMPARE(commands.mid(commands.size() - tail.size()), tail);
+    QVERIFY(commands.contains(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044711 0"))); // SoundOn
+    QVERIFY(output.contains("Stop RF Service") || output.contains("MainWindow:0"));
+}
+
+void TestStartup::unknownBoard_skipsServices()
+{
+    TestRoot root(2);
+    root.writeFile(QStringLiteral("/proc/version"), "Linux version 6.1.0-generic");
+    QByteArray output;
+    QCOMPARE(runUntilClosed(root, &output), 0);
+    QVERIFY2(output.contains("OS version mispatch!"), output.constData());
+    QCOMPARE(root.boardCommands(), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"
