@@ -96,6 +96,8 @@ void TestMyApp::escapeNotConsumed_reachesFocusedWidget()
             return false;
         }
     } counter;
+    TestRoot root; // the main window's close port then follows BRELLIUM_CLOSE_PORT
+    root.activate();
     QLineEdit edit;
     edit.installEventFilter(&counter);
     edit.show();

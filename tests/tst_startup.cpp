@@ -22,6 +22,12 @@ int runUntilClosed(const TestRoot &root, QByteArray *output)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("CLOCK_ROOT"), root.root());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // A free port of our own, so that parallel runs never close each other.
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.localPort();
+    probe.close();
+    env.insert(QStringLiteral("BRELLIUM_CLOSE_PORT"), QString::number(port));
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(root.workDir());
     program.setProcessChannelMode(QProcess::MergedChannels);
@@ -36,7 +42,7 @@ int runUntilClosed(const TestRoot &root, QByteArray *output)
         // The window binds the port once it is built; until then datagrams
         // are lost, so keep sending.
         if (timer.elapsed() > 300)
-            socket.writeDatagram("brellium:close", QHostAddress::LocalHost, 4445);
+            socket.writeDatagram("brellium:close", QHostAddress::LocalHost, port);
         program.waitForFinished(200);
     }
     if (program.state() != QProcess::NotRunning) {

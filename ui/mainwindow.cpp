@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "club/morlanprotolprocess.h"
+#include "core/platform.h"
 #include "core/servicefactory.h"
 #include "device/SoundThread.h"
 #include "device/hardware_control.h"
@@ -29,6 +30,19 @@ constexpr int kStepLimitMs = 15000;
 
 std::atomic<bool> MainWindow::exitRequested{false};
 
+quint16 MainWindow::closePort()
+{
+    // A simulated device may move the port so that several clocks (and the
+    // tests) run side by side on one host; the device always uses 4445.
+    if (Platform::isSimulated()) {
+        bool ok = false;
+        const uint port = qEnvironmentVariable("BRELLIUM_CLOSE_PORT").toUInt(&ok);
+        if (ok && port <= 0xFFFF)
+            return quint16(port);
+    }
+    return kClosePort;
+}
+
 MainWindow *MainWindow::instance()
 {
     static MainWindow *window = new MainWindow();
@@ -49,7 +63,7 @@ MainWindow::MainWindow(QWidget *parent)
     labTipInfo->hide();
 
     udpSocket = new QUdpSocket(this);
-    if (!udpSocket->bind(QHostAddress::LocalHost, kClosePort))
+    if (!udpSocket->bind(QHostAddress::AnyIPv4, closePort()))
         ServiceFactory::debug(QStringLiteral("MainWindow: udp bind failed: ") + udpSocket->errorString());
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::onReceiveUdp);
 

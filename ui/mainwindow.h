@@ -23,6 +23,8 @@ public:
     static bool isExitRequested();
 
     virtual bool doKeyPress(QKeyEvent *event);
+    // The UDP port of the close command.
+    static quint16 closePort();
 
 private slots:
     void onTickTimeOut();
