@@ -5,6 +5,7 @@
 #include "core/utc.h"
 #include "device/hardware_control.h"
 #include "device/lfmodule.h"
+#include "gsm/gsmstate.h"
 #include "storage/storage.h"
 #include "ui/mainwindow.h"
 
@@ -84,5 +85,7 @@ bool MyApp::notify(QObject *receiver, QEvent *event)
 
 void MyApp::registerMetaTypes()
 {
+    // In the order the queued signals were first registered on the device.
+    qRegisterMetaType<GsmState>("GsmState");
     qRegisterMetaType<LFTAG_INFO>("LFTAG_INFO");
 }

@@ -33,3 +33,8 @@ void GSMService::run()
     Storage::destroy();
     ServiceFactory::debug(QStringLiteral("GSMService Exit!"));
 }
+
+GsmState GSMService::getGSMState() const
+{
+    return GsmState();
+}

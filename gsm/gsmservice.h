@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gsm/gsmstate.h"
+
 #include <QThread>
 
 #include <atomic>
@@ -16,6 +18,8 @@ public:
     ~GSMService() override;
 
     void requestExit();
+    // A copy of the modem state; neutral (flags 0) while there is no driver.
+    GsmState getGSMState() const;
 
 protected:
     void run() override;
