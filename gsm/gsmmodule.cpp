@@ -169,7 +169,7 @@ void GsmModule::readBytes(int count, QByteArray &out, int timeoutMs)
         // twice the time-out on the monotonic clock.
         if (elapsed > timeoutMs || clock->tickMs() - start > 2LL * timeoutMs || portFailed())
             fail(259, "GSM read byte timeout!");
-        const int n = port->receiveBytes(&out, count - got);
+        const int n = port->receiveBytes(&out, qMin(count - got, kMaxCollectBytes));
         if (n > 0) {
             got += n;
         } else {
