@@ -15,6 +15,8 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QTest>
 
 #include <memory>
@@ -80,7 +82,8 @@ private slots:
     void openSocket();
     void closeSocket_sendsOnlyWithASocket();
     void sendTcpData_endpointGetsExactlyTheBytes();
-    void sendTcpData_withoutPrompt_throws259();
+    void sendTcpData_faults_data();
+    void sendTcpData_faults();
     void readTcpData_data();
     void readTcpData();
     void setAPN_data();
@@ -95,6 +98,7 @@ private slots:
     void requestHttp_refusedHostSendsNothing();
     void requestHttp_atLinePacing();
     void vanishedNode_endsTheWaitAtOnce();
+    void peerProcess_answersAndLogsSms();
 
 private:
     std::unique_ptr<Modem> openModem();
@@ -150,19 +154,21 @@ void TestUbloxGsmModule::openSocket_data()
     QTest::addColumn<bool>("result");
     QTest::addColumn<QByteArray>("connect"); // empty: no connect command sent
     QTest::addColumn<bool>("anySent");
+    QTest::addColumn<bool>("refused"); // the peer refuses the connection
 
-    QTest::newRow("host and port") << QByteArray("h:8080") << 0 << -2 << true << QByteArray("AT+USOCO=0,\"h\",8080") << true;
-    QTest::newRow("host alone, blanks") << QByteArray("  cloud.example ") << 0 << -2 << true << QByteArray("AT+USOCO=0,\"cloud.example\",80") << true;
+    QTest::newRow("host and port") << QByteArray("h:8080") << 0 << -2 << true << QByteArray("AT+USOCO=0,\"h\",8080") << true << false;
+    QTest::newRow("host alone, blanks") << QByteArray("  cloud.example ") << 0 << -2 << true << QByteArray("AT+USOCO=0,\"cloud.example\",80") << true << false;
     QTest::newRow("empty address") << QByteArray() << 0 << -2 << true
-                                   << QByteArray("AT+USOCO=0,\"modemtest.brellium.example\",1200") << true;
-    QTest::newRow("socket 3") << QByteArray("h:1") << 3 << -2 << true << QByteArray("AT+USOCO=3,\"h\",1") << true;
-    QTest::newRow("socket 12") << QByteArray("h:65535") << 12 << -2 << true << QByteArray("AT+USOCO=12,\"h\",65535") << true;
-    QTest::newRow("socket id 200") << QByteArray("h:80") << 0 << 200 << false << QByteArray() << true;
-    QTest::newRow("socket id not a number") << QByteArray("h:80") << 0 << -1 << false << QByteArray() << true;
-    QTest::newRow("quote in host") << QByteArray("h\",1\r\nAT+CFUN=0:80") << 0 << -2 << false << QByteArray() << false;
-    QTest::newRow("port not decimal") << QByteArray("h:80a") << 0 << -2 << false << QByteArray() << false;
-    QTest::newRow("port 0") << QByteArray("h:0") << 0 << -2 << false << QByteArray() << false;
-    QTest::newRow("port 65536") << QByteArray("h:65536") << 0 << -2 << false << QByteArray() << false;
+                                   << QByteArray("AT+USOCO=0,\"modemtest.brellium.example\",1200") << true << false;
+    QTest::newRow("socket 3") << QByteArray("h:1") << 3 << -2 << true << QByteArray("AT+USOCO=3,\"h\",1") << true << false;
+    QTest::newRow("socket 12") << QByteArray("h:65535") << 12 << -2 << true << QByteArray("AT+USOCO=12,\"h\",65535") << true << false;
+    QTest::newRow("socket id 200") << QByteArray("h:80") << 0 << 200 << false << QByteArray() << true << false;
+    QTest::newRow("socket id not a number") << QByteArray("h:80") << 0 << -1 << false << QByteArray() << true << false;
+    QTest::newRow("quote in host") << QByteArray("h\",1\r\nAT+CFUN=0:80") << 0 << -2 << false << QByteArray() << false << false;
+    QTest::newRow("port not decimal") << QByteArray("h:80a") << 0 << -2 << false << QByteArray() << false << false;
+    QTest::newRow("port 0") << QByteArray("h:0") << 0 << -2 << false << QByteArray() << false << false;
+    QTest::newRow("port 65536") << QByteArray("h:65536") << 0 << -2 << false << QByteArray() << false << false;
+    QTest::newRow("connection refused") << QByteArray("h:80") << 0 << -2 << false << QByteArray("AT+USOCO=0,\"h\",80") << true << true;
 }
 
 void TestUbloxGsmModule::openSocket()
@@ -173,9 +179,12 @@ void TestUbloxGsmModule::openSocket()
     QFETCH(bool, result);
     QFETCH(QByteArray, connect);
     QFETCH(bool, anySent);
+    QFETCH(bool, refused);
 
     auto modem = openModem();
     peer->update([&](ModemState &s) { s.nextSocketId = firstId; });
+    if (refused)
+        peer->addFault(ModemFault::RefuseConnect, "AT+USOCO");
     if (reportedId != -2)
         peer->addFault(ModemFault::WrongSocketId, "AT+USOCR", 1, reportedId);
     QCOMPARE(modem->openSocket(address), result);
@@ -183,7 +192,7 @@ void TestUbloxGsmModule::openSocket()
     const QList<QByteArray> connects = matching(peer->commands(), "AT+USOCO");
     QCOMPARE(connects, connect.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{connect});
     QCOMPARE(!peer->commands().isEmpty(), anySent);
-    if (result)
+    if (result || refused)
         QCOMPARE(int(modem->getSocketId()), firstId);
     else
         QCOMPARE(int(modem->getSocketId()), -1);
@@ -215,16 +224,32 @@ void TestUbloxGsmModule::sendTcpData_endpointGetsExactlyTheBytes()
     QCOMPARE(peer->record().connects.value(0), qMakePair(QByteArray("cloud.example"), 9080));
 }
 
-void TestUbloxGsmModule::sendTcpData_withoutPrompt_throws259()
+void TestUbloxGsmModule::sendTcpData_faults_data()
 {
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("delivered");
+    QTest::newRow("no prompt") << int(ModemFault::NoPrompt) << QStringLiteral("GSM receive timeout!") << false;
+    QTest::newRow("silence after the data") << int(ModemFault::SilenceMidSend) << QStringLiteral("GSM response timeout!") << false;
+    QTest::newRow("ERROR") << int(ModemFault::Error) << QStringLiteral("GSM receive timeout!") << false;
+}
+
+void TestUbloxGsmModule::sendTcpData_faults()
+{
+    QFETCH(int, fault);
+    QFETCH(QString, message);
+    QFETCH(bool, delivered);
     auto modem = openModem();
     openBridgedSocket(*modem);
-    peer->addFault(ModemFault::NoPrompt, "AT+USOWR");
+    peer->addFault(ModemFault(fault), "AT+USOWR");
     modem->setClock(&fast);
-    QString message;
-    QCOMPARE(errorCode([&] { modem->sendTcpData("hello"); }, &message), 259);
-    QCOMPARE(message, QStringLiteral("GSM receive timeout!"));
-    QVERIFY(peer->socketBytes(0).isEmpty());
+    QString got;
+    QCOMPARE(errorCode([&] { modem->sendTcpData("hello"); }, &got), 259);
+    QCOMPARE(got, message);
+    QCOMPARE(!peer->socketBytes(0).isEmpty(), delivered);
+    // The modem answers the next command.
+    modem->setClock(nullptr);
+    QVERIFY(modem->testAT());
 }
 
 void TestUbloxGsmModule::readTcpData_data()
@@ -501,6 +526,42 @@ void TestUbloxGsmModule::vanishedNode_endsTheWaitAtOnce()
     modem->close();
     modem->open(QStringLiteral("/dev/ttyUSB1"));
     QVERIFY(modem->testAT());
+}
+
+void TestUbloxGsmModule::peerProcess_answersAndLogsSms()
+{
+    peer.reset(); // the process takes the node
+    const QString smsLog = root->path(QStringLiteral("/var/log/sms"));
+    QProcess process;
+    process.start(qEnvironmentVariable("BRELLIUM_BUILD_DIR") + QStringLiteral("/brellium_modempeer"),
+                  {QStringLiteral("--family"), QStringLiteral("ublox"),
+                   QStringLiteral("--node"), root->path(QStringLiteral("/dev/ttyUSB1")),
+                   QStringLiteral("--endpoint"), QStringLiteral("127.0.0.1:%1").arg(endpoint->port()),
+                   QStringLiteral("--sms-log"), smsLog});
+    QVERIFY(process.waitForReadyRead(kPeerWaitMs));
+    QVERIFY(process.readAllStandardOutput().startsWith("modem peer ublox"));
+
+    Modem modem;
+    modem.open(QStringLiteral("/dev/ttyUSB1"));
+    modem.init();
+    modem.checkNetReg();
+    QCOMPARE(modem.getState().flags & 0x060, 0x060u);
+    QVERIFY(modem.sendTXTSms("017012", "Order:1,arrived"));
+    QVERIFY(modem.getNetUtcTime(nullptr));
+    endpoint->setReply({HttpEndpoint::okReply("{}")});
+    openBridgedSocket(modem);
+    GsmHttpResponse response;
+    QVERIFY(modem.requestHttp(rpcRequest("{}"), response));
+    QCOMPARE(response.getBody(), QByteArray("{}"));
+    modem.close();
+
+    QFile log(smsLog);
+    QVERIFY(QTest::qWaitFor([&] { return log.exists() && log.size() > 0; }, kPeerWaitMs));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll(), QByteArray("text\t017012\tOrder:1,arrived\n"));
+    process.terminate();
+    QVERIFY(process.waitForFinished(kPeerWaitMs));
+    QCOMPARE(process.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestUbloxGsmModule)
