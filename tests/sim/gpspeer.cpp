@@ -4,6 +4,8 @@
 #include "ptypair.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QMutexLocker>
 
@@ -36,7 +38,11 @@ void GpsPeer::stop()
 
 bool GpsPeer::isOpen() const { return pty->isOpen(); }
 QString GpsPeer::slavePath() const { return pty->slavePath(); }
-bool GpsPeer::linkAt(const QString &nodePath) const { return pty->linkAt(nodePath); }
+bool GpsPeer::linkAt(const QString &nodePath) const
+{
+    QDir().mkpath(QFileInfo(nodePath).absolutePath());
+    return pty->linkAt(nodePath);
+}
 
 void GpsPeer::setPacing(int b)
 {

@@ -3,8 +3,10 @@
 #include "ptypair.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 
 #include <cerrno>
@@ -60,6 +62,7 @@ bool ModemPeer::linkAt(const QString &nodePath)
 {
     QMutexLocker lock(&mutex);
     linkPath = nodePath;
+    QDir().mkpath(QFileInfo(nodePath).absolutePath());
     return pty && pty->linkAt(nodePath);
 }
 

@@ -171,7 +171,7 @@ bool ModemSession::outputDue(qint64 now) const
 qint64 ModemSession::nextOutputMs() const
 {
     qint64 next = queue.empty() ? -1 : queue.front().atMs;
-    for (const Out &u : urcs) {
+    for (const Out &u : later) {
         if (next < 0 || u.atMs < next)
             next = u.atMs;
     }
@@ -218,6 +218,12 @@ void ModemSession::pumpSockets(qint64 now)
             }
         }
     }
+    for (int i = 0; i < later.size();) {
+        if (!later.at(i).whenIdle && later.at(i).atMs <= nowMs)
+            enqueue(later.takeAt(i).bytes, nowMs);
+        else
+            ++i;
+    }
     if (mode == Mode::Online) {
         pumpOnline();
         return;
@@ -238,13 +244,11 @@ void ModemSession::pumpSockets(qint64 now)
             family.announceClosed(*this, it.key());
         }
     }
-    for (int i = 0; i < urcs.size();) {
-        if (urcs.at(i).atMs <= nowMs) {
-            enqueue(urcs.at(i).bytes, nowMs);
-            urcs.removeAt(i);
-        } else {
+    for (int i = 0; i < later.size();) {
+        if (later.at(i).atMs <= nowMs)
+            enqueue(later.takeAt(i).bytes, nowMs);
+        else
             ++i;
-        }
     }
 }
 
@@ -311,15 +315,18 @@ void ModemSession::finishAnswer()
     QByteArray out = answer;
     answer.clear();
     int value = 0;
-    qint64 at = nowMs;
+    const qint64 at = nowMs;
     if (fault(ModemFault::UnsolicitedFirst, &value)) {
         QByteArray lines;
         for (int i = 0; i < value; ++i)
             lines += "\r\n+CIEV: 2," + QByteArray::number(i % 6) + "\r\n";
         out.prepend(lines);
     }
-    if (fault(ModemFault::Late, &value))
-        at += value;
+    if (fault(ModemFault::Late, &value)) {
+        // A late answer does not hold up the answers to later commands.
+        later << Out{nowMs + value, out, false};
+        return;
+    }
     if (fault(ModemFault::Split, &value) && value > 1) {
         const int piece = int((out.size() + value - 1) / value);
         for (int i = 0; i * piece < out.size(); ++i)
@@ -351,7 +358,7 @@ void ModemSession::cmsError(int code) { line("+CMS ERROR: " + QByteArray::number
 
 void ModemSession::announce(const QByteArray &text, int delayMs)
 {
-    urcs << Out{nowMs + delayMs, "\r\n" + text + "\r\n"};
+    later << Out{nowMs + delayMs, "\r\n" + text + "\r\n", true};
 }
 
 void ModemSession::prompt(const QByteArray &promptBytes, int count,

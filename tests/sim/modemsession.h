@@ -145,6 +145,7 @@ private:
     {
         qint64 atMs = 0;
         QByteArray bytes;
+        bool whenIdle = false; // an unsolicited line waits for a quiet port
     };
     struct Socket
     {
@@ -168,7 +169,7 @@ private:
     ModemFamily family;
     ModemFamily core;
     std::deque<Out> queue;
-    QList<Out> urcs;
+    QList<Out> later; // late answers and unsolicited lines, by time
     QByteArray answer;
     QList<ModemFaultRule> active;
     QByteArray lineBuffer;
