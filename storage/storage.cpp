@@ -173,6 +173,17 @@ int Storage::count(const QString &sql, const Bindings &bindings)
     return result;
 }
 
+QString Storage::textAt(const QSqlQuery &query, int column)
+{
+    const QString text = query.value(column).toString();
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+bool Storage::flagAt(const QSqlQuery &query, int column)
+{
+    return query.value(column).toLongLong() != 0;
+}
+
 void Storage::_beginTransaction()
 {
     try {

@@ -134,6 +134,10 @@ private:
                                                       const QString &order);
     void upsertRecord(const PigeonRecord *record);
 
+    // Column readers of the fetches: a NULL text reads as an empty one, a
+    // flag is any non-zero number.
+    static QString textAt(const QSqlQuery &query, int column);
+    static bool flagAt(const QSqlQuery &query, int column);
     static void _fetch(const QSqlQuery &query, PigeonInfo *pigeon);
     static void _fetch(const QSqlQuery &query, PigeonRecord *record);
 
