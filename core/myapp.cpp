@@ -6,6 +6,10 @@
 #include "device/hardware_control.h"
 #include "device/lfmodule.h"
 #include "gsm/gsmstate.h"
+#include "storage/loftinfo.h"
+#include "storage/pigeoninfo.h"
+#include "storage/pigeonrecord.h"
+#include "storage/raceinfo.h"
 #include "storage/storage.h"
 #include "ui/mainwindow.h"
 
@@ -88,4 +92,11 @@ void MyApp::registerMetaTypes()
     // In the order the queued signals were first registered on the device.
     qRegisterMetaType<GsmState>("GsmState");
     qRegisterMetaType<LFTAG_INFO>("LFTAG_INFO");
+    qRegisterMetaType<LoftInfo>("LoftInfo");
+    qRegisterMetaType<PigeonInfo>("PigeonInfo");
+    qRegisterMetaType<QList<QSharedPointer<PigeonInfo>>>("QList<QSharedPointer<PigeonInfo> >");
+    qRegisterMetaType<PigeonRecord>("PigeonRecord");
+    qRegisterMetaType<QList<QSharedPointer<PigeonRecord>>>("QList<QSharedPointer<PigeonRecord> >");
+    qRegisterMetaType<RaceInfo>("RaceInfo");
+    qRegisterMetaType<QList<QSharedPointer<RaceInfo>>>("QList<QSharedPointer<RaceInfo> >");
 }

@@ -6,6 +6,7 @@
 
 namespace {
 std::atomic<qint64> timeBase{0};
+std::atomic<int> zoneSec{0};
 }
 
 void UTC::init()
@@ -16,4 +17,9 @@ void UTC::init()
 qint64 UTC::now()
 {
     return Platform::systemClockMs() + timeBase.load();
+}
+
+void UTC::setTimeZone(int seconds)
+{
+    zoneSec = seconds;
 }

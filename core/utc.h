@@ -9,4 +9,5 @@ class UTC
 public:
     static void init();
     static qint64 now();
+    static void setTimeZone(int seconds);
 };
