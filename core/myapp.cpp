@@ -1,5 +1,7 @@
 #include "core/myapp.h"
 
+#include "core/locationinfo.h"
+#include "core/log.h"
 #include "core/platform.h"
 #include "core/servicefactory.h"
 #include "core/utc.h"
@@ -97,6 +99,9 @@ void MyApp::registerMetaTypes()
     qRegisterMetaType<QList<QSharedPointer<PigeonInfo>>>("QList<QSharedPointer<PigeonInfo> >");
     qRegisterMetaType<PigeonRecord>("PigeonRecord");
     qRegisterMetaType<QList<QSharedPointer<PigeonRecord>>>("QList<QSharedPointer<PigeonRecord> >");
+    qRegisterMetaType<LocationInfo>("LocationInfo");
+    qRegisterMetaType<Log>("Log");
+    qRegisterMetaType<QList<QSharedPointer<Log>>>("QList<QSharedPointer<Log> >");
     qRegisterMetaType<RaceInfo>("RaceInfo");
     qRegisterMetaType<QList<QSharedPointer<RaceInfo>>>("QList<QSharedPointer<RaceInfo> >");
 }
