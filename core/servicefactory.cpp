@@ -115,7 +115,7 @@ void ServiceFactory::runServices()
     protocolProcess = &process;
     rfidService = &rfid;
     gsmService = &gsm;
-    soundThread = &sound;
+    setSoundThread(&sound);
 
     // Withdraw the published pointers before the objects on this stack die,
     // whichever way this function is left.
@@ -123,7 +123,7 @@ void ServiceFactory::runServices()
         ServiceFactory *factory;
         ~Unpublish()
         {
-            factory->soundThread = nullptr;
+            factory->setSoundThread(nullptr);
             factory->gsmService = nullptr;
             factory->rfidService = nullptr;
             factory->protocolProcess = nullptr;
@@ -160,8 +160,21 @@ void ServiceFactory::requestExit()
         factory->rfidService->requestExit();
     if (factory->gsmService)
         factory->gsmService->requestExit();
+    QMutexLocker lock(&soundThreadMutex());
     if (factory->soundThread)
         factory->soundThread->requestExit();
+}
+
+QMutex &ServiceFactory::soundThreadMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+void ServiceFactory::setSoundThread(SoundThread *thread)
+{
+    QMutexLocker lock(&soundThreadMutex());
+    soundThread = thread;
 }
 
 int ServiceFactory::raceModeFor(int channelMode)
