@@ -83,7 +83,10 @@ bool SoundThread::takeNext(QString *path)
 void SoundThread::run()
 {
     HardwareControl::SoundOn();
-    HardwareControl::wait(startDelay());
+    // The amplifier settles before the first prompt. An exit request ends the
+    // pause early: nothing would play after it, and the shutdown need not wait.
+    for (int waitedMs = 0, delayMs = startDelay(); waitedMs < delayMs && !exitRequested; waitedMs += kIdlePollMs)
+        HardwareControl::wait(qMin(kIdlePollMs, delayMs - waitedMs));
     while (!exitRequested) {
         QString path;
         if (!takeNext(&path)) {
@@ -108,7 +111,9 @@ void SoundThread::doPlayFile(const QString &path)
     if (exitRequested)
         return;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Blocks are read whole into buffers of their own; Qt's read buffer
+    // would only add a copy.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw VexException(kVoiceErrorCode, QStringLiteral("Voice file not exists!\n") + path, QString());
 
     SoundPCM pcm;
