@@ -312,16 +312,24 @@ void TestSoundThread::badFile_failsAndNextFilePlays()
 }
 
 // A file cut at any offset: inside the headers it fails, inside the data it
-// plays what is there, padded to whole blocks.
+// plays what is there, padded to whole blocks. Every offset of the headers is
+// tried; inside the data, those around the block edges and a stride between.
 void TestSoundThread::truncatedAnywhere_endsInErrorOrBoundedPlay()
 {
-    const QList<int> samples = ramp(1100, 29, 9000);
+    const QList<int> samples = ramp(2100, 29, 9000);
     const QByteArray head = WaveWriter::file(kFmtMono16 + WaveWriter::chunk("LIST", QByteArray(10, 'i')));
     const QByteArray wave = WaveWriter::file(kFmtMono16 + WaveWriter::chunk("LIST", QByteArray(10, 'i'))
                                              + WaveWriter::chunk("data", WaveWriter::samples(samples, 2)));
     const int dataStart = int(head.size()) + 8;
+    QList<int> cuts;
+    for (int cut = 0; cut <= dataStart + 4; ++cut)
+        cuts << cut;
+    for (int edge = dataStart + 2 * kFrames; edge < wave.size(); edge += 2 * kFrames)
+        cuts << edge - 1 << edge << edge + 1;
+    for (int cut = dataStart + 5; cut < wave.size(); cut += 211)
+        cuts << cut;
     SoundThread thread;
-    for (int cut = 0; cut < wave.size(); ++cut) {
+    for (int cut : std::as_const(cuts)) {
         const QString path = writeWave("cut.wav", wave.left(cut));
         clearCaptures();
         bool failed = false;
