@@ -1,6 +1,7 @@
 #include "core/servicefactory.h"
 
 #include "club/morlanprotolprocess.h"
+#include "core/utc.h"
 #include "core/vexexception.h"
 #include "device/SoundThread.h"
 #include "device/hardware_control.h"
@@ -115,7 +116,9 @@ void ServiceFactory::runServices()
     protocolProcess = &process;
     rfidService = &rfid;
     gsmService = &gsm;
-    soundThread = &sound;
+    setSoundThread(&sound);
+    UTC::setRfHook({[&rfid] { return rfid.getRfDevType(); },
+                    [&rfid] { rfid.requestVerifyDevTime(); }});
 
     // Withdraw the published pointers before the objects on this stack die,
     // whichever way this function is left.
@@ -123,7 +126,8 @@ void ServiceFactory::runServices()
         ServiceFactory *factory;
         ~Unpublish()
         {
-            factory->soundThread = nullptr;
+            UTC::clearRfHook(); // waits for a synchronisation that uses it
+            factory->setSoundThread(nullptr);
             factory->gsmService = nullptr;
             factory->rfidService = nullptr;
             factory->protocolProcess = nullptr;
@@ -160,8 +164,21 @@ void ServiceFactory::requestExit()
         factory->rfidService->requestExit();
     if (factory->gsmService)
         factory->gsmService->requestExit();
+    QMutexLocker lock(&soundThreadMutex());
     if (factory->soundThread)
         factory->soundThread->requestExit();
+}
+
+QMutex &ServiceFactory::soundThreadMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+void ServiceFactory::setSoundThread(SoundThread *thread)
+{
+    QMutexLocker lock(&soundThreadMutex());
+    soundThread = thread;
 }
 
 int ServiceFactory::raceModeFor(int channelMode)

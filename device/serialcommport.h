@@ -4,9 +4,9 @@
 
 #include <QSerialPort>
 
-// CommPort over a QSerialPort that somebody else created, configured and
-// owns; the adapter never closes or deletes it. Polled, without an event
-// loop, in the thread that owns the port.
+// A CommPort over a QSerialPort that its owner thread created, configured and
+// opened. The adapter neither owns, closes nor deletes the port, which must
+// outlive it; it is used only by that owner thread, where no event loop runs.
 class SerialCommPort : public CommPort
 {
 public:
@@ -17,19 +17,17 @@ public:
     bool isOpen() override;
     void close() override;
     void clear() override;
-    bool sendBytes(QByteArray data) override;
-    bool sendByte(unsigned char byte) override;
-    bool receiveByte(unsigned char *byte) override;
+    bool sendBytes(QByteArray bytes) override;
+    bool sendByte(unsigned char b) override;
+    bool receiveByte(unsigned char *b) override;
     int receiveBytes(QByteArray *buffer, int n) override;
 
-    void setBaudRate(QSerialPort::BaudRate rate);
-    void setDataBits(QSerialPort::DataBits bits);
+    void setBaudRate(qint32 baudRate);
+    void setDataBits(QSerialPort::DataBits dataBits);
     void setParity(QSerialPort::Parity parity);
-    void setStopBits(QSerialPort::StopBits bits);
-    void setFlowControl(QSerialPort::FlowControl flow);
+    void setStopBits(QSerialPort::StopBits stopBits);
+    void setFlowControl(QSerialPort::FlowControl flowControl);
 
 private:
-    bool available();
-
     QSerialPort *port = nullptr;
 };

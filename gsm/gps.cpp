@@ -5,7 +5,6 @@
 #include "gsm/nmearmc.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QSerialPort>
 
 namespace {
@@ -75,7 +74,7 @@ QString GpsModule::readGpsString()
 void GpsModule::logNoise()
 {
     const QString pattern = QCoreApplication::translate("CommonResource", "dd/MM/yyyy hh:mm:ss");
-    const QString when = QDateTime::fromMSecsSinceEpoch(UTC::now(), Qt::UTC).toString(pattern);
+    const QString when = UTC::format(UTC::now().value(), pattern);
     ServiceFactory::debug(when + QStringLiteral(" Gps Error:") + QString::fromLatin1(lineBuffer, lineLength));
 }
 

@@ -119,13 +119,17 @@ bool GsmModule::isOpen() const
     return port && port->isOpen();
 }
 
-// A vanished USB node shows as QSerialPort's resource error; a wait on such a
-// port ends at once, as if its time ran out.
+// A vanished USB node shows as QSerialPort's resource error (EIO), a hung-up
+// line as its read error (end of file); either way no answer can come, so a
+// wait on such a port ends at once, as if its time ran out.
 bool GsmModule::portFailed() const
 {
     if (!port || !port->isOpen())
         return true;
-    return serial && serial->error() == QSerialPort::ResourceError;
+    if (!serial)
+        return false;
+    const QSerialPort::SerialPortError error = serial->error();
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
 }
 
 void GsmModule::clear()
@@ -573,7 +577,7 @@ int GsmModule::readGsmLoc(int *lon, int *lat)
 {
     *lon = 0;
     *lat = 0;
-    const qint64 now = UTC::now();
+    const qint64 now = UTC::now().value();
     if (now < locCacheUntil) {
         *lon = locLon;
         *lat = locLat;

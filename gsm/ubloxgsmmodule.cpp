@@ -1,14 +1,12 @@
 #include "gsm/ubloxgsmmodule.h"
 
 #include "core/servicefactory.h"
+#include "core/utc.h"
 #include "core/vexexception.h"
 #include "gsm/attext.h"
 #include "gsm/gsmhttp.h"
 #include "gsm/gsmservicecallback.h"
 
-#include <QDate>
-#include <QDateTime>
-#include <QTime>
 
 namespace {
 
@@ -275,12 +273,11 @@ bool UbloxGsmModule::queryLocation(CellLocation *where)
     const QList<QByteArray> fields = waitResponseLine("+UULOC:", kLocAnswerMs, false).split(',');
     if (fields.size() < 6)
         return false;
-    const QDate day = QDate::fromString(QString::fromLatin1(fields.at(0)), QStringLiteral("dd/MM/yyyy"));
-    const QTime time = QTime::fromString(QString::fromLatin1(fields.at(1)), QStringLiteral("HH:mm:ss.zzz"));
-    if (!day.isValid() || !time.isValid())
-        return false;
+    const QString text = QString::fromLatin1(fields.at(0) + ' ' + fields.at(1));
+    const qint64 fieldsMs = UTC::parseUTC(text, QStringLiteral("dd/MM/yyyy HH:mm:ss.zzz")).value();
     const qint64 adjustMs = (qint64(ServiceFactory::GPS_UTC_ADJUST.load()) - 1) * 1000;
-    const qint64 utcMs = QDateTime(day, time, Qt::UTC).toMSecsSinceEpoch() + adjustMs + 500;
+    const qint64 utcMs = fieldsMs + adjustMs + 500;
+    // An unreadable time (0) falls below the limit as well.
     if (utcMs <= k2015Ms)
         return false;
     // Single precision, as the module's own figures are: double gives other values.
@@ -325,12 +322,11 @@ qint64 UbloxGsmModule::_getNetUtcTime(TimeCallback *cb)
     const QByteArray text = "20" + answer.trimmed().replace('"', QByteArray()).replace(',', ' ');
     qint64 utcMs = 0;
     if (text.size() == kClockTextBytes && (text.contains('+') || text.contains('-'))) {
-        const QDate day = QDate::fromString(QString::fromLatin1(text.left(10)), QStringLiteral("yyyy/MM/dd"));
-        const QTime time = QTime::fromString(QString::fromLatin1(text.mid(11, 8)), QStringLiteral("HH:mm:ss"));
+        const qint64 fieldsMs = UTC::parseUTC(QString::fromLatin1(text.left(19)), QStringLiteral("yyyy/MM/dd HH:mm:ss")).value();
         bool zoneOk = false;
         const int quarters = text.right(3).toInt(&zoneOk);
-        if (day.isValid() && time.isValid() && zoneOk)
-            utcMs = QDateTime(day, time, Qt::UTC).toMSecsSinceEpoch() + 500 - quarters * kQuarterHourMs;
+        if (fieldsMs != 0 && zoneOk)
+            utcMs = fieldsMs + 500 - quarters * kQuarterHourMs;
     }
     if (utcMs <= k2020Ms) {
         waitOKLine(kClockRestMs, false);

@@ -1,6 +1,7 @@
 #include "club/morlanprotolprocess.h"
 #include "core/myapp.h"
 #include "core/servicefactory.h"
+#include "core/utc.h"
 #include "device/rfidservice.h"
 #include "race/pigeonbo.h"
 
@@ -23,15 +24,20 @@ void TestServiceFactory::startStop_inOrder()
     root.activate();
     MyApp::init();
     root.clearBoardCommands();
+    // The service thread reads its settings from the database made at start-up.
+    ServiceFactory::setParamInt32(QStringLiteral("GPS_UTC_ADJUST"), -18);
 
     ServiceFactory *factory = ServiceFactory::getInstance();
     QVERIFY(!factory->started);
     ServiceFactory::startService();
+    QCOMPARE(ServiceFactory::GPS_UTC_ADJUST.load(), -18);
     // startService returns only once the services run and are published.
     QVERIFY(factory->started);
     QVERIFY(factory->pigeonBo && factory->protocolProcess && factory->rfidService && factory->gsmService
             && factory->soundThread);
     QCOMPARE(factory->rfidService->getRaceMode(), 0x311);
+    // The device clock reaches the ring-reader service only while it exists.
+    QVERIFY(UTC::hasRfHook());
     QCOMPARE(root.boardCommands().value(0), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 1"));
 
     // switchToRace(true) waits for Idle and forgets the connector's channels.
@@ -51,6 +57,7 @@ void TestServiceFactory::startStop_inOrder()
     factory->quit();
     QVERIFY(factory->wait(10000));
     QVERIFY(!factory->pigeonBo);
+    QVERIFY(!UTC::hasRfHook());
 
     const QStringList commands = root.boardCommands();
     const QStringList tail{QStringLiteral("sync"), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 0"),

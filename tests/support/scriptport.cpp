@@ -28,44 +28,40 @@ void ScriptPort::flood(char byte)
 void ScriptPort::release(qint64 now)
 {
     nowMs = now;
+    QByteArray due;
     for (int i = 0; i < timed.size();) {
-        if (timed.at(i).atMs <= nowMs) {
-            input += timed.at(i).bytes;
-            timed.removeAt(i);
-        } else {
+        if (timed.at(i).atMs <= nowMs)
+            due += timed.takeAt(i).bytes;
+        else
             ++i;
-        }
     }
     while (trickleFromMs >= 0 && trickleNextMs <= nowMs) {
-        input += trickleByte;
+        due += trickleByte;
         trickleNextMs += tricklePeriodMs;
     }
+    if (!due.isEmpty())
+        queueInput(due);
 }
 
-void ScriptPort::setOpen(bool open) { portOpen = open; }
+void ScriptPort::setOpen(bool open)
+{
+    if (open)
+        MemoryCommPort::open();
+    else
+        close();
+}
 
 QList<QByteArray> ScriptPort::lines() const
 {
-    QList<QByteArray> out = writtenBytes.split('\r');
+    QList<QByteArray> out = written().split('\r');
     out.removeLast();
     return out;
 }
 
-bool ScriptPort::open() { portOpen = true; return true; }
-bool ScriptPort::isOpen() { return portOpen; }
-void ScriptPort::close() { portOpen = false; }
-
-void ScriptPort::clear()
-{
-    input.clear();
-    readPos = 0;
-}
-
 bool ScriptPort::sendBytes(QByteArray data)
 {
-    if (!portOpen)
+    if (!MemoryCommPort::sendBytes(data))
         return false;
-    writtenBytes += data;
     for (char c : data) {
         if (c == '\r' && !answers.empty()) {
             timed << Timed{nowMs + answers.front().delayMs, answers.front().bytes};
@@ -83,24 +79,14 @@ bool ScriptPort::sendByte(unsigned char byte)
 
 bool ScriptPort::receiveByte(unsigned char *byte)
 {
-    if (portOpen && flooding && readPos >= input.size()) {
+    bool got = MemoryCommPort::receiveByte(byte);
+    if (!got && flooding && isOpen()) {
         *byte = uchar(floodByte);
-        ++bytesRead;
-        if (onRead)
-            onRead();
-        return true;
+        got = true;
     }
-    if (!portOpen || readPos >= input.size())
-        return false;
-    *byte = uchar(input.at(readPos++));
-    ++bytesRead;
-    if (onRead)
+    if (got && onRead)
         onRead();
-    if (readPos == input.size()) {
-        input.clear();
-        readPos = 0;
-    }
-    return true;
+    return got;
 }
 
 int ScriptPort::receiveBytes(QByteArray *buffer, int n)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/commport.h"
+#include "memorycommport.h"
 
 #include <QByteArray>
 #include <QList>
@@ -8,11 +8,12 @@
 #include <deque>
 #include <functional>
 
-// An in-memory modem for the AT engine's unit tests: each command line the
-// engine writes (ended by CR) releases the next scripted answer after its
-// delay in virtual time; bytes can also be scheduled at a moment or trickled.
-// VirtualClock drives release(). Single-threaded.
-class ScriptPort : public CommPort
+// The in-memory port with a small modem script on it, for the AT engine's
+// unit tests: each command line the engine writes (ended by CR) releases the
+// next scripted answer after its delay in virtual time; bytes can also be
+// scheduled at a moment, trickled, or flood the port endlessly. VirtualClock
+// drives release(). Used by one thread.
+class ScriptPort : public MemoryCommPort
 {
 public:
     // The answer to the next command line, delayMs after it was written.
@@ -25,17 +26,11 @@ public:
     void flood(char byte);
     std::function<void()> onRead;
     void release(qint64 nowMs);
+    // Open, or failed as a vanished device is.
     void setOpen(bool open);
 
-    QByteArray written() const { return writtenBytes; }
     QList<QByteArray> lines() const; // command lines written, CR removed
-    int pending() const { return int(input.size()) - readPos; }
-    int readCount() const { return bytesRead; }
 
-    bool open() override;
-    bool isOpen() override;
-    void close() override;
-    void clear() override;
     bool sendBytes(QByteArray data) override;
     bool sendByte(unsigned char byte) override;
     bool receiveByte(unsigned char *byte) override;
@@ -55,9 +50,6 @@ private:
 
     std::deque<Answer> answers;
     QList<Timed> timed;
-    QByteArray input;
-    int readPos = 0;
-    QByteArray writtenBytes;
     qint64 nowMs = 0;
     qint64 trickleFromMs = -1;
     qint64 trickleNextMs = 0;
@@ -65,6 +57,4 @@ private:
     char trickleByte = 0;
     bool flooding = false;
     char floodByte = 0;
-    int bytesRead = 0;
-    bool portOpen = true;
 };
