@@ -1,6 +1,7 @@
 #include "gsm/ec25gsmmodule.h"
 
 #include "core/servicefactory.h"
+#include "core/utc.h"
 #include "core/vexexception.h"
 #include "gsm/attext.h"
 #include "gsm/gsmhttp.h"
@@ -239,7 +240,8 @@ qint64 Ec25GsmModule::_getNetUtcTime(TimeCallback *cb)
     qint64 utcMs = 0;
     if (fields.size() >= 2 && fields.at(0).size() == kDateBytes
         && (fields.at(1).contains('+') || fields.at(1).contains('-'))) {
-        const qint64 parsed = ModemAnswer::utcMs(fields.at(0) + ' ' + fields.at(1).left(kTimeBytes));
+        const QString text = QString::fromLatin1(fields.at(0) + ' ' + fields.at(1).left(kTimeBytes));
+        const qint64 parsed = UTC::parseUTC(text, QStringLiteral("yyyy/MM/dd HH:mm:ss")).value();
         if (parsed != 0)
             utcMs = parsed + 500;
     }

@@ -3,10 +3,7 @@
 #include "core/vexexception.h"
 #include "gsm/gsmmodule.h"
 
-#include <QDate>
-#include <QDateTime>
 #include <QString>
-#include <QTime>
 
 #include <cmath>
 
@@ -31,13 +28,4 @@ bool ModemAnswer::degrees(const QByteArray &text, double limit, int *arcMs)
         return false;
     *arcMs = GsmModule::gsmLocToInt(value);
     return true;
-}
-
-qint64 ModemAnswer::utcMs(const QByteArray &text)
-{
-    const QDate day = QDate::fromString(QString::fromLatin1(text.left(10)), QStringLiteral("yyyy/MM/dd"));
-    const QTime time = QTime::fromString(QString::fromLatin1(text.mid(11)), QStringLiteral("HH:mm:ss"));
-    if (text.size() != 19 || text.at(10) != ' ' || !day.isValid() || !time.isValid())
-        return 0;
-    return QDateTime(day, time, Qt::UTC).toMSecsSinceEpoch();
 }

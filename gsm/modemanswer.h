@@ -5,7 +5,7 @@
 
 // Figures read out of the answers of the Telit and EC25 modems, checked, so
 // that a garbled answer gives a failure instead of a wrong figure: socket byte
-// counts, cell-location degrees and clock texts. Stateless.
+// counts and cell-location degrees. Stateless.
 class ModemAnswer
 {
 public:
@@ -18,8 +18,6 @@ public:
     // Decimal degrees within -limit..limit to milliseconds of arc (truncated
     // toward zero, double precision); false for no number or out of range.
     static bool degrees(const QByteArray &text, double limit, int *arcMs);
-    // "yyyy/MM/dd HH:mm:ss" read as UTC, in ms; 0 when it is no date.
-    static qint64 utcMs(const QByteArray &text);
 
     static constexpr double kMaxLongitude = 180.0;
     static constexpr double kMaxLatitude = 90.0;

@@ -1,6 +1,7 @@
 #include "gsm/telitgsmmodule.h"
 
 #include "core/servicefactory.h"
+#include "core/utc.h"
 #include "core/vexexception.h"
 #include "gsm/attext.h"
 #include "gsm/gps.h"
@@ -322,7 +323,7 @@ qint64 TelitGsmModule::_getNetUtcTime(TimeCallback *cb)
         waitOKLine(kClockRestMs, false);
         return 0;
     }
-    const qint64 parsed = ModemAnswer::utcMs(text.left(kClockTextBytes));
+    const qint64 parsed = UTC::parseUTC(QString::fromLatin1(text.left(kClockTextBytes)), QStringLiteral("yyyy/MM/dd HH:mm:ss")).value();
     const qint64 utcMs = parsed != 0 ? parsed + 500 : 0;
     if (utcMs <= k2020Ms) {
         waitOKLine(kClockRestMs, false);

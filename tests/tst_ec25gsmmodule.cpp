@@ -5,10 +5,10 @@
 #include "gsm/ec25gsmmodule.h"
 
 #include "gsm/gsmhttp.h"
-#include "gsm/gsmservicecallback.h"
 #include "gsm/socketaddress.h"
 #include "gsmtestclock.h"
 #include "httpendpoint.h"
+#include "modemfixture.h"
 #include "modempeer.h"
 #include "nmeabuilder.h"
 #include "scriptedmodem.h"
@@ -30,13 +30,6 @@ class Modem : public Ec25GsmModule
 {
 public:
     using GsmModule::setFlags;
-};
-
-class TimeLog final : public TimeCallback
-{
-public:
-    void onTime(qint64 utcMs, int source) override { times << qMakePair(utcMs, source); }
-    QList<QPair<qint64, int>> times;
 };
 
 GsmHttpRequest rpcRequest()
@@ -230,7 +223,7 @@ void TestEc25GsmModule::networkTime()
     QFETCH(qint64, utcMs);
     ScriptedModem<Modem> m;
     m.port->answer(answer);
-    TimeLog log;
+    TimeRecorder log;
     QCOMPARE(m.modem.getNetUtcTime(&log), utcMs != 0);
     QCOMPARE(m.port->lines().value(0), QByteArray("AT+QLTS=1"));
     if (utcMs != 0)
@@ -566,7 +559,7 @@ void TestEc25GsmModule::gps_setUpReadAndClose()
     modem->configGps();
     QCOMPARE(modem->getState().flags, 0x100u);
     QCOMPARE(peer->commands().mid(0, 2), (QList<QByteArray>{"AT+QGPSCFG=\"nmeasrc\",1", "AT+QGPS=1"}));
-    TimeLog log;
+    TimeRecorder log;
     QCOMPARE(modem->readGPS(&lon, &lat, &utcMs, &log), 1);
     QCOMPARE(peer->commands().last(), QByteArray("AT+QGPSGNMEA=\"RMC\""));
     QCOMPARE(lat, 45 * 3600000 + 30 * 60000);
