@@ -1,7 +1,9 @@
 #include "modemfamily.h"
 #include "modemsession.h"
 
+#include <QDate>
 #include <QDateTime>
+#include <QTime>
 
 #include <memory>
 
@@ -154,9 +156,25 @@ void locate(ModemSession &s, const QByteArray &)
     s.ok();
 }
 
-QByteArray hostClock(qint64 offsetSec, const QByteArray &zone)
+// The network time is the state's clock (yy/MM/dd,hh:mm:ss+zz, read as UTC)
+// or the host clock; the modem shows it as local time (two hours ahead,
+// zone +08 quarter hours) until the clock mode puts it on UTC. A state clock
+// that is no such time is answered as it stands.
+QByteArray modemClock(const QByteArray &stateClock, bool inUtc)
 {
-    return QDateTime::currentDateTimeUtc().addSecs(offsetSec).toString(QStringLiteral("yy/MM/dd,hh:mm:ss")).toLatin1() + zone;
+    const QString format = QStringLiteral("yy/MM/dd,hh:mm:ss");
+    QDateTime utc = QDateTime::currentDateTimeUtc();
+    if (!stateClock.isEmpty()) {
+        // "yy" reads as 19yy.
+        const QDate day = QDate::fromString(QString::fromLatin1(stateClock.left(8)), QStringLiteral("yy/MM/dd")).addYears(100);
+        const QTime time = QTime::fromString(QString::fromLatin1(stateClock.mid(9, 8)), QStringLiteral("hh:mm:ss"));
+        if (!day.isValid() || !time.isValid())
+            return stateClock;
+        utc = QDateTime(day, time, Qt::UTC);
+    }
+    if (inUtc)
+        return utc.toString(format).toLatin1() + "+00";
+    return utc.addSecs(kLocalOffsetSec).toString(format).toLatin1() + "+08";
 }
 
 } // namespace
@@ -171,13 +189,8 @@ ModemFamily telitModemFamily()
              settings->clockInUtc = args.trimmed() == "1";
              s.ok();
          }},
-        // The state's clock is the answer as it stands; otherwise the host
-        // clock, in local time (zone +08 quarter hours) until the clock mode.
         {"AT+CCLK?", [settings](ModemSession &s, const QByteArray &) {
-             QByteArray clock = s.state.clock;
-             if (clock.isEmpty())
-                 clock = settings->clockInUtc ? hostClock(0, "+00") : hostClock(kLocalOffsetSec, "+08");
-             s.line("+CCLK: \"" + clock + '"');
+             s.line("+CCLK: \"" + modemClock(s.state.clock, settings->clockInUtc) + '"');
              s.ok();
          }},
         {"AT+CGDCONT=", contextSettings},
