@@ -5,6 +5,8 @@
 # Sound goes to ALSA's null device; with --sound-files every prompt played is
 # kept as a WAVE file under <root>/var/sound/ (prompt-<rate>-<format>.wav, then
 # .0001, .0002, ...) for a person to listen to afterwards.
+# The modem peer of the configured modem family answers on that family's node;
+# BRELLIUM_CLOUD_ENDPOINT=host:port bridges its socket to a cloud endpoint.
 # Usage: scripts/run-simulated.sh [--sound-files] [root-folder]   (default: build/simroot)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -14,7 +16,7 @@ if [ "${1:-}" = "--sound-files" ]; then sound_files=1; shift; fi
 root="${1:-$build/simroot}"
 bash "$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target brellium
+cmake --build "$build" -j"$(nproc)" --target brellium brellium_modempeer
 bash "$here/scripts/simroot.sh" "$root" 2
 root="$(cd "$root" && pwd)"   # the program runs in a folder of its own
 export CLOCK_ROOT="$root"
@@ -34,5 +36,7 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: the clock's screen is served by VNC at 127.0.0.1:5900 (for example: vncviewer 127.0.0.1:5900)."
 fi
 echo "Simulated root: $root   board commands: $root/var/log/board-commands"
+peer_pid="$(bash "$here/scripts/modempeer.sh" "$build" "$root" "${BRELLIUM_CLOUD_ENDPOINT:-}")"
+trap 'kill "$peer_pid" 2>/dev/null || true' EXIT
 cd "$root/app/work"
-exec "$build/brellium"
+"$build/brellium"

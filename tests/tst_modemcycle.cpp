@@ -1,7 +1,8 @@
 // One modem cycle per family, as the modem service runs it, with the driver
 // talking to its family's modem peer on the family's node and the peer's
 // socket bridged to a local HTTP endpoint: start-up, registration, network
-// time, position, and two uploads in a row.
+// time, position, and two uploads in a row. And the simulated device's peer
+// process, started for the family its configuration selects.
 #include "gsm/ec25gsmmodule.h"
 #include "gsm/gsmhttp.h"
 #include "gsm/telitgsmmodule.h"
@@ -14,6 +15,9 @@
 #include "testroot.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <memory>
@@ -21,6 +25,7 @@
 namespace {
 
 constexpr int kScale = 20;
+constexpr int kPeerWaitMs = 5000;
 const QByteArray kReplyBody = "{\"id\":3,\"result\":0}";
 
 std::unique_ptr<GsmModule> makeDriver(const QString &family)
@@ -49,6 +54,8 @@ class TestModemCycle : public QObject
 private slots:
     void wholeCycle_data();
     void wholeCycle();
+    void simulatedDevice_startsTheConfiguredFamily_data();
+    void simulatedDevice_startsTheConfiguredFamily();
 };
 
 void TestModemCycle::wholeCycle_data()
@@ -120,6 +127,55 @@ void TestModemCycle::wholeCycle()
     modem->deactiveNet();
     QCOMPARE(modem->getState().flags & 0x408, 0u);
     QVERIFY(!peer.state().contextActive);
+    modem->close();
+}
+
+void TestModemCycle::simulatedDevice_startsTheConfiguredFamily_data()
+{
+    QTest::addColumn<uint>("userSettings");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QString>("node");
+    QTest::newRow("no modem bits: u-blox") << 0u << QStringLiteral("ublox") << QStringLiteral("/dev/ttyUSB1");
+    QTest::newRow("0x800: EC25") << 0x801u << QStringLiteral("ec25") << QStringLiteral("/dev/ttyUSB2");
+    QTest::newRow("0x1000: Telit") << 0x1000u << QStringLiteral("telit") << QStringLiteral("/dev/ttyUSB4");
+    QTest::newRow("both bits: u-blox") << 0x1800u << QStringLiteral("ublox") << QStringLiteral("/dev/ttyUSB1");
+}
+
+void TestModemCycle::simulatedDevice_startsTheConfiguredFamily()
+{
+    QFETCH(uint, userSettings);
+    QFETCH(QString, family);
+    QFETCH(QString, node);
+    TestRoot root;
+    root.activate();
+    root.setConfig("{\"userSettings\":" + QByteArray::number(userSettings) + '}');
+    HttpEndpoint endpoint;
+    QVERIFY(endpoint.begin());
+    endpoint.setReply({HttpEndpoint::okReply(kReplyBody)});
+
+    QProcess script;
+    script.start(QStringLiteral("bash"), {QStringLiteral(BRELLIUM_SOURCE_DIR "/scripts/modempeer.sh"),
+                                          qEnvironmentVariable("BRELLIUM_BUILD_DIR"), root.root(),
+                                          QStringLiteral("127.0.0.1:%1").arg(endpoint.port())});
+    QVERIFY(script.waitForFinished(kPeerWaitMs));
+    QCOMPARE(script.exitCode(), 0);
+    const qint64 pid = script.readAllStandardOutput().trimmed().toLongLong();
+    QVERIFY(pid > 0);
+    const auto stopPeer = qScopeGuard([pid] { QProcess::execute(QStringLiteral("kill"), {QString::number(pid)}); });
+
+    QVERIFY(QTest::qWaitFor([&] { return root.readFile(QStringLiteral("/var/log/modem-peer.log")).contains(" on "); }, kPeerWaitMs));
+    QVERIFY(root.readFile(QStringLiteral("/var/log/modem-peer.log")).startsWith("modem peer " + family.toLatin1()));
+    QVERIFY(QFile::exists(root.path(node)));
+    if (family == QLatin1String("ublox"))
+        return; // the u-blox family has tests of its own
+    std::unique_ptr<GsmModule> modem = makeDriver(family);
+    modem->open(node);
+    modem->echoOff();
+    QVERIFY(modem->activeNet());
+    QVERIFY(modem->openSocket("cloud.test:9080"));
+    GsmHttpResponse response;
+    QVERIFY(modem->requestHttp(rpcRequest(1), response));
+    QCOMPARE(response.getBody(), kReplyBody);
     modem->close();
 }
 
