@@ -197,6 +197,10 @@ bool TelitGsmModule::receiveHttpResponse(GsmHttpResponse &response, int timeoutM
     // Each pass costs at least its nominal step, and never less than the time
     // it really took: a socket read alone may wait 5 s for a silent modem.
     while (budgetMs > 0) {
+        // A socket read's wait ends on an exit request as on a time-out; left
+        // to the budget, shutdown would wait out up to 13 s of empty reads.
+        if (exitRequested)
+            fail(259, "GSM exit!");
         const qint64 start = tickMs();
         QByteArray chunk;
         if (receiveStep(chunk) <= 0 || chunk.isEmpty()) {

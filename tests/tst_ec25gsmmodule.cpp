@@ -102,6 +102,7 @@ private slots:
     void send();
     void exchangeFaults_data();
     void exchangeFaults();
+    void endpointClosesMidReply_failsAfterTheHundredPasses();
     void twoUploadsInARow_bothSucceed();
     void deactiveNet_endsContextAndSocket();
     void gps_setUpReadAndClose();
@@ -508,6 +509,16 @@ void TestEc25GsmModule::exchangeFaults()
         QCOMPARE(u.body, kReplyBody);
         QCOMPARE(endpoint->requests(), QList<QByteArray>{rpcRequest().createHttpPacket()});
     }
+}
+
+void TestEc25GsmModule::endpointClosesMidReply_failsAfterTheHundredPasses()
+{
+    endpoint->setReply({HttpEndpoint::okReply(kReplyBody).left(30)}, 0, true);
+    auto modem = openModem();
+    const Upload u = upload(*modem);
+    QVERIFY(u.opened);
+    QVERIFY(!u.done);
+    QCOMPARE(countPrefix(peer->commands(), "AT+QIRD=0,1500"), Ec25GsmModule::kReceivePasses);
 }
 
 void TestEc25GsmModule::twoUploadsInARow_bothSucceed()

@@ -94,6 +94,7 @@ private slots:
     void networkTime();
     void receive_data();
     void receive();
+    void receive_exitRequestEndsTheReads();
     void init_waitsTenSecondsThenSetsTheClockMode();
     void init_exitRequestEndsTheWait();
     void init_exitFromAnotherThread_endsWithinMilliseconds();
@@ -109,6 +110,7 @@ private slots:
     void send();
     void exchangeFaults_data();
     void exchangeFaults();
+    void endpointClosesMidReply_failsWithinTheBudget();
     void twoUploadsInARow_bothSucceed();
     void cellLocation_onlyWithTheServiceEnabled();
     void gps_setUpReadAndClose();
@@ -346,6 +348,20 @@ void TestTelitGsmModule::receive()
     QVERIFY2(m.clock.now() >= minMs && m.clock.now() <= maxMs, qPrintable(QString::number(m.clock.now())));
 }
 
+void TestTelitGsmModule::receive_exitRequestEndsTheReads()
+{
+    ScriptedModem<Modem> m;
+    m.port->at(5, kSring);
+    for (const QByteArray &answer : repeated(srecv(QByteArray(), "0"), 400))
+        m.port->answer(answer);
+    m.exitAtMs = 1000;
+    GsmHttpResponse response;
+    QString message;
+    QCOMPARE(thrownCode([&] { m.modem.receiveHttpResponse(response, 15000); }, &message), 259);
+    QCOMPARE(message, QStringLiteral("GSM exit!"));
+    QVERIFY2(m.clock.now() <= 1000 + 200, qPrintable(QString::number(m.clock.now())));
+}
+
 void TestTelitGsmModule::init_waitsTenSecondsThenSetsTheClockMode()
 {
     ScriptedModem<Modem> m;
@@ -581,6 +597,18 @@ void TestTelitGsmModule::exchangeFaults()
         QCOMPARE(u.body, kReplyBody);
         QCOMPARE(endpoint->requests(), QList<QByteArray>{rpcRequest().createHttpPacket()});
     }
+}
+
+void TestTelitGsmModule::endpointClosesMidReply_failsWithinTheBudget()
+{
+    endpoint->setReply({HttpEndpoint::okReply(kReplyBody).left(30)}, 0, true);
+    auto modem = openModem();
+    const qint64 start = fast.tickMs();
+    const Upload u = upload(*modem);
+    QVERIFY(u.opened);
+    QVERIFY(!u.done);
+    // The 15 s time-out: the first indication, then the 13 s budget.
+    QVERIFY2(fast.tickMs() - start < 15000 + 13000 + 5000, qPrintable(QString::number(fast.tickMs() - start)));
 }
 
 void TestTelitGsmModule::twoUploadsInARow_bothSucceed()
