@@ -1,6 +1,5 @@
 #include "gsm/ec25gsmmodule.h"
 
-#include "core/servicefactory.h"
 #include "core/utc.h"
 #include "core/vexexception.h"
 #include "gsm/attext.h"
@@ -115,11 +114,6 @@ int Ec25GsmModule::readTcpData(QByteArray &)
     return 0;
 }
 
-int Ec25GsmModule::readCount(const QByteArray &answer)
-{
-    return ModemAnswer::byteCount(answer, true, kReadChunkBytes);
-}
-
 bool Ec25GsmModule::receiveHttpResponse(GsmHttpResponse &response, int timeoutMs)
 {
     response.reset();
@@ -132,7 +126,8 @@ bool Ec25GsmModule::receiveHttpResponse(GsmHttpResponse &response, int timeoutMs
         // thread for many minutes.
         if (answer.isEmpty())
             return false;
-        const int count = readCount(answer);
+        // The count is a decimal number, truncated.
+        const int count = ModemAnswer::byteCount(answer, true, kReadChunkBytes);
         if (count < 1)
             continue;
         QByteArray chunk;

@@ -38,7 +38,4 @@ public:
     // Passes of one HTTP receive, and the bytes one socket read asks for.
     static constexpr int kReceivePasses = 100;
     static constexpr int kReadChunkBytes = 1500;
-
-private:
-    int readCount(const QByteArray &answer);
 };

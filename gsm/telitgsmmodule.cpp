@@ -175,13 +175,13 @@ int TelitGsmModule::readTcpData(QByteArray &out)
 }
 
 // One chunk of the answer: raw bytes in online mode, a socket read otherwise.
-int TelitGsmModule::receiveStep(QByteArray &chunk)
+QByteArray TelitGsmModule::receiveChunk()
 {
-    if (inOnlineMode) {
-        chunk = readBytes();
-        return int(chunk.size());
-    }
-    return readTcpData(chunk);
+    if (inOnlineMode)
+        return readBytes();
+    QByteArray chunk;
+    readTcpData(chunk);
+    return chunk;
 }
 
 bool TelitGsmModule::receiveHttpResponse(GsmHttpResponse &response, int timeoutMs)
@@ -202,8 +202,8 @@ bool TelitGsmModule::receiveHttpResponse(GsmHttpResponse &response, int timeoutM
         if (exitRequested)
             fail(259, "GSM exit!");
         const qint64 start = tickMs();
-        QByteArray chunk;
-        if (receiveStep(chunk) <= 0 || chunk.isEmpty()) {
+        QByteArray chunk = receiveChunk();
+        if (chunk.isEmpty()) {
             budgetMs -= (tickMs() - start) + kStepMs;
             if (budgetMs < 0)
                 break;

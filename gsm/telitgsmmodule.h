@@ -44,7 +44,7 @@ public:
     static constexpr int kReadChunkBytes = 1500;
 
 private:
-    int receiveStep(QByteArray &chunk);
+    QByteArray receiveChunk();
 
     // Kept for the record: no command of this family sends them.
     QByteArray apnUser;
