@@ -18,6 +18,7 @@ public:
     void requestExit();
     void setRaceMode(int mode);
     int getRaceMode() const;
+    bool isValid() const;
 
 protected:
     void run() override;

@@ -1,5 +1,7 @@
 #include "race/pigeonbo.h"
 
+#include "core/utc.h"
+
 #include <QMutexLocker>
 #include <QTimer>
 
@@ -30,6 +32,16 @@ void PigeonBo::requestExit()
 bool PigeonBo::isFinished() const
 {
     return tickTimer.load() == nullptr;
+}
+
+qint64 PigeonBo::getLoftTime()
+{
+    return UTC::now();
+}
+
+QString PigeonBo::getLoftNum()
+{
+    return QString(); // no loft settings cached yet: the clock counts as not set up
 }
 
 void PigeonBo::onTickTime()

@@ -25,6 +25,8 @@ public:
     void start();
     void requestExit();
     bool isFinished() const;
+    qint64 getLoftTime();
+    QString getLoftNum();
 
     void cacheChannels(const QList<LFCHANNEL_INFO> &list);
     QList<LFCHANNEL_INFO> getChannels();
