@@ -42,6 +42,16 @@ bool RFIDService::isValid() const
     return false; // no reader module is connected
 }
 
+int RFIDService::getRfDevType() const
+{
+    return 0;
+}
+
+void RFIDService::requestVerifyDevTime()
+{
+    verifyDevTimeRequested = true;
+}
+
 void RFIDService::run()
 {
     while (!exitRequested)

@@ -1,5 +1,6 @@
 #include "race/pigeonbo.h"
 
+#include "core/locationinfo.h"
 #include "core/utc.h"
 
 #include <QMutexLocker>
@@ -36,7 +37,16 @@ bool PigeonBo::isFinished() const
 
 qint64 PigeonBo::getLoftTime()
 {
-    return UTC::now();
+    return UTC::now().value();
+}
+
+void PigeonBo::getGpsInfo(LocationInfo *info)
+{
+    info->init(); // no modem service yet: no fix
+}
+
+void PigeonBo::saveLoftInfo(const LoftInfo *)
+{
 }
 
 QString PigeonBo::getLoftNum()

@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+class LocationInfo;
+class LoftInfo;
 class QTimer;
 
 // The race engine: turns ring readings into arrivals, keeps the races' state
@@ -26,6 +28,8 @@ public:
     void requestExit();
     bool isFinished() const;
     qint64 getLoftTime();
+    void getGpsInfo(LocationInfo *info);
+    void saveLoftInfo(const LoftInfo *info);
     QString getLoftNum();
 
     void cacheChannels(const QList<LFCHANNEL_INFO> &list);

@@ -10,6 +10,7 @@
 #include "device/rfidservice.h"
 #include "gsm/gsmservice.h"
 #include "race/pigeonbo.h"
+#include "storage/loftinfo.h"
 #include "storage/storage.h"
 #include "ui/formhome.h"
 #include "ui/formmessage.h"
@@ -204,15 +205,23 @@ void MainWindow::showUpgradeNotice()
 
 void MainWindow::firstSetUp()
 {
-    QString loftNum;
-    if (PigeonBo *bo = ServiceFactory::getInstance()->pigeonBo)
-        loftNum = bo->getLoftNum();
+    PigeonBo *bo = ServiceFactory::getInstance()->pigeonBo;
+    const QString loftNum = bo ? bo->getLoftNum() : storedLoft().loftNum;
     if (loftNum.isEmpty())
         pushSubForm(formPcConnect);
 
     if (HardwareControl::hasFlag(kNoSmsFlag)) {
-        // The loft settings are not stored yet; nothing to change.
+        LoftInfo loft = storedLoft();
+        if (applyNoSmsRule(&loft.uploadMode, &loft.notifyMode) && bo)
+            bo->saveLoftInfo(&loft);
     }
+}
+
+LoftInfo MainWindow::storedLoft()
+{
+    // The loft row is not kept by the storage layer yet: a clock that is
+    // not set up.
+    return LoftInfo();
 }
 
 bool MainWindow::applyNoSmsRule(int *uploadMode, int *notifyMode)
@@ -331,7 +340,7 @@ bool MainWindow::isWatchdogDue(qint64 nowMs, qint64 lastMs)
 
 void MainWindow::flushWatchdog()
 {
-    const qint64 now = UTC::now();
+    const qint64 now = UTC::now().value();
     if (!isWatchdogDue(now, lastWatchdog))
         return;
     lastWatchdog = now;

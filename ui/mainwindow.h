@@ -36,6 +36,7 @@ class FormTest;
 class FormTime;
 class FormTrain;
 class FormTrainStart;
+class LoftInfo;
 class QKeyEvent;
 class QTimer;
 class QUdpSocket;
@@ -136,6 +137,7 @@ private:
     ~MainWindow() override;
 
     static bool isUpgrade();
+    static LoftInfo storedLoft();
     static QString commandText(const QByteArray &datagram);
     void buildScreens();
     void showUpgradeNotice();

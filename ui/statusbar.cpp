@@ -1,6 +1,7 @@
 #include "ui/statusbar.h"
 
 #include "club/morlanprotolprocess.h"
+#include "core/locationinfo.h"
 #include "core/servicefactory.h"
 #include "core/utc.h"
 #include "device/hardware_control.h"
@@ -9,7 +10,6 @@
 #include "race/pigeonbo.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 
 namespace {
 const char kTopIcons[] = ":/image/topIcons/image/";
@@ -25,15 +25,21 @@ QString iconStyle(const char *picture)
 StatusSnapshot StatusBar::gather()
 {
     StatusSnapshot s;
-    s.loftTimeMs = UTC::now();
+    s.loftTimeMs = UTC::now().value();
     ServiceFactory *factory = ServiceFactory::getInstance();
     if (GSMService *gsm = factory->gsmService) {
         const GsmState state = gsm->getGSMState();
         s.gsmFlags = state.flags;
         s.csq = state.csq;
     }
-    if (PigeonBo *bo = factory->pigeonBo)
+    if (PigeonBo *bo = factory->pigeonBo) {
         s.loftTimeMs = bo->getLoftTime();
+        LocationInfo fix;
+        bo->getGpsInfo(&fix);
+        s.gpsError = fix.isError();
+        s.gpsOnline = fix.isOnline();
+        s.gpsValid = fix.isValid();
+    }
     s.mainsPresent = HardwareControl::IsPowerAcSupply();
     s.channelMode = ServiceFactory::getParamInt32(QStringLiteral("channelMode"), 0);
     if (MorlanProtocolProcess *link = factory->protocolProcess)
@@ -106,11 +112,10 @@ StatusLook StatusBar::look(const StatusSnapshot &s)
 
 QString StatusBar::timeText(qint64 utcMs)
 {
-    const QString pattern = QCoreApplication::translate("CommonResource", kTimePattern);
-    return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC).toString(pattern);
+    return UTC::format(utcMs, QCoreApplication::translate("CommonResource", kTimePattern));
 }
 
 qint64 StatusBar::clubTimeMs()
 {
-    return UTC::now();
+    return UTC::clubTime().value();
 }
