@@ -1,95 +1,93 @@
+#include "programrunner.h"
 #include "testroot.h"
 
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QTest>
-#include <QUdpSocket>
 
 namespace {
 
 constexpr int kRunLimitMs = 30000;
+// Shortens the 20 s box and the shutdown pauses twenty-fold.
+const QString kTimeScale = QStringLiteral("0.05");
 
-QString programPath()
+// The lines of the debug output that contain one of the texts, in order.
+QStringList linesWith(const QByteArray &output, const QStringList &texts)
 {
-    return qEnvironmentVariable("BRELLIUM_BUILD_DIR") + QStringLiteral("/brellium");
-}
-
-// Starts the program on the simulated root, sends the close command until it
-// ends, and returns its exit code (-1 when it did not end in time).
-int runUntilClosed(const TestRoot &root, QByteArray *output)
-{
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("CLOCK_ROOT"), root.root());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    // A free port of our own, so that parallel runs never close each other.
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.localPort();
-    probe.close();
-    env.insert(QStringLiteral("BRELLIUM_CLOSE_PORT"), QString::number(port));
-    program.setProcessEnvironment(env);
-    program.setWorkingDirectory(root.workDir());
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(programPath(), {});
-    if (!program.waitForStarted(5000))
-        return -1;
-
-    QUdpSocket socket;
-    QElapsedTimer timer;
-    timer.start();
-    while (program.state() != QProcess::NotRunning && timer.elapsed() < kRunLimitMs) {
-        // The window binds the port once it is built; until then datagrams
-        // are lost, so keep sending.
-        if (timer.elapsed() > 300)
-            socket.writeDatagram("brellium:close", QHostAddress::LocalHost, port);
-        program.waitForFinished(200);
+    QStringList found;
+    const QList<QByteArray> lines = output.split('\n');
+    for (const QByteArray &line : lines) {
+        for (const QString &text : texts) {
+            if (line.contains(text.toUtf8()))
+                found << text;
+        }
     }
-    if (program.state() != QProcess::NotRunning) {
-        program.kill();
-        program.waitForFinished(2000);
-        return -1;
-    }
-    *output = program.readAll();
-    return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    return found;
 }
 
 } // namespace
 
-// The program as a whole: start-up order, the service thread, and the
-// orderly shutdown that ends in a (recorded) power-off.
+// The program as a whole: start-up order, the service thread, the orderly
+// shutdown that ends in a (recorded) power-off, and the unknown board.
 class TestStartup : public QObject
 {
     Q_OBJECT
 private slots:
     void knownBoard_startsServicesAndPowersOffAtClose();
-    void unknownBoard_skipsServices();
+    void closeDatagram_stopsServicesInOrder();
+    void unknownBoard_showsBoxAndEndsAlone();
 };
 
 void TestStartup::knownBoard_startsServicesAndPowersOffAtClose()
 {
     TestRoot root(1);
-    QByteArray output;
-    QCOMPARE(runUntilClosed(root, &output), 0);
+    ProgramRunner program(root);
+    program.setTimeScale(kTimeScale);
+    QVERIFY(program.runUntilClosed(kRunLimitMs));
+    QCOMPARE(program.exitCode(), 0);
 
     const QStringList commands = root.boardCommands();
-    QVERIFY2(!commands.isEmpty(), output.constData());
+    QVERIFY2(!commands.isEmpty(), program.output().constData());
     QCOMPARE(commands.first(), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 1")); // LcdOn first
     const QStringList tail{QStringLiteral("sync"), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 0"),
                            QStringLiteral("ioctl /dev/vexlor_hw_ctl 0x40044704 0"), QStringLiteral("poweroff")};
     QCOMPARE(commands.mid(commands.size() - tail.size()), tail);
     QVERIFY(commands.contains(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044711 0"))); // SoundOn
-    QVERIFY(output.contains("Stop RF Service") || output.contains("MainWindow:0"));
 }
 
-void TestStartup::unknownBoard_skipsServices()
+void TestStartup::closeDatagram_stopsServicesInOrder()
+{
+    TestRoot root(2);
+    ProgramRunner program(root);
+    program.setTimeScale(kTimeScale);
+    QVERIFY(program.runUntilClosed(kRunLimitMs));
+    QCOMPARE(program.exitCode(), 0);
+
+    const QStringList steps{"Close GUI", "MainWindow:0", "Stop RF Service...", "Stop GSM Service...",
+                            "Stop Pigeon Service...", "Stop Sound Service...", "Stop Communication Service...",
+                            "Shutting down..."};
+    QCOMPARE(linesWith(program.output(), steps), steps);
+    QVERIFY2(!program.output().contains("timeout!"), program.output().constData());
+    // The service thread flushed, switched the display off and cut the
+    // battery: on this board GPIO lines, only the sync is a command.
+    QCOMPARE(root.boardCommands().last(), QStringLiteral("sync"));
+    QCOMPARE(root.gpio(7), 0);
+    QCOMPARE(root.gpio(54), 0);
+}
+
+void TestStartup::unknownBoard_showsBoxAndEndsAlone()
 {
     TestRoot root(2);
     root.writeFile(QStringLiteral("/proc/version"), "Linux version 6.1.0-generic");
-    QByteArray output;
-    QCOMPARE(runUntilClosed(root, &output), 0);
+    ProgramRunner program(root);
+    program.setTimeScale(kTimeScale);
+    QVERIFY(program.runUntilExit(kRunLimitMs));
+    QCOMPARE(program.exitCode(), 0);
+    const QByteArray output = program.output();
     QVERIFY2(output.contains("OS version mispatch!"), output.constData());
-    QCOMPARE(root.boardCommands(), QStringList());
+    QVERIFY(output.contains("MainWindow: unknown board, no screen built"));
+    QVERIFY(!output.contains("MainWindow: screens built"));
+    QVERIFY(program.elapsedMs() >= 20000 * 0.05);
+    QCOMPARE(root.boardCommands(), QStringList()); // no service started, nothing powered off
+    QCOMPARE(root.gpio(7), 1);
 }
 
 QTEST_GUILESS_MAIN(TestStartup)
