@@ -1,5 +1,6 @@
 #include "ui/formkeyboard.h"
 
+#include "promptqueue.h"
 #include "screenshot.h"
 
 #include <QApplication>
@@ -79,13 +80,21 @@ void TestFormKeyBoard::key()
     QFETCH(bool, caps);
     QFETCH(int, code);
     keyboard->setCaps(caps);
+    PromptQueue sound;
+    QList<int> queuedAtSignal;
+    connect(keyboard, &FormKeyBoard::keyPress, this, [&] { queuedAtSignal << sound.size(); });
     QSignalSpy spy(keyboard, &FormKeyBoard::keyPress);
     QPushButton *key = keyButton(button);
     QVERIFY(key);
     QTest::mouseClick(key, Qt::LeftButton);
-    QCOMPARE(spy.count(), 1);
+    QTest::mouseClick(key, Qt::LeftButton);
+    QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.first().first().toInt(), code);
     QVERIFY(code != 8); // never the ASCII backspace
+    // One key sound per press, each queued before its signal.
+    QCOMPARE(sound.prompts(), (QStringList{"keyPress", "keyPress"}));
+    QCOMPARE(queuedAtSignal, (QList<int>{1, 2}));
+    disconnect(keyboard, &FormKeyBoard::keyPress, this, nullptr);
 }
 
 void TestFormKeyBoard::caps_switchesLettersAndPicture()
@@ -95,9 +104,11 @@ void TestFormKeyBoard::caps_switchesLettersAndPicture()
     QCOMPARE(keyButton(QStringLiteral("btnKeyM"))->text(), QStringLiteral("M"));
     QVERIFY(!Screenshot::save(keyboard->grab().toImage(), QStringLiteral("keyboard-capitals")).isEmpty());
 
+    PromptQueue sound;
     QSignalSpy spy(keyboard, &FormKeyBoard::keyPress);
     QTest::mouseClick(keyButton(QStringLiteral("btnKeyCaps")), Qt::LeftButton);
     QCOMPARE(spy.count(), 0);
+    QCOMPARE(sound.prompts(), QStringList{"keyPress"});
     QVERIFY(!keyboard->isCaps());
     QVERIFY(keyButton(QStringLiteral("btnKeyCaps"))->styleSheet().contains(QLatin1String("shift_off.png")));
     for (char c = 'A'; c <= 'Z'; ++c)

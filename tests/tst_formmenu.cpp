@@ -12,6 +12,7 @@
 #include "ui/settings/formsystem.h"
 #include "ui/settings/formtest.h"
 
+#include "promptqueue.h"
 #include "testroot.h"
 
 #include <QKeyEvent>
@@ -31,6 +32,24 @@ bool press(FormMenu *menu, int key)
 
 const char *const kButtons[] = {"pushButtonHome", "pushButtonMember", "pushButtonPigeon", "pushButtonTraining",
                                 "pushButtonComm", "pushButtonClub", "pushButtonSystem", "pushButtonTest"};
+
+// Notes how many prompts were queued when a screen first showed.
+class ShowWatch : public QObject
+{
+public:
+    explicit ShowWatch(const PromptQueue *queue)
+        : sound(queue)
+    {
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && queuedAtShow < 0)
+            queuedAtShow = sound->size();
+        return false;
+    }
+    const PromptQueue *sound;
+    int queuedAtShow = -1;
+};
 
 } // namespace
 
@@ -137,7 +156,13 @@ void TestFormMenu::touch()
     QFETCH(int, item);
     auto *button = menu->findChild<QPushButton *>(QLatin1String(kButtons[item]));
     QVERIFY(button);
+    PromptQueue sound;
+    ShowWatch watch(&sound);
+    screenOf(item)->installEventFilter(&watch);
     QTest::mouseClick(button, Qt::LeftButton);
+    screenOf(item)->removeEventFilter(&watch);
+    QCOMPARE(sound.prompts(), QStringList{"dong"});
+    QCOMPARE(watch.queuedAtShow, 1); // the sound first, then the screen
     QCOMPARE(menu->selectedItem(), item);
     QCOMPARE(window->topSubForm(), screenOf(item));
     QVERIFY(screenOf(item)->isVisible() && screenOf(item)->isActive());
@@ -145,6 +170,7 @@ void TestFormMenu::touch()
 
 void TestFormMenu::returnOpensSelectedItem()
 {
+    PromptQueue sound;
     press(menu, Qt::Key_Down);
     press(menu, Qt::Key_Down);
     QVERIFY(press(menu, Qt::Key_Return));
@@ -153,6 +179,7 @@ void TestFormMenu::returnOpensSelectedItem()
     press(menu, Qt::Key_Down);
     QVERIFY(press(menu, Qt::Key_Enter));
     QCOMPARE(window->topSubForm(), static_cast<SubWindow *>(window->formTrain));
+    QVERIFY(sound.prompts().isEmpty()); // keys open silently
 }
 
 void TestFormMenu::selectionSurvivesClosing()

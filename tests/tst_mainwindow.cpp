@@ -13,6 +13,7 @@
 #include "ui/subwindow.h"
 
 #include "messagecapture.h"
+#include "promptqueue.h"
 #include "screenshot.h"
 #include "testroot.h"
 
@@ -153,6 +154,7 @@ private slots:
     void keys_homeUnderLockedBoxDoesNothing();
     void keys_returnWithBoxActsAsOk();
     void keys_topScreenThenFocusedWidget();
+    void buttons_playDongAndNavigate();
 
     void closeDatagram_data();
     void closeDatagram();
@@ -635,6 +637,27 @@ void TestMainWindow::keys_topScreenThenFocusedWidget()
     QCOMPARE(counter.keys, QList<int>{Qt::Key_Down});
     QTest::keyClick(a->edit, Qt::Key_Escape);
     QCOMPARE(w->topSubForm(), nullptr);
+}
+
+void TestMainWindow::buttons_playDongAndNavigate()
+{
+    MainWindow *w = build();
+    w->resetSubForms();
+    auto *a = new TestScreen(w);
+    auto *b = new TestScreen(w);
+    w->pushSubForm(a);
+    w->pushSubForm(b);
+    PromptQueue sound;
+    QTest::keyClick(b->edit, Qt::Key_Escape); // hardware keys play nothing
+    QCOMPARE(w->topSubForm(), a);
+    QVERIFY(sound.prompts().isEmpty());
+    w->pushSubForm(b);
+    QTest::mouseClick(w->findChild<QWidget *>(QStringLiteral("pushButtonBack")), Qt::LeftButton);
+    QCOMPARE(w->topSubForm(), a);
+    QCOMPARE(sound.prompts(), QStringList{"dong"});
+    QTest::mouseClick(w->findChild<QWidget *>(QStringLiteral("pushButtonHome")), Qt::LeftButton);
+    QCOMPARE(w->topSubForm(), nullptr);
+    QCOMPARE(sound.prompts(), (QStringList{"dong", "dong"}));
 }
 
 void TestMainWindow::waitForDatagrams(MainWindow *w, const QList<QByteArray> &datagrams)
