@@ -158,6 +158,7 @@ private slots:
 
     void closeDatagram_data();
     void closeDatagram();
+    void closePortTaken_windowRunsOn();
     void stopStep_givesUpAtItsBound();
     void looks();
 
@@ -705,6 +706,20 @@ void TestMainWindow::closeDatagram()
     MainWindow *w = build();
     waitForDatagrams(w, datagrams);
     QCOMPARE(MainWindow::isExitRequested(), closes);
+}
+
+void TestMainWindow::closePortTaken_windowRunsOn()
+{
+    QUdpSocket holder;
+    QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
+    qputenv("BRELLIUM_CLOSE_PORT", QByteArray::number(holder.localPort()));
+    MessageCapture capture;
+    MainWindow *w = build();
+    qputenv("BRELLIUM_CLOSE_PORT", "0");
+    QVERIFY(capture.contains(QStringLiteral("MainWindow: udp bind failed")));
+    QVERIFY(w->formNomination);
+    tick(w);
+    QVERIFY(!MainWindow::isExitRequested());
 }
 
 void TestMainWindow::stopStep_givesUpAtItsBound()
