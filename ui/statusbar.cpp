@@ -14,6 +14,9 @@
 namespace {
 const char kTopIcons[] = ":/image/topIcons/image/";
 const char *const kTimePattern = QT_TRANSLATE_NOOP("CommonResource", "dd/MM/yyyy hh:mm:ss");
+// The status bar's texts belong to the main window's form.
+const char *const kGpsOnline = QT_TRANSLATE_NOOP("MainWindow", "GPS");
+const char *const kGpsValid = QT_TRANSLATE_NOOP("MainWindow", "Gps");
 
 QString iconStyle(const char *picture)
 {
@@ -83,10 +86,10 @@ StatusLook StatusBar::look(const StatusSnapshot &s)
     if (s.gpsError) {
         l.gpsStyle = iconStyle("gps_invalid.png");
     } else if (s.gpsOnline) {
-        l.gpsText = QStringLiteral("GPS");
+        l.gpsText = QCoreApplication::translate("MainWindow", kGpsOnline);
         l.gpsStyle = iconStyle("gps_online.png");
     } else if (s.gpsValid) {
-        l.gpsText = QStringLiteral("Gps");
+        l.gpsText = QCoreApplication::translate("MainWindow", kGpsValid);
         l.gpsStyle = iconStyle("gps_online.png");
     } else {
         l.gpsStyle = iconStyle("gps_offline.png");
