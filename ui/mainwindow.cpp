@@ -212,16 +212,22 @@ void MainWindow::firstSetUp()
 
     if (HardwareControl::hasFlag(kNoSmsFlag)) {
         LoftInfo loft = storedLoft();
-        if (applyNoSmsRule(&loft.uploadMode, &loft.notifyMode) && bo)
+        if (!applyNoSmsRule(&loft.uploadMode, &loft.notifyMode))
+            return;
+        // Through the race engine, so that its cached copy follows; without
+        // one the row is written directly.
+        if (bo)
             bo->saveLoftInfo(&loft);
+        else
+            Storage::instance()->saveLoftInfo(&loft);
     }
 }
 
 LoftInfo MainWindow::storedLoft()
 {
-    // The loft row is not kept by the storage layer yet: a clock that is
-    // not set up.
-    return LoftInfo();
+    LoftInfo loft;
+    Storage::instance()->readLoftInfo(&loft);
+    return loft;
 }
 
 bool MainWindow::applyNoSmsRule(int *uploadMode, int *notifyMode)
