@@ -2,6 +2,8 @@
 
 #include "core/locationinfo.h"
 #include "core/utc.h"
+#include "storage/loftinfo.h"
+#include "storage/storage.h"
 
 #include <QMutexLocker>
 #include <QTimer>
@@ -45,13 +47,16 @@ void PigeonBo::getGpsInfo(LocationInfo *info)
     info->init(); // no modem service yet: no fix
 }
 
-void PigeonBo::saveLoftInfo(const LoftInfo *)
+void PigeonBo::saveLoftInfo(const LoftInfo *info)
 {
+    Storage::instance()->saveLoftInfo(info); // no cached copy to refresh yet
 }
 
 QString PigeonBo::getLoftNum()
 {
-    return QString(); // no loft settings cached yet: the clock counts as not set up
+    LoftInfo loft; // no cached copy yet: the stored row
+    Storage::instance()->readLoftInfo(&loft);
+    return loft.loftNum;
 }
 
 void PigeonBo::onTickTime()

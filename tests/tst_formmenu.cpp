@@ -13,6 +13,7 @@
 #include "ui/settings/formtest.h"
 
 #include "promptqueue.h"
+#include "storagefixture.h"
 #include "testroot.h"
 
 #include <QKeyEvent>
@@ -71,15 +72,16 @@ private slots:
 private:
     SubWindow *screenOf(int item) const;
     void checkOneHighlight() const;
-    std::unique_ptr<TestRoot> root;
+    std::unique_ptr<StorageFixture> store;
+    TestRoot *root = nullptr;
     MainWindow *window = nullptr;
     FormMenu *menu = nullptr;
 };
 
 void TestFormMenu::init()
 {
-    root = std::make_unique<TestRoot>(2);
-    root->activate();
+    store = std::make_unique<StorageFixture>();
+    root = &store->root();
     root->writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
     HardwareControl::init(0);
     MainWindow::resetExitRequest();
@@ -95,7 +97,8 @@ void TestFormMenu::cleanup()
     checkOneHighlight();
     MainWindow::destroyInstance();
     FormMessage::destroyInstance();
-    root.reset();
+    root = nullptr;
+    store.reset();
 }
 
 SubWindow *TestFormMenu::screenOf(int item) const

@@ -15,6 +15,7 @@
 #include "messagecapture.h"
 #include "promptqueue.h"
 #include "screenshot.h"
+#include "storagefixture.h"
 #include "testroot.h"
 
 #include <QDir>
@@ -130,6 +131,9 @@ private slots:
     void emptyLoftNumber_pushesPcLinkBehindNotice();
     void noSmsRule_data();
     void noSmsRule();
+    void noSmsRule_atStart_data();
+    void noSmsRule_atStart();
+    void loftNumberSet_menuShows();
     void screens_builtInOrderUnderStatusBar();
 
     void gsmIcon_data();
@@ -165,13 +169,14 @@ private slots:
 private:
     MainWindow *build(const QByteArray &version = "8.9.30", unsigned int flags = 0);
     void waitForDatagrams(MainWindow *w, const QList<QByteArray> &datagrams);
-    std::unique_ptr<TestRoot> root;
+    std::unique_ptr<StorageFixture> store;
+    TestRoot *root = nullptr;
 };
 
 void TestMainWindow::init()
 {
-    root = std::make_unique<TestRoot>(2);
-    root->activate();
+    store = std::make_unique<StorageFixture>();
+    root = &store->root();
     MainWindow::resetExitRequest();
 }
 
@@ -182,7 +187,8 @@ void TestMainWindow::cleanup()
     MainWindow::resetExitRequest();
     Platform::setSystemClock({});
     qunsetenv("BRELLIUM_TIME_SCALE");
-    root.reset();
+    root = nullptr;
+    store.reset();
 }
 
 MainWindow *TestMainWindow::build(const QByteArray &version, unsigned int flags)
@@ -302,6 +308,46 @@ void TestMainWindow::noSmsRule()
     QCOMPARE(MainWindow::applyNoSmsRule(&upload, &notify), saved);
     QCOMPARE(upload, uploadAfter);
     QCOMPARE(notify, notifyAfter);
+}
+
+void TestMainWindow::noSmsRule_atStart_data()
+{
+    QTest::addColumn<uint>("flags");
+    QTest::addColumn<int>("upload");
+    QTest::addColumn<int>("notify");
+    QTest::addColumn<int>("uploadAfter");
+    QTest::addColumn<int>("notifyAfter");
+    QTest::newRow("no SMS, upload 6") << 0x100u << 6 << 1 << 0 << 0;
+    QTest::newRow("no SMS, upload 2") << 0x100u << 2 << 1 << 2 << 0;
+    QTest::newRow("no SMS, nothing to clear") << 0x101u << 2 << 0 << 2 << 0;
+    QTest::newRow("SMS allowed") << 0x001u << 6 << 1 << 6 << 1;
+}
+
+void TestMainWindow::noSmsRule_atStart()
+{
+    QFETCH(uint, flags);
+    QFETCH(int, upload);
+    QFETCH(int, notify);
+    QFETCH(int, uploadAfter);
+    QFETCH(int, notifyAfter);
+    QVERIFY(store->exec(QStringLiteral("update LOFTINFO set UploadMode=%1, NotifyMode=%2, OwnerName='Jan' where Id=1")
+                            .arg(upload)
+                            .arg(notify)));
+    build("8.9.30", flags);
+    const QList<QVariantList> row = store->rows(QStringLiteral("select UploadMode, NotifyMode, OwnerName from LOFTINFO"));
+    QCOMPARE(row.size(), 1);
+    QCOMPARE(row.first().at(0).toInt(), uploadAfter);
+    QCOMPARE(row.first().at(1).toInt(), notifyAfter);
+    QCOMPARE(row.first().at(2).toString(), QStringLiteral("Jan")); // the rest of the row kept
+}
+
+void TestMainWindow::loftNumberSet_menuShows()
+{
+    QVERIFY(store->exec(QStringLiteral("update LOFTINFO set LoftNum='NL-2041' where Id=1")));
+    MainWindow *w = build();
+    QCOMPARE(w->topSubForm(), nullptr);
+    QVERIFY(!FormMessage::instance()->isActived());
+    QVERIFY(w->isEnabled());
 }
 
 void TestMainWindow::screens_builtInOrderUnderStatusBar()
@@ -706,6 +752,12 @@ void TestMainWindow::closeDatagram()
     MainWindow *w = build();
     waitForDatagrams(w, datagrams);
     QCOMPARE(MainWindow::isExitRequested(), closes);
+    // One power-off event for the command, none for anything else.
+    QCOMPARE(store->value(QStringLiteral("select count(*) from Log where LogType=15")).toInt(), closes ? 1 : 0);
+    QCOMPARE(store->value(QStringLiteral("select count(*) from Log")).toInt(), closes ? 1 : 0);
+    if (closes)
+        QCOMPARE(store->value(QStringLiteral("select LogInfo from Log")).toString(),
+                 QStringLiteral("{\"reason\":\"Watchdog\"}"));
 }
 
 void TestMainWindow::closePortTaken_windowRunsOn()
