@@ -10,6 +10,8 @@
 #include "device/rfidservice.h"
 #include "gsm/gsmservice.h"
 #include "race/pigeonbo.h"
+#include "storage/pigeoninfo.h"
+#include "storage/raceinfo.h"
 #include "storage/storage.h"
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
@@ -29,6 +31,8 @@
 
 namespace {
 
+constexpr int kPigeons = 5000;
+constexpr int kRaces = 200;
 constexpr int kTicks = 2000;
 constexpr double kTickPeriodMs = 300.0;
 constexpr int kIdleTicks = 100;
@@ -54,6 +58,30 @@ void makeRoot(const QString &root)
     writeFile(root + QStringLiteral("/app/main_program.config"), "{\"userSettings\":0}");
     QDir().mkpath(root + QStringLiteral("/app/work"));
     QDir().mkpath(root + QStringLiteral("/var/log"));
+}
+
+// The database of a busy loft, written in one transaction.
+void fillDatabase()
+{
+    Storage *storage = Storage::instance();
+    storage->_beginTransaction();
+    for (int i = 0; i < kPigeons; ++i) {
+        PigeonInfo pigeon;
+        pigeon.assocNum = QStringLiteral("NL-2025-%1").arg(i, 6, 10, QLatin1Char('0'));
+        pigeon.eringNum = QStringLiteral("E%1").arg(i, 9, 10, QLatin1Char('0'));
+        pigeon.year = 2025;
+        storage->_insertPigeon(&pigeon);
+    }
+    for (int i = 0; i < kRaces; ++i) {
+        RaceInfo race;
+        race.raceCode = QStringLiteral("R%1").arg(i, 4, 10, QLatin1Char('0'));
+        race.raceName = QStringLiteral("Race %1").arg(i);
+        race.valid = 4;
+        race.liberTime = 1735689600000LL + i * 86400000LL;
+        storage->_insertRace(&race);
+    }
+    storage->_commit();
+    storage->setParam(QStringLiteral("channelMode"), QStringLiteral("1"));
 }
 
 double processCpuMs()
@@ -101,6 +129,7 @@ int main(int argc, char *argv[])
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     MyApp::init();
     MyApp app(argc, argv);
+    fillDatabase();
     const int idleSec = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : kDefaultIdleSec;
 
     // Every service published, none started: the tick reads their states.
