@@ -55,30 +55,16 @@ bool ConnectorReader::feed(quint8 byte, PeerReply *reply)
         qint64 recordIndex = -1;
         Answer out = answer(frame, &recordIndex);
         const Fault fault = takeFault(command, recordIndex);
-        switch (fault.kind) {
-        case Fault::Silence:
-            out.silent = true;
-            break;
-        case Fault::Refuse:
-            out.status = quint16(fault.value);
-            out.data.clear();
-            break;
-        case Fault::Short:
-            out.data.truncate(fault.value);
-            break;
-        case Fault::Late:
-            reply->delayMs = fault.value;
-            break;
-        case Fault::Trickle:
-            reply->gapMs = fault.value;
-            break;
-        default:
-            break;
-        }
-        if (!out.silent) {
+        if (fault.status >= 0)
+            out.status = quint16(fault.status);
+        if (fault.dataBytes >= 0)
+            out.data.truncate(fault.dataBytes);
+        reply->delayMs = fault.delayMs;
+        reply->gapMs = fault.gapMs;
+        if (!fault.silent) {
             QByteArray body = RingWire::body(kAnswerBaseAddr, frame.devAddr, RingWire::kResponseType,
                                              RingWire::responsePayload(out.status, out.data));
-            if (fault.kind == Fault::BadCrc)
+            if (fault.badCrc)
                 body.back() = char(quint8(body.back()) ^ 0x5A);
             reply->bytes = RingWire::frame(body);
         }
@@ -101,11 +87,11 @@ ConnectorReader::Answer ConnectorReader::answer(const RingWire::Frame &frame, qi
     case DeviceNumber: {
         const char query = frame.data.isEmpty() ? '\0' : frame.data.at(0);
         if (query == 1)
-            return Answer{false, 0, deviceNo};
+            return Answer{0, deviceNo};
         if (query == 4) {
             QByteArray type;
             putLe(type, kDeviceType, 2);
-            return Answer{false, 0, type};
+            return Answer{0, type};
         }
         break;
     }
@@ -122,26 +108,26 @@ ConnectorReader::Answer ConnectorReader::answer(const RingWire::Frame &frame, qi
     default:
         break;
     }
-    return Answer{false, kUnknownCommand, {}};
+    return Answer{kUnknownCommand, {}};
 }
 
 ConnectorReader::Answer ConnectorReader::answerStatus(const QByteArray &data)
 {
     if (data.size() < 1 || quint8(data.at(0)) != address)
-        return Answer{false, kWrongAddress, {}};
+        return Answer{kWrongAddress, {}};
     QByteArray out;
     putLe(out, quint64(readerTimeLocked()), 8);
     putLe(out, memory.isEmpty() ? nextIndex : memory.first().index, 4);
     putLe(out, forcedCount >= 0 ? forcedCount : std::min<int>(int(memory.size()), kMaxCount), 2);
     putLe(out, readersVer, 4);
     putLe(out, quint64(readers.size()), 2);
-    return Answer{false, 0, out};
+    return Answer{0, out};
 }
 
 ConnectorReader::Answer ConnectorReader::answerRecord(const QByteArray &data, qint64 *recordIndex)
 {
     if (data.size() < 5 || quint8(data.at(0)) != address)
-        return Answer{false, kWrongAddress, {}};
+        return Answer{kWrongAddress, {}};
     const quint32 index = quint32(le(data, 1, 4));
     *recordIndex = index;
     for (const RingRecord &record : std::as_const(memory)) {
@@ -156,20 +142,20 @@ ConnectorReader::Answer ConnectorReader::answerRecord(const QByteArray &data, qi
         out += record.extId;
         out += QByteArray(4, '\0');
         putLe(out, quint64(record.readerTime), 8);
-        return Answer{false, 0, out};
+        return Answer{0, out};
     }
-    return Answer{false, kNoSuchRecord, {}};
+    return Answer{kNoSuchRecord, {}};
 }
 
 ConnectorReader::Answer ConnectorReader::answerRemove(const QByteArray &data)
 {
     if (data.size() < 5 || quint8(data.at(0)) != address)
-        return Answer{false, kWrongAddress, {}};
+        return Answer{kWrongAddress, {}};
     const quint32 index = quint32(le(data, 1, 4));
     memory.erase(std::remove_if(memory.begin(), memory.end(),
                                 [index](const RingRecord &record) { return record.index <= index; }),
                  memory.end());
-    return Answer{false, 0, {}};
+    return Answer{0, {}};
 }
 
 ConnectorReader::Answer ConnectorReader::answerReader(const QByteArray &data)
@@ -177,7 +163,7 @@ ConnectorReader::Answer ConnectorReader::answerReader(const QByteArray &data)
     // The reader request carries its index alone, no address byte.
     const int index = int(le(data, 0, 2));
     if (data.size() < 2 || index >= readers.size())
-        return Answer{false, kNoSuchReader, {}};
+        return Answer{kNoSuchReader, {}};
     const ReaderEntry &reader = readers.at(index);
     QByteArray out = four(reader.id);
     putLe(out, reader.type, 2);
@@ -185,7 +171,7 @@ ConnectorReader::Answer ConnectorReader::answerReader(const QByteArray &data)
     out.append(char(reader.major));
     out.append(char(reader.attr));
     out.append(char(reader.status));
-    return Answer{false, 0, out};
+    return Answer{0, out};
 }
 
 ConnectorReader::Answer ConnectorReader::answerTransponder(const QByteArray &data)
@@ -193,18 +179,18 @@ ConnectorReader::Answer ConnectorReader::answerTransponder(const QByteArray &dat
     const QByteArray selector = data.left(3);
     const int page = data.size() > 3 ? quint8(data.at(3)) : -1;
     if (selector == QByteArray::fromHex("00e002"))
-        return Answer{false, 0, fdx};
+        return Answer{0, fdx};
     if (selector == QByteArray::fromHex("00e001"))
-        return Answer{false, 0, id64};
+        return Answer{0, id64};
     if (selector == QByteArray::fromHex("00e100"))
-        return Answer{false, 0, hitagActivation};
+        return Answer{0, hitagActivation};
     if (selector == QByteArray::fromHex("00e102") && page >= 0)
-        return Answer{false, 0, four(hitagPages.value(page))};
+        return Answer{0, four(hitagPages.value(page))};
     if (selector == QByteArray::fromHex("00e103") && page >= 0 && data.size() >= 8) {
         hitagPages.insert(page, data.mid(4, 4));
-        return Answer{false, 0, data.mid(4, 4)};
+        return Answer{0, data.mid(4, 4)};
     }
-    return Answer{false, kUnknownCommand, {}};
+    return Answer{kUnknownCommand, {}};
 }
 
 ConnectorReader::Fault ConnectorReader::takeFault(int command, qint64 recordIndex)
@@ -381,10 +367,13 @@ QByteArray ConnectorReader::hitagPage(int page) const
 void ConnectorReader::setFault(int command, const Fault &fault)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (fault.kind == Fault::None)
-        faults.remove(command);
-    else
-        faults.insert(command, fault);
+    faults.insert(command, fault);
+}
+
+void ConnectorReader::clearFault(int command)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    faults.remove(command);
 }
 
 void ConnectorReader::clearFaults()

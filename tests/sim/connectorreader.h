@@ -37,12 +37,15 @@ public:
     static constexpr quint16 kNoSuchReader = 0x23;
     static constexpr quint16 kUnknownCommand = 0x24;
 
+    // How an answer is spoilt; the fields combine.
     struct Fault
     {
-        enum Kind { None, Silence, Late, Trickle, BadCrc, Short, Refuse };
-        Kind kind = None;
-        int value = 0;       // Late: ms before the first byte; Trickle: ms between bytes;
-                             // Short: data bytes carried; Refuse: the status
+        bool silent = false;
+        int delayMs = 0;     // before the first byte
+        int gapMs = 0;       // between bytes (trickled)
+        bool badCrc = false;
+        int status = -1;     // this status instead of the reader's own
+        int dataBytes = -1;  // carry only this many data bytes (a short answer)
         int times = -1;      // how many answers it spoils; -1: all
         qint64 atIndex = -1; // Record requests: only for this index
     };
@@ -120,6 +123,7 @@ public:
     QByteArray hitagPage(int page) const;
 
     void setFault(int command, const Fault &fault);
+    void clearFault(int command);
     void clearFaults();
 
     QList<Received> received() const;
@@ -129,7 +133,6 @@ public:
 private:
     struct Answer
     {
-        bool silent = false;
         quint16 status = 0;
         QByteArray data;
     };
