@@ -46,18 +46,6 @@ QByteArray littleEndian64(qint64 value)
 }
 
 
-// The device clock in ms, whichever form UTC::now gives it in.
-template <typename Clock>
-auto nowMs(int) -> decltype(Clock::now().value())
-{
-    return Clock::now().value();
-}
-template <typename Clock>
-qint64 nowMs(long)
-{
-    return Clock::now();
-}
-
 } // namespace
 
 MorlanProtocolProcess::MorlanProtocolProcess(const QString &port, QObject *parent)
@@ -287,7 +275,7 @@ void MorlanProtocolProcess::closePort(QSerialPort *port)
 
 void MorlanProtocolProcess::feedWatchdog()
 {
-    const qint64 now = nowMs<UTC>(0);
+    const qint64 now = UTC::now().value();
     const qint64 since = now - lastWatchdogFeed;
     // A clock stepped backwards counts as due too.
     if (since > kWatchdogPeriodMs || since < -kWatchdogPeriodMs) {

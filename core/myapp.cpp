@@ -1,11 +1,17 @@
 #include "core/myapp.h"
 
+#include "core/locationinfo.h"
+#include "core/log.h"
 #include "core/platform.h"
 #include "core/servicefactory.h"
 #include "core/utc.h"
 #include "device/hardware_control.h"
 #include "device/lfmodule.h"
 #include "gsm/gsmstate.h"
+#include "storage/loftinfo.h"
+#include "storage/pigeoninfo.h"
+#include "storage/pigeonrecord.h"
+#include "storage/raceinfo.h"
 #include "storage/storage.h"
 #include "ui/mainwindow.h"
 
@@ -88,4 +94,14 @@ void MyApp::registerMetaTypes()
     // In the order the queued signals were first registered on the device.
     qRegisterMetaType<GsmState>("GsmState");
     qRegisterMetaType<LFTAG_INFO>("LFTAG_INFO");
+    qRegisterMetaType<LoftInfo>("LoftInfo");
+    qRegisterMetaType<PigeonInfo>("PigeonInfo");
+    qRegisterMetaType<QList<QSharedPointer<PigeonInfo>>>("QList<QSharedPointer<PigeonInfo> >");
+    qRegisterMetaType<PigeonRecord>("PigeonRecord");
+    qRegisterMetaType<QList<QSharedPointer<PigeonRecord>>>("QList<QSharedPointer<PigeonRecord> >");
+    qRegisterMetaType<LocationInfo>("LocationInfo");
+    qRegisterMetaType<Log>("Log");
+    qRegisterMetaType<QList<QSharedPointer<Log>>>("QList<QSharedPointer<Log> >");
+    qRegisterMetaType<RaceInfo>("RaceInfo");
+    qRegisterMetaType<QList<QSharedPointer<RaceInfo>>>("QList<QSharedPointer<RaceInfo> >");
 }

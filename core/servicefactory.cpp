@@ -1,6 +1,7 @@
 #include "core/servicefactory.h"
 
 #include "club/morlanprotolprocess.h"
+#include "core/utc.h"
 #include "core/vexexception.h"
 #include "device/SoundThread.h"
 #include "device/hardware_control.h"
@@ -116,6 +117,8 @@ void ServiceFactory::runServices()
     rfidService = &rfid;
     gsmService = &gsm;
     soundThread = &sound;
+    UTC::setRfHook({[&rfid] { return rfid.getRfDevType(); },
+                    [&rfid] { rfid.requestVerifyDevTime(); }});
 
     // Withdraw the published pointers before the objects on this stack die,
     // whichever way this function is left.
@@ -123,6 +126,7 @@ void ServiceFactory::runServices()
         ServiceFactory *factory;
         ~Unpublish()
         {
+            UTC::clearRfHook(); // waits for a synchronisation that uses it
             factory->soundThread = nullptr;
             factory->gsmService = nullptr;
             factory->rfidService = nullptr;

@@ -74,19 +74,6 @@ qint64 saturatingSub(qint64 a, qint64 b)
 }
 
 
-// The device clock in ms, whichever form UTC gives it in: the first overload
-// is taken where UTC::clubTime exists.
-template <typename Clock>
-auto clubTimeMs(int) -> decltype(Clock::clubTime().value())
-{
-    return Clock::clubTime().value();
-}
-template <typename Clock>
-qint64 clubTimeMs(long)
-{
-    return Clock::now();
-}
-
 } // namespace
 
 RFConnector::RFConnector(QSerialPort *serialPort)
@@ -131,7 +118,7 @@ int RFConnector::syncStatus(QList<LFCHANNEL_INFO> &channels, QList<LFTAG_INFO> &
     _RFConnectorInfo info;
     getStatus(handler, address, &info);
     if (clockOffset == 0) {
-        clockOffset = saturatingSub(clubTimeMs<UTC>(0), info.deviceTime);
+        clockOffset = saturatingSub(UTC::clubTime().value(), info.deviceTime);
         if (clockOffset == 0)
             clockOffset = 1; // taken once per connection: 0 would mean "not yet"
     }

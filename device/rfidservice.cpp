@@ -37,6 +37,16 @@ int RFIDService::getRaceMode() const
     return raceMode;
 }
 
+int RFIDService::getRfDevType() const
+{
+    return 0;
+}
+
+void RFIDService::requestVerifyDevTime()
+{
+    verifyDevTimeRequested = true;
+}
+
 void RFIDService::run()
 {
     while (!exitRequested)

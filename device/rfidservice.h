@@ -19,6 +19,12 @@ public:
     void setRaceMode(int mode);
     int getRaceMode() const;
 
+    // The module's device type; 0 until a module has reported one.
+    int getRfDevType() const;
+    // Asks the next poll to write the device clock into a module that keeps
+    // a clock of its own. Callable from any thread.
+    void requestVerifyDevTime();
+
 protected:
     void run() override;
 
@@ -26,4 +32,5 @@ private:
     QString portName;
     std::atomic<bool> exitRequested{false};
     std::atomic<int> raceMode{0};
+    std::atomic<bool> verifyDevTimeRequested{false};
 };

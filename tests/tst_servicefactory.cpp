@@ -1,6 +1,7 @@
 #include "club/morlanprotolprocess.h"
 #include "core/myapp.h"
 #include "core/servicefactory.h"
+#include "core/utc.h"
 #include "device/rfidservice.h"
 #include "race/pigeonbo.h"
 
@@ -32,6 +33,8 @@ void TestServiceFactory::startStop_inOrder()
     QVERIFY(factory->pigeonBo && factory->protocolProcess && factory->rfidService && factory->gsmService
             && factory->soundThread);
     QCOMPARE(factory->rfidService->getRaceMode(), 0x311);
+    // The device clock reaches the ring-reader service only while it exists.
+    QVERIFY(UTC::hasRfHook());
     QCOMPARE(root.boardCommands().value(0), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 1"));
 
     // switchToRace(true) waits for Idle and forgets the connector's channels.
@@ -51,6 +54,7 @@ void TestServiceFactory::startStop_inOrder()
     factory->quit();
     QVERIFY(factory->wait(10000));
     QVERIFY(!factory->pigeonBo);
+    QVERIFY(!UTC::hasRfHook());
 
     const QStringList commands = root.boardCommands();
     const QStringList tail{QStringLiteral("sync"), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 0"),

@@ -1,0 +1,8 @@
+#include "storage/pigeoninfo.h"
+
+#include "storage/recordkeys.h"
+
+PigeonInfo::PigeonInfo()
+    : eringNum(emptyText())
+{
+}

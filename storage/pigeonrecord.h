@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+#include <QMetaType>
+#include <QSharedPointer>
+#include <QString>
+#include <QVariant>
+
+// The race state of one pigeon: basketing, arrival and upload flags. A plain
+// value carried between the storage layer, the race engine and the screens;
+// the PC link reads it by key (case-blind).
+class PigeonRecord
+{
+public:
+    PigeonRecord();
+
+    QVariant getField(const QString &key) const;
+
+    QString assocNum;               // null by default
+    QString eringNum;               // empty by default: stored NOT NULL
+    qint64 backTimeEring = 0;       // arrival time by the ring reading
+    int randNumberBack = 0;         // random number read at arrival
+    qint64 backTimeUid = 0;         // arrival time by the uid reading
+    QString uidBack;                // uid read at arrival
+    int backOrder = 0;              // arrival order
+    bool gpsValid = false;
+    bool gpsOnLine = false;
+    int backHomeLat = 0;            // latitude at arrival, milliseconds of arc
+    int backHomeLon = 0;            // longitude at arrival, milliseconds of arc
+    bool needSms = false;
+    bool smsSendState = false;
+    bool eringUploadState = false;
+    bool uidUploadState = false;
+    qint64 markTime = 0;            // basketing time
+    QString raceCode;               // race code, or "train" for a training flight
+    int randNumMarked = 0;          // random number given at basketing
+    QString uidMarked;
+    QString markReaderId;
+    QString markAuthKey;
+    int markOrder = 0;              // marking order: computed, not stored
+};
+
+Q_DECLARE_METATYPE(PigeonRecord)
+Q_DECLARE_METATYPE(QList<QSharedPointer<PigeonRecord>>)
