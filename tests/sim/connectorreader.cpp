@@ -52,18 +52,18 @@ bool ConnectorReader::feed(quint8 byte, PeerReply *reply)
         std::lock_guard<std::mutex> lock(mutex);
         log.append(Received{frame.group, frame.command, frame.data});
         const int command = (frame.group << 8) | frame.command;
-        qint64 recordIndex = -1;
-        Answer out = answer(frame, &recordIndex);
+        const qint64 recordIndex = command == Record && frame.data.size() >= 5 ? qint64(le(frame.data, 1, 4)) : -1;
         const Fault fault = takeFault(command, recordIndex);
-        if (fault.status >= 0)
-            out.status = quint16(fault.status);
-        if (fault.dataBytes >= 0)
-            out.data.truncate(fault.dataBytes);
+        // A refused removal removes nothing; every other command is carried
+        // out and its answer spoilt.
+        const Answer out = command == Remove && fault.status >= 0 ? Answer{} : answer(frame);
+        const quint16 status = fault.status >= 0 ? quint16(fault.status) : out.status;
+        const QByteArray data = fault.dataBytes >= 0 ? out.data.left(fault.dataBytes) : out.data;
         reply->delayMs = fault.delayMs;
         reply->gapMs = fault.gapMs;
         if (!fault.silent) {
             QByteArray body = RingWire::body(kAnswerBaseAddr, frame.devAddr, RingWire::kResponseType,
-                                             RingWire::responsePayload(out.status, out.data));
+                                             RingWire::responsePayload(status, data));
             if (fault.badCrc)
                 body.back() = char(quint8(body.back()) ^ 0x5A);
             reply->bytes = RingWire::frame(body);
@@ -81,7 +81,7 @@ void ConnectorReader::resetInput()
     decoder = RingWire::Decoder();
 }
 
-ConnectorReader::Answer ConnectorReader::answer(const RingWire::Frame &frame, qint64 *recordIndex)
+ConnectorReader::Answer ConnectorReader::answer(const RingWire::Frame &frame)
 {
     switch ((frame.group << 8) | frame.command) {
     case DeviceNumber: {
@@ -98,7 +98,7 @@ ConnectorReader::Answer ConnectorReader::answer(const RingWire::Frame &frame, qi
     case Status:
         return answerStatus(frame.data);
     case Record:
-        return answerRecord(frame.data, recordIndex);
+        return answerRecord(frame.data);
     case Remove:
         return answerRemove(frame.data);
     case Reader:
@@ -124,12 +124,11 @@ ConnectorReader::Answer ConnectorReader::answerStatus(const QByteArray &data)
     return Answer{0, out};
 }
 
-ConnectorReader::Answer ConnectorReader::answerRecord(const QByteArray &data, qint64 *recordIndex)
+ConnectorReader::Answer ConnectorReader::answerRecord(const QByteArray &data)
 {
     if (data.size() < 5 || quint8(data.at(0)) != address)
         return Answer{kWrongAddress, {}};
     const quint32 index = quint32(le(data, 1, 4));
-    *recordIndex = index;
     for (const RingRecord &record : std::as_const(memory)) {
         if (record.index != index)
             continue;

@@ -44,7 +44,8 @@ public:
         int delayMs = 0;     // before the first byte
         int gapMs = 0;       // between bytes (trickled)
         bool badCrc = false;
-        int status = -1;     // this status instead of the reader's own
+        int status = -1;     // this status instead of the reader's own (a refused
+                             // removal removes nothing)
         int dataBytes = -1;  // carry only this many data bytes (a short answer)
         int times = -1;      // how many answers it spoils; -1: all
         qint64 atIndex = -1; // Record requests: only for this index
@@ -137,9 +138,9 @@ private:
         QByteArray data;
     };
 
-    Answer answer(const RingWire::Frame &frame, qint64 *recordIndex);
+    Answer answer(const RingWire::Frame &frame);
     Answer answerStatus(const QByteArray &data);
-    Answer answerRecord(const QByteArray &data, qint64 *recordIndex);
+    Answer answerRecord(const QByteArray &data);
     Answer answerRemove(const QByteArray &data);
     Answer answerReader(const QByteArray &data);
     Answer answerTransponder(const QByteArray &data);
