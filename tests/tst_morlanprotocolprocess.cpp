@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -279,6 +281,23 @@ void TestMorlanProtocolProcess::connector_deliversRingsAndReaders()
     QSignalSpy channels(relay.get(), &Relay::channelsChanged);
     params->set(QStringLiteral("1"));
     startProcess();
+    // The status bar asks for the connector all the time, from its own thread.
+    std::atomic<bool> stopAsking{false};
+    std::thread statusBar([&] {
+        while (!stopAsking) {
+            process->isConnectorReady();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    struct Join {
+        std::atomic<bool> &stop;
+        std::thread &thread;
+        ~Join()
+        {
+            stop = true;
+            thread.join();
+        }
+    } join{stopAsking, statusBar};
     process->switchWorkMode(2, true);
     QTRY_VERIFY(process->isConnectorReady());
     QTRY_COMPARE(channels.count(), 1);
