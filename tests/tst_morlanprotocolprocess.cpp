@@ -2,6 +2,7 @@
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
 #include "race/pigeonbo.h"
+#include "storage/storage.h"
 
 #include "clubportpeer.h"
 #include "connectorreader.h"
@@ -31,16 +32,16 @@ signals:
     void channelsChanged();
 };
 
-// Where the link thread reads "channelMode": the value as the parameter
-// table holds it (a null text: no row), read as the parameter store reads
-// an int (a text that is no number gives 0).
+// The link thread reads "channelMode" from the test's database, through a
+// seam that counts the reads and can make them fail as a broken database does.
 class Params
 {
 public:
+    // A null text leaves the parameter out of the table.
     void set(const QString &text)
     {
-        QMutexLocker lock(&mutex);
-        channelMode = text;
+        if (!text.isNull())
+            Storage::instance()->setParam(QStringLiteral("channelMode"), text);
     }
     void setFailing(bool on)
     {
@@ -54,18 +55,17 @@ public:
     }
     int read(const QString &key, int defaultValue)
     {
-        QMutexLocker lock(&mutex);
-        ++readCount;
-        if (failing)
-            throw DBException(14, QStringLiteral("unable to open database file"), QString());
-        if (key != QLatin1String("channelMode") || channelMode.isEmpty())
-            return defaultValue;
-        return channelMode.toInt();
+        {
+            QMutexLocker lock(&mutex);
+            ++readCount;
+            if (failing)
+                throw DBException(14, QStringLiteral("unable to open database file"), QString());
+        }
+        return ServiceFactory::getParamInt32(key, defaultValue);
     }
 
 private:
     mutable QMutex mutex;
-    QString channelMode;
     bool failing = false;
     int readCount = 0;
 };
@@ -122,6 +122,7 @@ void TestMorlanProtocolProcess::init()
 {
     root = std::make_unique<TestRoot>();
     root->activate();
+    Storage::init();
     QDir().mkpath(root->path(QStringLiteral("/dev")));
     peer = std::make_unique<ClubPortPeer>();
     QVERIFY(peer->linkAt(root->path(QStringLiteral("/dev/ttyS2"))));
@@ -146,6 +147,7 @@ void TestMorlanProtocolProcess::cleanup()
     bo.reset();
     peer.reset();
     params.reset();
+    Storage::destroy();
     root.reset();
 }
 
