@@ -83,6 +83,12 @@ void PigeonBo::cacheChannels(const QList<LFCHANNEL_INFO> &list)
     emit channelsChanged();
 }
 
+void PigeonBo::notifyTagScaned(LFTAG_INFO *tag)
+{
+    const LFTAG_INFO copy = *tag;
+    emit tagScaned(copy);
+}
+
 QList<LFCHANNEL_INFO> PigeonBo::getChannels()
 {
     QMutexLocker lock(&mutex);

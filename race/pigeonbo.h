@@ -34,6 +34,8 @@ public:
 
     void cacheChannels(const QList<LFCHANNEL_INFO> &list);
     QList<LFCHANNEL_INFO> getChannels();
+    // Any thread: hands one reading (a copy) to the engine's thread.
+    void notifyTagScaned(LFTAG_INFO *tag);
 
     void onTime(GSMService *service, qint64 utcMs, int source) override;
     int doSmsEvent(GSMService *service) override;
@@ -45,6 +47,7 @@ public:
 
 signals:
     void channelsChanged();
+    void tagScaned(LFTAG_INFO tag);
 
 protected slots:
     void onTickTime();
