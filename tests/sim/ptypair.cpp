@@ -1,7 +1,9 @@
 #include "ptypair.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 
@@ -40,6 +42,13 @@ bool PtyPair::linkAt(const QString &linkPath) const
 {
     QFile::remove(linkPath);
     return QFile::link(slaveName, linkPath);
+}
+
+bool PtyPair::linkUnder(const QString &root, const QString &devicePath) const
+{
+    const QString link = root + devicePath;
+    QDir().mkpath(QFileInfo(link).path());
+    return linkAt(link);
 }
 
 bool PtyPair::waitReadable(int timeoutMs) const

@@ -21,6 +21,9 @@ public:
     int masterFd() const;
     // Makes linkPath (for example <root>/dev/ttyS3) a symbolic link to the slave.
     bool linkAt(const QString &linkPath) const;
+    // Makes <root><devicePath> (a simulated root and, say, "/dev/ttyS3") a
+    // link to the slave, creating the folders on the way.
+    bool linkUnder(const QString &root, const QString &devicePath) const;
 
     // Waits up to timeoutMs for input on the master; true when some is there.
     bool waitReadable(int timeoutMs) const;

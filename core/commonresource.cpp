@@ -1,0 +1,6 @@
+#include "core/commonresource.h"
+
+CommonResource::CommonResource(QObject *parent)
+    : QObject(parent)
+{
+}

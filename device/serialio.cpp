@@ -1,0 +1,87 @@
+#include "device/serialio.h"
+
+#include "device/hardware_control.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+
+#include <algorithm>
+
+#include <poll.h>
+
+namespace {
+constexpr qint64 kClearChunkBytes = 100;
+// Beyond the bytes' own line time: the driver and a busy peer need a moment.
+constexpr qint64 kWriteMarginMs = 500;
+// Used for the line time when the port reports no usable rate.
+constexpr qint64 kFallbackBaud = 9600;
+constexpr qint64 kBitsPerByte = 10; // start, 8 data, stop
+
+// A line whose other end hung up reports POLLHUP without input; Qt's own wait
+// would then poll in a tight loop until its time-out.
+bool lineHungUp(QSerialPort *port)
+{
+    const int fd = static_cast<int>(port->handle());
+    if (fd < 0)
+        return true;
+    pollfd pfd{fd, POLLIN, 0};
+    if (::poll(&pfd, 1, 0) <= 0)
+        return false;
+    return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLIN);
+}
+} // namespace
+
+qint64 SerialIo::waitingBytes(QSerialPort *port)
+{
+    // Without an event loop Qt only learns of new input when asked to wait;
+    // a zero wait fetches what the driver holds without blocking.
+    if (port->bytesAvailable() == 0)
+        port->waitForReadyRead(0);
+    return port->bytesAvailable();
+}
+
+void SerialIo::discardInput(QSerialPort *port)
+{
+    char chunk[kClearChunkBytes];
+    qint64 waiting = 0;
+    while ((waiting = waitingBytes(port)) > 0) {
+        if (port->read(chunk, std::min(waiting, kClearChunkBytes)) <= 0)
+            break;
+    }
+}
+
+bool SerialIo::writeAll(QSerialPort *port, const char *data, qint64 size)
+{
+    if (size <= 0)
+        return size == 0;
+    if (port->write(data, size) != size) {
+        port->clear(QSerialPort::Output);
+        return false;
+    }
+    const qint64 baud = port->baudRate() > 0 ? port->baudRate() : kFallbackBaud;
+    const qint64 boundMs = size * kBitsPerByte * 1000 / baud + kWriteMarginMs;
+    QElapsedTimer timer;
+    timer.start();
+    while (port->bytesToWrite() > 0) {
+        const qint64 leftMs = boundMs - timer.elapsed();
+        // false: the bound passed or the line failed; either way no progress.
+        if (leftMs <= 0 || !port->waitForBytesWritten(int(leftMs)))
+            break;
+    }
+    if (port->bytesToWrite() > 0) {
+        port->clear(QSerialPort::Output);
+        return false;
+    }
+    return true;
+}
+
+void SerialIo::waitForInput(QSerialPort *port, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (!lineHungUp(port) && port->waitForReadyRead(ms))
+        return;
+    const int leftMs = ms - int(timer.elapsed());
+    if (leftMs > 0)
+        HardwareControl::wait(leftMs);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QtGlobal>
+
+class QSerialPort;
+
+// Blocking helpers for a QSerialPort driven by its owner thread, where no
+// event loop runs: Qt then moves bytes only inside its waitFor... calls.
+// Shared by the club link's byte port and the ring-reader link.
+class SerialIo
+{
+public:
+    // Bytes waiting to be read, counting what the driver holds and Qt has not
+    // fetched yet; never blocks.
+    static qint64 waitingBytes(QSerialPort *port);
+    // Reads and drops everything waiting, Qt's buffer included, in pieces of
+    // at most 100 bytes.
+    static void discardInput(QSerialPort *port);
+    // Writes the bytes and pushes them to the driver, bounded by their line
+    // time at the port's baud rate plus 500 ms. True when the driver took every
+    // byte; otherwise the unsent rest is dropped so that it cannot trail into a
+    // later frame.
+    static bool writeAll(QSerialPort *port, const char *data, qint64 size);
+    // Blocks up to ms for input. Returns early when input came; when the line
+    // fails (hang-up, error) the rest is slept, so a dead line never spins.
+    static void waitForInput(QSerialPort *port, int ms);
+};
