@@ -1,6 +1,7 @@
 #include "testroot.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 #include <QUdpSocket>
@@ -72,14 +73,24 @@ void TestStartup::knownBoard_startsServicesAndPowersOffAtClose()
     QByteArray output;
     QCOMPARE(runUntilClosed(root, &output), 0);
 
-    const QStringList commands = root.boardCommands();
+    QStringList commands = root.boardCommands();
     QVERIFY2(!commands.isEmpty(), output.constData());
-    QCOMPARE(commands.first(), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 1")); // LcdOn first
+    // A first start makes the database in the working directory and flushes
+    // the new file before anything else happens.
+    QVERIFY(QFile::exists(root.workDir() + QStringLiteral("/data_20200505.db3")));
+    QCOMPARE(commands.first(), QStringLiteral("sync"));
+    commands.removeFirst();
+    QCOMPARE(commands.first(), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 1")); // then LcdOn
     const QStringList tail{QStringLiteral("sync"), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 0"),
                            QStringLiteral("ioctl /dev/vexlor_hw_ctl 0x40044704 0"), QStringLiteral("poweroff")};
     QCOMPARE(commands.mid(commands.size() - tail.size()), tail);
     QVERIFY(commands.contains(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044711 0"))); // SoundOn
     QVERIFY(output.contains("Stop RF Service") || output.contains("MainWindow:0"));
+
+    // The next start repairs and reuses the file: no new one to flush.
+    root.clearBoardCommands();
+    QCOMPARE(runUntilClosed(root, &output), 0);
+    QCOMPARE(root.boardCommands().value(0), QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044714 1"));
 }
 
 void TestStartup::unknownBoard_skipsServices()
@@ -89,7 +100,8 @@ void TestStartup::unknownBoard_skipsServices()
     QByteArray output;
     QCOMPARE(runUntilClosed(root, &output), 0);
     QVERIFY2(output.contains("OS version mispatch!"), output.constData());
-    QCOMPARE(root.boardCommands(), QStringList());
+    // Only the flush of the new database file; nothing of the board.
+    QCOMPARE(root.boardCommands(), QStringList{QStringLiteral("sync")});
 }
 
 QTEST_GUILESS_MAIN(TestStartup)
