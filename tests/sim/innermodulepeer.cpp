@@ -128,7 +128,13 @@ void InnerModulePeer::setCountsAllOnes(bool on)
 void InnerModulePeer::failOnce(quint8 group, quint8 command, quint16 status, int index)
 {
     QMutexLocker l(&moduleMutex);
-    failures.append(OnceFailure{group, command, index, status});
+    failures.append(OnceFailure{group, command, index, status, false});
+}
+
+void InnerModulePeer::silenceOnce(quint8 group, quint8 command, int index)
+{
+    QMutexLocker l(&moduleMutex);
+    failures.append(OnceFailure{group, command, index, 0, true});
 }
 
 QList<RingWire::Frame> InnerModulePeer::commands(quint8 group, quint8 command) const
@@ -170,7 +176,9 @@ bool InnerModulePeer::answer(const RingWire::Frame &command, quint16 *status, QB
             channelVer = 1;
             tagVer = 1;
         }
-        takeFailure(command, status);
+        bool keep = answering;
+        if (takeFailure(command, status, &keep))
+            return keep;
         return answering;
     }
     if (command.group == kGroupRace)
@@ -178,13 +186,18 @@ bool InnerModulePeer::answer(const RingWire::Frame &command, quint16 *status, QB
     return false;
 }
 
-bool InnerModulePeer::takeFailure(const RingWire::Frame &command, quint16 *status)
+bool InnerModulePeer::takeFailure(const RingWire::Frame &command, quint16 *status, bool *answering)
 {
-    const int index = command.data.size() >= kIndexBytes ? int(le32(command.data, 0)) : -1;
+    int index = -1;
+    if (command.data.size() >= kIndexBytes)
+        index = int(le32(command.data, 0));
+    else if (command.data.size() == 1)
+        index = quint8(command.data.at(0)); // the selector of a group-0 query
     for (int i = 0; i < failures.size(); ++i) {
         const OnceFailure &f = failures.at(i);
         if (f.group == command.group && f.command == command.command && (f.index < 0 || f.index == index)) {
             *status = f.status;
+            *answering = !f.silent;
             failures.removeAt(i);
             return true;
         }
@@ -196,8 +209,9 @@ bool InnerModulePeer::answerRace(const RingWire::Frame &command, quint16 *status
 {
     QMutexLocker l(&moduleMutex);
     *status = 0;
-    if (takeFailure(command, status))
-        return true;
+    bool answering = true;
+    if (takeFailure(command, status, &answering))
+        return answering;
     switch (command.command) {
     case ExchangeInfo: {
         const HostInfo host = hostInfo(command);

@@ -73,8 +73,11 @@ public:
     // Faults of the race commands.
     void setCountsAllOnes(bool on); // channel and tag counts 0xFFFFFFFF
     // The next matching command (group, command and, when index >= 0, the
-    // index it asks for) is answered with this status, once.
+    // index it asks for, or the selector byte of a group-0 query) is
+    // answered with this status, once.
     void failOnce(quint8 group, quint8 command, quint16 status, int index = -1);
+    // The next such command gets no answer at all, once.
+    void silenceOnce(quint8 group, quint8 command, int index = -1);
 
     // Records, decoded from what the peer received.
     QList<RingWire::Frame> commands(quint8 group, quint8 command) const;
@@ -90,10 +93,12 @@ private:
         quint8 command = 0;
         int index = -1;
         quint16 status = 0;
+        bool silent = false;
     };
 
     bool answerRace(const RingWire::Frame &command, quint16 *status, QByteArray *data);
-    bool takeFailure(const RingWire::Frame &command, quint16 *status);
+    // A matching once-failure: its status, or false for no answer at all.
+    bool takeFailure(const RingWire::Frame &command, quint16 *status, bool *answering);
 
     mutable QMutex moduleMutex; // never held while calling the base's setters
     QByteArray moduleId;
