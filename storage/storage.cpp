@@ -254,6 +254,7 @@ void Storage::setParam(const QString &key, const QString &value)
 
 void Storage::clearSomeLogs() {}
 void Storage::logPowerOn() {}
+void Storage::logPowerOff(const QString &) {}
 
 void Storage::setFault(Fault fault, int statementNo)
 {

@@ -12,7 +12,6 @@
 class LoftInfo;
 class PigeonInfo;
 class PigeonRecord;
-class RaceInfo;
 class QSqlQuery;
 
 // The only code that issues SQL. Each thread has its own Storage and its own
@@ -94,18 +93,7 @@ public:
     void _modifyRecords(const QString &set, const QString &where);
     void _deleteRecord(const QString &assocNum);
 
-    // Races: the active-race check of the race engine.
-    QList<QSharedPointer<RaceInfo>> queryRaces(const QString &where);
-    QList<QSharedPointer<RaceInfo>> queryActiveRaces();
-
-    // Notification phones, ids 0 to 4.
-    QList<QString> queryPhoneCode();
-    void savePhoneCodes(const QList<QString> &codes);
-    void updatePhoneCode(int id, const QString &code);
-    void removePhoneCode(int id);
-
     // The event log.
-    void insertLog(int type, const QString &info);
     void clearSomeLogs();
     void logPowerOn();
     void logPowerOff(const QString &reason);
@@ -152,7 +140,6 @@ private:
     static bool flagAt(const QSqlQuery &query, int column);
     static void _fetch(const QSqlQuery &query, PigeonInfo *pigeon);
     static void _fetch(const QSqlQuery &query, PigeonRecord *record);
-    static void _fetch(const QSqlQuery &query, RaceInfo *race);
 
     QString connectionName;
 };
