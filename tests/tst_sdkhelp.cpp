@@ -64,6 +64,7 @@ class TestSDKHelp : public QObject
 private slots:
     void crc_matchesCatalogue_data();
     void crc_matchesCatalogue();
+    void crc_negativeCount_isEmpty();
     void reverseBits_allValues();
     void hex_roundTrips_data();
     void hex_roundTrips();
@@ -129,6 +130,13 @@ void TestSDKHelp::crc_matchesCatalogue()
             c = char(rng.bounded(256));
         QCOMPARE(fn(data), referenceCrc(model, data));
     }
+}
+
+void TestSDKHelp::crc_negativeCount_isEmpty()
+{
+    const QByteArray data = QByteArrayLiteral("12");
+    QCOMPARE(unsigned(SDKHelp::CRC16(bytes(data), -1)), 0u);
+    QCOMPARE(unsigned(SDKHelp::crc16_ibm(bytes(data), -5)), 0xFFFFu);
 }
 
 void TestSDKHelp::reverseBits_allValues()

@@ -152,7 +152,9 @@ void ClubPortPeer::run()
         noteLineEvents();
         if (input != PeerLine::Input::Data)
             continue;
-        handleBytes(line.readInput());
+        const QByteArray bytes = line.readInput();
+        bytesIn += bytes.size();
+        handleBytes(bytes);
     }
 }
 
@@ -286,7 +288,7 @@ void ClubPortPeer::send(const PeerReply &reply, int baud)
     while (!stopping && std::chrono::steady_clock::now() < due)
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             due - std::chrono::steady_clock::now(), std::chrono::milliseconds(kPollMs)));
-    line.write(reply.bytes, paced ? baud : 0, reply.gapMs, &stopping);
+    bytesOut += line.write(reply.bytes, paced ? baud : 0, reply.gapMs, &stopping);
     std::lock_guard<std::mutex> lock(mutex);
     ++sentAnswers;
 }

@@ -99,6 +99,9 @@ public:
     QList<LineEvent> lineEvents() const;
     int openCount() const;
     int closeCount() const;
+    // Bytes that crossed the line so far, each way.
+    qint64 bytesReceived() const { return bytesIn; }
+    qint64 bytesSent() const { return bytesOut; }
 
 private:
     void run();
@@ -125,6 +128,8 @@ private:
     QList<LineEvent> events;
     int sentAnswers = 0;
 
+    std::atomic<qint64> bytesIn{0};
+    std::atomic<qint64> bytesOut{0};
     std::atomic<bool> stopping{false};
     std::thread worker;
 };

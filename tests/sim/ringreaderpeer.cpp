@@ -208,7 +208,8 @@ void RingReaderPeer::respond(const RingWire::Frame &command)
     if (fault.delayMs > 0 && !pause(fault.delayMs))
         return;
 
-    const QByteArray framed = buildAnswer(command, fault, status, data);
+    const QByteArray framed = fault.replaceWith.isEmpty() ? buildAnswer(command, fault, status, data)
+                                                          : fault.replaceWith;
     int cutAt = -1;
     if (fault.cut == RingFault::Cut::MidFrame) {
         cutAt = framed.size() / 2;
@@ -279,7 +280,7 @@ void RingReaderPeer::send(const QByteArray &bytes, const RingFault &fault, int c
             pty.write(bytes.mid(i, 1));
         }
     }
-    if (cutAt >= 0 && fault.hangUpAtCut)
+    if (cutAt >= 0 && fault.hangUpAfterMs >= 0 && pause(fault.hangUpAfterMs))
         pty.hangUp();
 }
 

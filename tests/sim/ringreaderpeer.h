@@ -22,7 +22,7 @@ struct RingFault
     QByteArray garbageBefore;  // sent before the start byte
     QByteArray junkAfter;      // sent after the end byte; waits for the next exchange
     Cut cut = Cut::None;       // stop sending part way...
-    bool hangUpAtCut = false;  // ...and hang up instead of merely stalling
+    int hangUpAfterMs = -1;    // ...and this long after, hang up (close the master)
     bool wrongCrc = false;
     int type = -1;             // packet type instead of 0x61
     int version = -1;          // second packet byte instead of 0x01
@@ -32,6 +32,7 @@ struct RingFault
     int payloadBytes = -1;     // cut the payload to this many bytes
     int lengthByte = -1;       // packet length byte instead of the payload's
     int bodyBytes = -1;        // cut or pad the finished body to this length
+    QByteArray replaceWith;    // send exactly these bytes instead of the answer
 };
 
 // The ring-reader side of the link for tests and the simulated device: polls
