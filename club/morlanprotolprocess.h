@@ -40,7 +40,6 @@ public:
     void switchWorkMode(int mode, bool wait);
     int getWorkMode() const;
     void requestExit();
-
     bool isConnectorReady();
     bool isValid() const;
     QString getAuthKey();

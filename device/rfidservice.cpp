@@ -37,6 +37,11 @@ int RFIDService::getRaceMode() const
     return raceMode;
 }
 
+bool RFIDService::isValid() const
+{
+    return false; // no reader module is connected
+}
+
 int RFIDService::getRfDevType() const
 {
     return 0;

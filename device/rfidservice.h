@@ -18,6 +18,7 @@ public:
     void requestExit();
     void setRaceMode(int mode);
     int getRaceMode() const;
+    bool isValid() const;
 
     // The module's device type; 0 until a module has reported one.
     int getRfDevType() const;

@@ -1,5 +1,10 @@
 #include "race/pigeonbo.h"
 
+#include "core/locationinfo.h"
+#include "core/utc.h"
+#include "storage/loftinfo.h"
+#include "storage/storage.h"
+
 #include <QMutexLocker>
 #include <QTimer>
 
@@ -30,6 +35,28 @@ void PigeonBo::requestExit()
 bool PigeonBo::isFinished() const
 {
     return tickTimer.load() == nullptr;
+}
+
+qint64 PigeonBo::getLoftTime()
+{
+    return UTC::now().value();
+}
+
+void PigeonBo::getGpsInfo(LocationInfo *info)
+{
+    info->init(); // no modem service yet: no fix
+}
+
+void PigeonBo::saveLoftInfo(const LoftInfo *info)
+{
+    Storage::instance()->saveLoftInfo(info); // no cached copy to refresh yet
+}
+
+QString PigeonBo::getLoftNum()
+{
+    LoftInfo loft; // no cached copy yet: the stored row
+    Storage::instance()->readLoftInfo(&loft);
+    return loft.loftNum;
 }
 
 void PigeonBo::onTickTime()

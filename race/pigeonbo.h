@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+class LocationInfo;
+class LoftInfo;
 class QTimer;
 
 // The race engine: turns ring readings into arrivals, keeps the races' state
@@ -25,6 +27,10 @@ public:
     void start();
     void requestExit();
     bool isFinished() const;
+    qint64 getLoftTime();
+    void getGpsInfo(LocationInfo *info);
+    void saveLoftInfo(const LoftInfo *info);
+    QString getLoftNum();
 
     void cacheChannels(const QList<LFCHANNEL_INFO> &list);
     QList<LFCHANNEL_INFO> getChannels();
