@@ -7,6 +7,7 @@
 #include "device/hardware_control.h"
 #include "device/lfmodule.h"
 #include "device/rfconnector.h"
+#include "device/SDKHelp.h"
 #include "race/pigeonbo.h"
 #include "storage/storage.h"
 
@@ -35,23 +36,13 @@ constexpr int kConnectRetryMs = 1000;
 constexpr int kChannelModeRecheckMs = 1000;
 constexpr int kReadersChanged = 0x1;
 
-enum CmdType { ReadTag = 4, SetRandom = 5, Print = 6, GetTime = 7, SetTime = 8, GetTimeStatus = 9 };
-
-QByteArray littleEndian64(qint64 value)
-{
-    QByteArray bytes(8, '\0');
-    for (int i = 0; i < 8; ++i)
-        bytes[i] = char(quint64(value) >> (8 * i));
-    return bytes;
-}
-
-
 } // namespace
 
 MorlanProtocolProcess::MorlanProtocolProcess(const QString &port, QObject *parent)
     : QThread(parent)
     , portName(port)
     , syncTimeoutMs(kSyncTimeoutMs)
+    , switchWaitMs(kSwitchWaitMs)
 {
 }
 
@@ -71,7 +62,7 @@ void MorlanProtocolProcess::switchWorkMode(int mode, bool wait)
     if (!wait)
         return;
     for (int waited = 0; currentMode != mode && currentMode != Exit; waited += kPassMs) {
-        if (waited >= kSwitchWaitMs) {
+        if (waited >= switchWaitMs) {
             ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess::switchWorkMode timeout!"));
             return;
         }
@@ -132,7 +123,7 @@ void MorlanProtocolProcess::startPrint(const QString &text, QSharedPointer<Semap
 
 void MorlanProtocolProcess::startSetTime(qint64 utcMs, QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushFront(MorlanCmdItem{sem, SetTime, littleEndian64(utcMs)});
+    cmdQueue.pushFront(MorlanCmdItem{sem, SetTime, toByteArray(utcMs)});
 }
 
 void MorlanProtocolProcess::startGetTime(QSharedPointer<SemaphoreEx> sem)
@@ -166,7 +157,7 @@ void MorlanProtocolProcess::printSync(const QString &text)
 
 void MorlanProtocolProcess::setTimeSync(qint64 utcMs)
 {
-    callSync(SetTime, littleEndian64(utcMs), true);
+    callSync(SetTime, toByteArray(utcMs), true);
 }
 
 qint64 MorlanProtocolProcess::getTimeSync()
@@ -232,7 +223,7 @@ void MorlanProtocolProcess::runPass(QSerialPort *port, int mode, bool *openFailu
         runCommMode(port);
         break;
     case ClubMaster:
-        runClubMode(port);
+        runInClubMode(port);
         break;
     case Normal:
         runNormalMode(port);
@@ -378,15 +369,11 @@ void MorlanProtocolProcess::pollConnector(RFConnector *rfConnector)
     }
 }
 
-void MorlanProtocolProcess::runClubMode(QSerialPort *port)
+QByteArray MorlanProtocolProcess::toByteArray(qint64 value)
 {
-    Q_UNUSED(port);
-    // Commands queued while club mode did not run are stale: drop them (their
-    // waiters time out), and again when club mode ends.
-    cmdQueue.clear();
-    while (stayInMode(ClubMaster, kPassMs)) {
-    }
-    cmdQueue.clear();
+    QByteArray bytes(8, '\0');
+    SDKHelp::toBytes(static_cast<long long>(value), reinterpret_cast<unsigned char *>(bytes.data()));
+    return bytes;
 }
 
 void MorlanProtocolProcess::runCommMode(QSerialPort *port)
