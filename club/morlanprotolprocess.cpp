@@ -17,7 +17,9 @@
 namespace {
 
 constexpr int kPassMs = 10;
-constexpr int kStopWaitMs = 5000;
+// Longer than the slowest exchange in flight (a late refusal at both printers
+// takes about 11 s), so the thread always leaves before its members die.
+constexpr int kStopWaitMs = 30000;
 // A mode switch normally completes within one pass; a print may be in
 // progress, retried at the second printer address. Past this the caller
 // (often the GUI thread) goes on and the switch happens later.
@@ -51,7 +53,8 @@ MorlanProtocolProcess::~MorlanProtocolProcess()
     // The owner stops the thread first; this only makes sure no member dies
     // under a running thread.
     requestExit();
-    QThread::wait(kStopWaitMs);
+    if (!QThread::wait(kStopWaitMs))
+        ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess: stop timeout!"));
 }
 
 void MorlanProtocolProcess::switchWorkMode(int mode, bool wait)
