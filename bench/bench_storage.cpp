@@ -98,7 +98,7 @@ bool rawExec(const QString &sql)
 // Write transactions committed to the file: SQLite's file change counter.
 quint32 fileCommits()
 {
-    QFile file(QLatin1String(Storage::kDatabaseFile));
+    QFile file{QLatin1String(Storage::kDatabaseFile)};
     if (!file.open(QIODevice::ReadOnly))
         return 0;
     const QByteArray header = file.read(28);

@@ -33,7 +33,6 @@ constexpr unsigned char kResponseType = 0x60;
 
 constexpr int kPollPeriodMs = 10;
 constexpr int kNextByteWaitMs = 100; // for every byte after the first
-constexpr int kDefaultTimeoutMs = 100;
 // Initialisation rewrites the module's settings, which takes it a while; the
 // longer wait stays for later commands, which may still be queued behind it.
 constexpr int kInitTimeoutMs = 2000;

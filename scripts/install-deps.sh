@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the clock needs to build, test and run on a Debian 12 host.
 set -euo pipefail
-packages=(cmake g++ make ccache
+packages=(cmake g++ make ccache clang libclang-rt-14-dev
           qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6sql6-sqlite
           qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools libasound2-dev libgl-dev
           espeak-ng sox tzdata fonts-dejavu-core)

@@ -251,7 +251,7 @@ void TestStorageSchema::garbageFile_raisesAndStaysUnchanged()
     for (int i = 0; i < garbage.size(); ++i)
         garbage[i] = char((i * 7919 + 13) & 0xFF);
     {
-        QFile file(QLatin1String(Storage::kDatabaseFile));
+        QFile file{QLatin1String(Storage::kDatabaseFile)};
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(garbage);
     }
@@ -262,7 +262,7 @@ void TestStorageSchema::garbageFile_raisesAndStaysUnchanged()
         QCOMPARE(e.getErrorType(), 0x11000000);
         QCOMPARE(e.getErrorCode(), 0x1100001A); // SQLITE_NOTADB
     }
-    QFile file(QLatin1String(Storage::kDatabaseFile));
+    QFile file{QLatin1String(Storage::kDatabaseFile)};
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), garbage);
     QVERIFY(!fileExists(QLatin1String(Storage::kJournalFile)));

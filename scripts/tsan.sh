@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the clock with ThreadSanitizer (clang, -O1) and runs the threaded
+# integration suites there. Reports go to <build>/sanitizer-reports and fail
+# the run. Usage: scripts/tsan.sh [build-dir] [ctest arguments...]
+# (default: every suite labelled integration)
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$here/build-tsan}"
+shift || true
+args=("$@")
+[ ${#args[@]} -gt 0 ] || args=(-L integration)
+bash "$here/scripts/install-deps.sh"
+cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only -DNDEBUG" \
+    -DBRELLIUM_TSAN=ON -DBRELLIUM_BENCH=OFF
+cmake --build "$build" -j"$(nproc)"
+
+reports="$build/sanitizer-reports"
+rm -rf "$reports"
+mkdir -p "$reports"
+source "$here/scripts/sanitizer-env.sh" "$reports"
+status=0
+(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 900 "${args[@]}") || status=$?
+if compgen -G "$reports/*" >/dev/null; then
+    echo "== sanitizer reports:"
+    for f in "$reports"/*; do
+        echo "-- $f"
+        cat "$f"
+    done
+    status=1
+fi
+exit $status
