@@ -7,10 +7,15 @@
 #include <QStringList>
 #include <QTime>
 
+#include <cmath>
+
 namespace {
 
 constexpr int kMinFields = 12;
 constexpr int kMsPerSecond = 1000;
+constexpr int kMaxLatitudeDegrees = 90;
+constexpr int kMaxLongitudeDegrees = 180;
+constexpr double kMinutesPerDegree = 60.0;
 
 bool allDigits(const QString &text)
 {
@@ -66,6 +71,14 @@ bool NmeaRmc::checksumOk(const QString &sentence)
     return sum == given;
 }
 
+bool NmeaRmc::coordinateOk(double value, int maxDegrees)
+{
+    if (!std::isfinite(value))
+        return false;
+    const double magnitude = std::fabs(value);
+    return magnitude <= maxDegrees * 100.0 && std::fmod(magnitude, 100.0) < kMinutesPerDegree;
+}
+
 bool NmeaRmc::parse(const QString &sentence, NmeaRmc *rmc)
 {
     const QStringList fields = sentence.split(QLatin1Char(','));
@@ -82,6 +95,8 @@ bool NmeaRmc::parse(const QString &sentence, NmeaRmc *rmc)
     double longitude = fields.at(5).toDouble();
     if (fields.at(6).trimmed() == QLatin1String("W"))
         longitude = -longitude;
+    if (!coordinateOk(latitude, kMaxLatitudeDegrees) || !coordinateOk(longitude, kMaxLongitudeDegrees))
+        return false;
     out.lat = GpsModule::formatToInt(latitude);
     out.lon = GpsModule::formatToInt(longitude);
     out.date = fields.at(9).trimmed().toInt();

@@ -14,9 +14,14 @@ struct NmeaRmc
     int date = 0;          // ddmmyy as written, 0 when absent
     qint64 timeMs = 0;     // UTC of the fix; 0 without a date or with a field out of range
 
-    // False for a sentence that is not $GPRMC, has fewer than 12 fields or
-    // carries a "*hh" checksum that does not match.
+    // False for a sentence that is not $GPRMC, has fewer than 12 fields,
+    // carries a "*hh" checksum that does not match or names a point off the
+    // globe (see coordinateOk).
     static bool parse(const QString &sentence, NmeaRmc *rmc);
+    // A signed NMEA "ddmm.mmmm" (or "dddmm.mmmm") figure that names a point:
+    // finite, minutes below 60 and at most maxDegrees. A garbled figure would
+    // otherwise become a position off the globe, or overflow the conversion.
+    static bool coordinateOk(double value, int maxDegrees);
     // True when the sentence has no "*" or its two hex digits match the XOR of
     // the characters between "$" and "*".
     static bool checksumOk(const QString &sentence);

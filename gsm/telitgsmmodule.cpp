@@ -8,6 +8,7 @@
 #include "gsm/gsmhttp.h"
 #include "gsm/gsmservicecallback.h"
 #include "gsm/modemanswer.h"
+#include "gsm/nmearmc.h"
 #include "gsm/socketaddress.h"
 
 #include <QStringList>
@@ -51,8 +52,10 @@ bool coordinate(const QString &text, QChar positive, double *value)
         return false;
     bool ok = false;
     const double magnitude = text.left(text.size() - 1).toDouble(&ok);
-    // Beyond 180 degrees the figure is garbled (and too big for the conversion).
-    if (!ok || !(magnitude >= -18000.0 && magnitude <= 18000.0))
+    // Off the globe (past 90 degrees north or south, 180 east or west, or 60
+    // minutes) the figure is garbled, and may be too big for the conversion.
+    const int maxDegrees = positive == QLatin1Char('N') ? 90 : 180;
+    if (!ok || !NmeaRmc::coordinateOk(magnitude, maxDegrees))
         return false;
     *value = text.at(text.size() - 1).toUpper() == positive ? magnitude : -magnitude;
     return true;

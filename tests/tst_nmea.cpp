@@ -77,6 +77,17 @@ void TestNmea::rmcParsers_data()
                                                << true << t + 500 << true << 3 << t << 41460000 << 173222274;
     QTest::newRow("bad checksum") << '$' + kExample + "*00" << false << qint64(0) << false << 0 << qint64(0) << 0 << 0;
     QTest::newRow("garbled checksum") << '$' + kExample + "*Z" << false << qint64(0) << false << 0 << qint64(0) << 0 << 0;
+    // A coordinate off the globe is a garbled sentence, not a position.
+    QTest::newRow("longitude 179 degrees 99 minutes") << rmc("GPRMC,123519,A,4807.038,N,17999.000,W,022.4,084.4,230321,003.1,W")
+                                                      << false << qint64(0) << false << 0 << qint64(0) << 0 << 0;
+    QTest::newRow("latitude past 90 degrees") << rmc("GPRMC,123519,A,9000.001,N,01131.000,E,022.4,084.4,230321,003.1,W")
+                                              << false << qint64(0) << false << 0 << qint64(0) << 0 << 0;
+    QTest::newRow("coordinate 1e300") << rmc("GPRMC,123519,A,1e300,N,01131.000,E,022.4,084.4,230321,003.1,W")
+                                      << false << qint64(0) << false << 0 << qint64(0) << 0 << 0;
+    QTest::newRow("coordinate inf") << rmc("GPRMC,123519,A,4807.038,N,inf,E,022.4,084.4,230321,003.1,W")
+                                    << false << qint64(0) << false << 0 << qint64(0) << 0 << 0;
+    QTest::newRow("the pole and the date line") << rmc("GPRMC,123519,A,9000.000,S,18000.000,W,022.4,084.4,230321,003.1,W")
+                                                << true << t + 500 << true << 3 << t << -648000000 << -324000000;
 }
 
 void TestNmea::rmcParsers()

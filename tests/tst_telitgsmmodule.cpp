@@ -199,6 +199,10 @@ void TestTelitGsmModule::parseGPS_data()
     QTest::newRow("coordinate too short") << answer("4542N", "01344.26820E", "3") << false << 0 << 0;
     QTest::newRow("garbled coordinate") << answer("45x2.82691N", "01344.26820E", "3") << false << 0 << 0;
     QTest::newRow("coordinate far too big") << answer("4542.82691N", "9e99999999E", "3") << false << 0 << 0;
+    QTest::newRow("latitude past 90 degrees") << answer("9100.00000N", "01344.26820E", "3") << false << 0 << 0;
+    QTest::newRow("60 minutes") << answer("4542.82691N", "01360.00000E", "3") << false << 0 << 0;
+    QTest::newRow("the poles and the date line") << answer("9000.00000S", "18000.00000W", "3") << true
+                                                 << -648000000 << -324000000;
 }
 
 void TestTelitGsmModule::parseGPS()
