@@ -49,6 +49,11 @@ InnerModulePeer::InnerModulePeer()
     channelList = {Channel{}};
 }
 
+InnerModulePeer::~InnerModulePeer()
+{
+    stop();
+}
+
 void InnerModulePeer::setModuleId(const QByteArray &fourBytes)
 {
     setDevNo(fourBytes);

@@ -54,6 +54,8 @@ public:
     };
 
     InnerModulePeer();
+    // Stops the thread before the lists it answers from die.
+    ~InnerModulePeer() override;
 
     // The module id, answered by the device number query and exchange info.
     void setModuleId(const QByteArray &fourBytes);
