@@ -20,6 +20,13 @@
 #include <memory>
 #include <thread>
 
+Q_DECLARE_METATYPE(ConnectorReader::Fault)
+
+namespace {
+// A trickled answer keeps the line busy for seconds after the clock gave up on it.
+constexpr int kFaultRecoveryMs = 20000;
+}
+
 namespace {
 
 // Receives the race engine's signals in the test's thread (queued), so that
@@ -95,6 +102,8 @@ private slots:
     void connector_notAnswering();
     void connector_failingPoll_freshConnect_recordsComeAgain_data();
     void connector_failingPoll_freshConnect_recordsComeAgain();
+    void connector_faults_noRecordLost_data();
+    void connector_faults_noRecordLost();
     void printSync_outsideClubMode_timesOut();
     void getters_beforeClubMode_empty();
     void showTip_reachesAnotherThread();
@@ -418,6 +427,71 @@ void TestMorlanProtocolProcess::connector_failingPoll_freshConnect_recordsComeAg
     QCOMPARE(gotRings, rings);
     QCOMPARE(gotStored, stored);
     QCOMPARE(reader.receivedOf(ConnectorReader::DeviceNumber).size(), 2);
+    QTRY_VERIFY(process->isConnectorReady());
+}
+
+void TestMorlanProtocolProcess::connector_faults_noRecordLost_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<ConnectorReader::Fault>("fault");
+    // Each spoils two answers, then the reader behaves again.
+    ConnectorReader::Fault f;
+    f.times = 2;
+    const ConnectorReader::Fault plain = f;
+    const QList<QPair<const char *, int>> commands{
+        {"status", ConnectorReader::Status}, {"record", ConnectorReader::Record}, {"removal", ConnectorReader::Remove}};
+    for (const auto &command : commands) {
+        const QByteArray name(command.first);
+        f = plain;
+        f.silent = true;
+        QTest::newRow(name + ", silence") << command.second << f;
+        f = plain;
+        f.delayMs = 300; // past the 100 ms the clock waits for the first byte
+        QTest::newRow(name + ", late answer") << command.second << f;
+        f = plain;
+        f.gapMs = 150; // past the 100 ms it waits for each further byte
+        f.times = 1;   // the rest trickles on for seconds after the clock gave up
+        QTest::newRow(name + ", trickled answer") << command.second << f;
+        f = plain;
+        f.badCrc = true;
+        QTest::newRow(name + ", bad CRC") << command.second << f;
+        f = plain;
+        f.status = 9;
+        QTest::newRow(name + ", refusal") << command.second << f;
+        f = plain;
+        f.dataBytes = 3;
+        QTest::newRow(name + ", short answer") << command.second << f;
+    }
+}
+
+// Rings read at the club's connector while it misbehaves: once it behaves
+// again every one reaches the race engine and the reader's memory is emptied.
+void TestMorlanProtocolProcess::connector_faults_noRecordLost()
+{
+    QFETCH(int, command);
+    QFETCH(ConnectorReader::Fault, fault);
+    ConnectorReader &reader = peer->connector();
+    QSignalSpy tags(relay.get(), &Relay::tagScaned);
+    params->set(QStringLiteral("1"));
+    startProcess();
+    process->switchWorkMode(2, true);
+    QTRY_VERIFY(process->isConnectorReady());
+    QTRY_VERIFY(!reader.receivedOf(ConnectorReader::Status).isEmpty());
+
+    reader.setFault(command, fault);
+    const QStringList landed{QStringLiteral("0000C001"), QStringLiteral("0000C002"), QStringLiteral("0000C003")};
+    for (int i = 0; i < landed.size(); ++i)
+        reader.addRecord(QByteArray::fromHex(landed.at(i).toLatin1()), quint16(i + 1));
+
+    const auto handedOn = [&tags] {
+        QStringList got;
+        for (const auto &args : tags)
+            got << args.at(0).value<LFTAG_INFO>().eRing;
+        return got;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(reader.recordCount(), 0, kFaultRecoveryMs);
+    for (const QString &ring : landed)
+        QTRY_VERIFY2(handedOn().contains(ring), qPrintable(handedOn().join(QLatin1Char(' '))));
     QTRY_VERIFY(process->isConnectorReady());
 }
 

@@ -205,6 +205,8 @@ private slots:
 
     void badInput_endsLoopAndReconnects_data();
     void badInput_endsLoopAndReconnects();
+    void landingsDuringFault_noneLost_data();
+    void landingsDuringFault_noneLost();
     void silence_retriesEachBackoffUntilAnswered();
     void exitDuringBackoff_isPromptAndPowersOff();
     void exitDuringLongList_isPrompt();
@@ -591,6 +593,46 @@ void TestRFIDService::badInput_endsLoopAndReconnects()
     rig.rfid.requestExit();
     QVERIFY(rig.rfid.wait(kStopMs));
     QVERIFY2(timer.elapsed() < kPromptExitMs, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!capture.contains(QStringLiteral("UnknowException")));
+}
+
+void TestRFIDService::landingsDuringFault_noneLost_data()
+{
+    badInput_endsLoopAndReconnects_data();
+}
+
+// Rings land while the module misbehaves in one of the ways above; once it
+// behaves again every one of them reaches the race engine.
+void TestRFIDService::landingsDuringFault_noneLost()
+{
+    QFETCH(RingFault, fault);
+    QFETCH(bool, countsAllOnes);
+    QFETCH(bool, recovers);
+    if (!recovers)
+        QSKIP("a hung-up line stays down until the module comes back");
+    PollRig rig(0x311);
+    QVERIFY(rig.ready);
+    QSignalSpy tags(&rig.relay, &Relay::tag);
+    MessageCapture capture;
+    rig.rfid.start();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.rfid.isValid(), kWaitMs);
+    QVERIFY(rig.morePolls(1));
+
+    if (countsAllOnes)
+        rig.peer.setCountsAllOnes(true);
+    else
+        rig.peer.setFault(fault);
+    const QStringList landed{QStringLiteral("0000F001"), QStringLiteral("0000F002"), QStringLiteral("0000F003")};
+    rig.peer.presentTags(landed);
+    QTRY_VERIFY_WITH_TIMEOUT(capture.contains(QStringLiteral("RFIDService::run VexException!")), kWaitMs);
+    if (countsAllOnes)
+        rig.peer.setCountsAllOnes(false);
+    else
+        rig.peer.setFault(RingFault{});
+
+    QTRY_VERIFY_WITH_TIMEOUT(rig.rfid.isValid(), kWaitMs);
+    for (const QString &ring : landed)
+        QTRY_VERIFY_WITH_TIMEOUT(rings(tags).contains(ring), kWaitMs);
     QVERIFY(!capture.contains(QStringLiteral("UnknowException")));
 }
 
