@@ -116,7 +116,7 @@ void ServiceFactory::runServices()
     protocolProcess = &process;
     rfidService = &rfid;
     gsmService = &gsm;
-    soundThread = &sound;
+    setSoundThread(&sound);
     UTC::setRfHook({[&rfid] { return rfid.getRfDevType(); },
                     [&rfid] { rfid.requestVerifyDevTime(); }});
 
@@ -127,7 +127,7 @@ void ServiceFactory::runServices()
         ~Unpublish()
         {
             UTC::clearRfHook(); // waits for a synchronisation that uses it
-            factory->soundThread = nullptr;
+            factory->setSoundThread(nullptr);
             factory->gsmService = nullptr;
             factory->rfidService = nullptr;
             factory->protocolProcess = nullptr;
@@ -174,8 +174,21 @@ void ServiceFactory::requestExit()
         factory->rfidService->requestExit();
     if (factory->gsmService)
         factory->gsmService->requestExit();
+    QMutexLocker lock(&soundThreadMutex());
     if (factory->soundThread)
         factory->soundThread->requestExit();
+}
+
+QMutex &ServiceFactory::soundThreadMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+void ServiceFactory::setSoundThread(SoundThread *thread)
+{
+    QMutexLocker lock(&soundThreadMutex());
+    soundThread = thread;
 }
 
 int ServiceFactory::raceModeFor(int channelMode)

@@ -8,6 +8,7 @@
 class GSMService;
 class MorlanProtocolProcess;
 class PigeonBo;
+class QMutex;
 class QTranslator;
 class RFIDService;
 class SoundThread;
@@ -55,6 +56,12 @@ public:
 
     // The race mode word of the reader for a "channelMode" parameter value.
     static int raceModeFor(int channelMode);
+
+    // Guards soundThread: the service thread publishes and withdraws it under
+    // this lock, and VexPlayer::play queues on it under the same lock, so a
+    // prompt never reaches a sound thread that is being destroyed.
+    static QMutex &soundThreadMutex();
+    void setSoundThread(SoundThread *thread);
 
     PigeonBo *pigeonBo = nullptr;
     MorlanProtocolProcess *protocolProcess = nullptr;

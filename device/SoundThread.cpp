@@ -1,11 +1,29 @@
 #include "device/SoundThread.h"
 
+#include "core/servicefactory.h"
+#include "core/vexexception.h"
+#include "device/SoundPCM.h"
 #include "device/hardware_control.h"
 
+#include <QFile>
+#include <QMutexLocker>
+
 namespace {
-constexpr int kIdleMs = 100;
+
+constexpr int kVoiceErrorCode = 0x1201;
+constexpr int kDefaultStartDelayMs = 3000;
+constexpr int kIdlePollMs = 10;
+// A file stops at its next block after requestExit, and a stalled device
+// gives up after 2 s, so the thread ends well within this.
 constexpr int kStopWaitMs = 5000;
+
+std::atomic<int> &startDelay()
+{
+    static std::atomic<int> delayMs{kDefaultStartDelayMs};
+    return delayMs;
 }
+
+} // namespace
 
 SoundThread::SoundThread(QObject *parent)
     : QThread(parent)
@@ -15,7 +33,25 @@ SoundThread::SoundThread(QObject *parent)
 SoundThread::~SoundThread()
 {
     requestExit();
-    wait(kStopWaitMs);
+    if (!wait(kStopWaitMs))
+        ServiceFactory::debug(QStringLiteral("SoundThread did not stop in time!"));
+}
+
+void SoundThread::setStartDelayMs(int ms)
+{
+    startDelay() = ms;
+}
+
+int SoundThread::startDelayMs()
+{
+    return startDelay();
+}
+
+void SoundThread::playSound(const QString &path)
+{
+    QMutexLocker lock(&mutex);
+    if (queue.size() < kMaxQueued)
+        queue.append(path);
 }
 
 void SoundThread::requestExit()
@@ -23,10 +59,86 @@ void SoundThread::requestExit()
     exitRequested = true;
 }
 
+QStringList SoundThread::queuedPaths() const
+{
+    QMutexLocker lock(&mutex);
+    return queue;
+}
+
+bool SoundThread::isIdle() const
+{
+    QMutexLocker lock(&mutex);
+    return queue.isEmpty() && !playing;
+}
+
+bool SoundThread::takeNext(QString *path)
+{
+    QMutexLocker lock(&mutex);
+    playing = !queue.isEmpty();
+    if (playing)
+        *path = queue.takeFirst();
+    return playing;
+}
+
 void SoundThread::run()
 {
     HardwareControl::SoundOn();
-    while (!exitRequested)
-        HardwareControl::wait(kIdleMs);
+    // The amplifier settles before the first prompt. An exit request ends the
+    // pause early: nothing would play after it, and the shutdown need not wait.
+    for (int waitedMs = 0, delayMs = startDelay(); waitedMs < delayMs && !exitRequested; waitedMs += kIdlePollMs)
+        HardwareControl::wait(qMin(kIdlePollMs, delayMs - waitedMs));
+    while (!exitRequested) {
+        QString path;
+        if (!takeNext(&path)) {
+            HardwareControl::wait(kIdlePollMs);
+            continue;
+        }
+        try {
+            doPlayFile(path);
+        } catch (const VexException &) {
+            ServiceFactory::debug(QStringLiteral("SoundThread::run VexException!"));
+        } catch (...) {
+            ServiceFactory::debug(QStringLiteral("SoundThread::run UnknowException!"));
+        }
+        QMutexLocker lock(&mutex);
+        playing = false;
+    }
     HardwareControl::SoundOff();
+}
+
+void SoundThread::doPlayFile(const QString &path)
+{
+    if (exitRequested)
+        return;
+    QFile file(path);
+    // Blocks are read whole into buffers of their own; Qt's read buffer
+    // would only add a copy.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw VexException(kVoiceErrorCode, QStringLiteral("Voice file not exists!\n") + path, QString());
+
+    SoundPCM pcm;
+    pcm.readRIFF(file);
+    _FMT_CHUNK fmt;
+    bool haveFmt = false;
+    unsigned char head[SoundPCM::kHeadBytes];
+    while (!exitRequested) {
+        pcm.fetchChunkHead(file, head);
+        const unsigned int size = SoundPCM::getChunkSize(head);
+        if (SoundPCM::testChunkName(head, "fmt")) {
+            pcm.fetchFMT(file, &fmt, size);
+            haveFmt = true;
+        } else if (SoundPCM::testChunkName(head, "data")) {
+            // Without a fmt chunk the sample format is unknown: refuse rather
+            // than guess.
+            if (!haveFmt)
+                throw VexException(kVoiceErrorCode, QStringLiteral("Voice file format error!"), QString());
+            pcm.open(fmt, size);
+            while (!exitRequested && pcm.playFrameOnce(file, fmt.channels, fmt.bitsPerSample)) {
+            }
+            pcm.close();
+            break;
+        } else {
+            pcm.ignoreSize(file, size); // no pad byte after an odd size
+        }
+    }
 }
