@@ -1,13 +1,16 @@
 // Storage benchmark: the arrival path, list queries and the training reset on
-// a loft of 5,000 pigeons (with 200 races and 2,000 log rows beside them),
+// a loft of 5,000 pigeons, the race list at 200 races, the event log at 2,000
+// rows and its start-up trim,
 // reported as times and as ratios to a baseline of the same run, so that the
 // figures compare across machines. Runs on a simulated root in a temporary
 // directory; the host is never flushed or touched.
 
+#include "core/log.h"
 #include "core/platform.h"
 #include "core/vexexception.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
+#include "storage/raceinfo.h"
 #include "storage/storage.h"
 
 #include <QCoreApplication>
@@ -39,6 +42,12 @@ constexpr int kBaselineRuns = 200;
 constexpr int kQueryRuns = 20;
 constexpr int kReaderWriterArrivals = 300;
 constexpr int kThreadWaitMs = 600000;
+constexpr int kLoggedArrivals = 400;
+constexpr int kLoggedArrivalFirst = 1000;
+constexpr int kTrimRows = 5000;
+constexpr int kDeletedRaceRecords = 1000;
+constexpr int kDeletedRaceFirst = 2000;
+const char kDeletedRace[] = "R0002";
 const char kRace[] = "R0001";
 const char kRawConnection[] = "bench-raw";
 
@@ -265,6 +274,143 @@ void benchQueries(Storage *storage)
                 ms(records), double(records) / double(recordsRaw), ms(recordsRaw));
 }
 
+int rawRaceRows(const QString &sql)
+{
+    QSqlQuery q(raw());
+    q.setForwardOnly(true);
+    q.exec(sql);
+    int rows = 0;
+    while (q.next()) {
+        for (int c = 0; c < 22; ++c)
+            (void)q.value(c);
+        ++rows;
+    }
+    return rows;
+}
+
+// The race list at 200 races, each with the further data the engine keeps,
+// against a raw select of the same rows: the difference is mostly the parse
+// of each row's further-data text.
+void benchRaceQueries(Storage *storage)
+{
+    rawExec(QStringLiteral("update Race set OtherData='{\"markUploadFlag\":true,\"markUploadedCount\":12,"
+                           "\"nomination\":1}'"));
+    rawExec(QStringLiteral("update Race set Valid=4 where rowid%2=0"));
+    const QString select = QStringLiteral(
+        "select RaceCode,RaceName,LiberCode,LiberTime,LiberName,LiberLon,LiberLat,Valid,ClubCode,AssocCode,"
+        "MarkReaderId,MarkAuthKey,MarkDeviceTime,MarkReaderTime,BackPrintReaderId,BackPrintAuthKey,"
+        "RaceStopDeviceTime,RaceStopReaderTime,BackPrintFlag,MarkPrintFlag,PrintCount,OtherData from race ");
+    const qint64 rawAll = bestOf([&] { rawRaceRows(select + QStringLiteral(" order by LiberTime, RaceCode asc")); });
+    int listed = 0;
+    const qint64 all = bestOf([&] { listed = int(storage->queryRaces(QString()).size()); });
+    std::printf("queryRaces(\"\"): %d races in %.3f ms, %.2f x a raw select of the same rows (%.3f ms)\n", listed,
+                ms(all), double(all) / double(rawAll), ms(rawAll));
+
+    const qint64 rawPage = bestOf([&] {
+        rawRaceRows(select + QStringLiteral(" order by LiberTime, RaceCode asc limit 20 offset 100"));
+    });
+    const qint64 page = bestOf([&] { listed = int(storage->getPageRaces(QString(), 100, 20).size()); });
+    std::printf("getPageRaces(\"\", 100, 20): %d races in %.3f ms, %.2f x raw (%.3f ms)\n", listed, ms(page),
+                double(page) / double(rawPage), ms(rawPage));
+
+    const qint64 counted = bestOf([&] { listed = storage->getRacesCount(QString()); });
+    std::printf("getRacesCount(\"\"): %d in %.3f ms\n", listed, ms(counted));
+
+    const qint64 rawActive = bestOf([&] {
+        rawRaceRows(select + QStringLiteral(" where valid=3 OR (valid=1 AND markReaderTime<>0) "
+                                            "order by LiberTime, RaceCode asc"));
+    });
+    const qint64 active = bestOf([&] { listed = int(storage->queryActiveRaces().size()); });
+    std::printf("queryActiveRaces: %d of %d races in %.3f ms, %.2f x raw (%.3f ms)\n", listed, kRaces, ms(active),
+                double(active) / double(rawActive), ms(rawActive));
+}
+
+void benchLogQueries(Storage *storage)
+{
+    const int rows = storage->getLogCount();
+    for (int limit : {10, 100}) {
+        int listed = 0;
+        const qint64 first = bestOf([&] { listed = int(storage->queryLogs(0, limit, 0).size()); });
+        const qint64 deep = bestOf([&] { storage->queryLogs(0, limit, rows / limit - 1); });
+        std::printf("queryLogs pages of %d at %d rows: first page %.3f ms (%d rows), last page %.3f ms\n", limit, rows,
+                    ms(first), listed, ms(deep));
+    }
+}
+
+// The arrival entry written after each stored arrival: its extra cost against
+// the same run's empty committed transaction and against the arrival itself.
+void benchArrivalLog(Storage *storage, qint64 baselineNs)
+{
+    QElapsedTimer timer;
+    std::vector<qint64> arrivals;
+    std::vector<qint64> entries;
+    for (int i = kLoggedArrivalFirst; i < kLoggedArrivalFirst + kLoggedArrivals; ++i) {
+        timer.start();
+        arrive(storage, i, 1850000000000LL + i);
+        arrivals.push_back(nowNs(timer));
+        PigeonRecord record;
+        record.assocNum = assoc(i);
+        record.eringNum = ring(i);
+        record.raceCode = QLatin1String(kRace);
+        record.backTimeEring = 1850000000000LL + i;
+        record.backOrder = i;
+        record.needSms = true;
+        record.uidBack = QStringLiteral("0A0B0C0D");
+        timer.start();
+        storage->logPigeonBack(&record);
+        entries.push_back(nowNs(timer));
+    }
+    const qint64 arrival = percentile(arrivals, 0.5);
+    const qint64 entry = percentile(entries, 0.5);
+    const qint64 entry99 = percentile(entries, 0.99);
+    std::printf("logPigeonBack after each of %d arrivals: p50 %.3f ms (%.2f x empty commit, %.2f x the arrival's "
+                "%.3f ms), p99 %.3f ms (%.2f x empty commit)\n",
+                kLoggedArrivals, ms(entry), double(entry) / double(baselineNs), double(entry) / double(arrival),
+                ms(arrival), ms(entry99), double(entry99) / double(baselineNs));
+}
+
+// The start-up trim of a log grown to 5,000 rows.
+void benchClearSomeLogs(Storage *storage)
+{
+    const int present = storage->getLogCount();
+    rawExec(QStringLiteral("BEGIN"));
+    QSqlQuery log(raw());
+    log.prepare(QStringLiteral("insert into Log(LogId,LogType,LogTime,LogInfo) values(null,4,?,'{\"version\":\"8.9.30\"}')"));
+    for (int i = present; i < kTrimRows; ++i) {
+        log.addBindValue(1700000000000LL + i);
+        log.exec();
+    }
+    log.finish();
+    rawExec(QStringLiteral("COMMIT"));
+    const int before = storage->getLogCount();
+    QElapsedTimer timer;
+    timer.start();
+    storage->clearSomeLogs();
+    const qint64 elapsed = nowNs(timer);
+    std::printf("clearSomeLogs at start-up: %d rows to %d in %.2f ms\n", before, storage->getLogCount(), ms(elapsed));
+}
+
+// Deleting a race that 1,000 pigeons are basketed for, with their nominations.
+void benchDeleteRace(Storage *storage)
+{
+    rawExec(QStringLiteral("update Record set RaceCode='%1', MarkTime=1 where AssocNum>='%2' and AssocNum<'%3'")
+                .arg(QLatin1String(kDeletedRace), assoc(kDeletedRaceFirst),
+                     assoc(kDeletedRaceFirst + kDeletedRaceRecords)));
+    rawExec(QStringLiteral("insert into Nomination(Id,AssocNum,RaceCode,Nom) select null, AssocNum, RaceCode, 1 "
+                           "from Record where RaceCode='%1'")
+                .arg(QLatin1String(kDeletedRace)));
+    const int basketed = storage->getMarkedPigeonCount(QLatin1String(kDeletedRace));
+    const quint32 commitsBefore = fileCommits();
+    const quint64 statementsBefore = Storage::statementCount();
+    QElapsedTimer timer;
+    timer.start();
+    storage->deleteRace(QLatin1String(kDeletedRace));
+    const qint64 elapsed = nowNs(timer);
+    std::printf("deleteRace with %d basketed records: %.2f ms, %llu statements, %u commits\n", basketed, ms(elapsed),
+                static_cast<unsigned long long>(Storage::statementCount() - statementsBefore),
+                fileCommits() - commitsBefore);
+}
+
 void benchTrainingReset(Storage *storage)
 {
     // Unbasket everyone first, so that every ringed pigeon is reset.
@@ -365,7 +511,12 @@ int main(int argc, char *argv[])
                     ms(baseline), ms(write));
         benchArrivals(storage, baseline, write);
         benchQueries(storage);
+        benchRaceQueries(storage);
+        benchLogQueries(storage);
+        benchArrivalLog(storage, baseline);
+        benchClearSomeLogs(storage);
         benchReaderWhileWriting();
+        benchDeleteRace(storage);
         benchTrainingReset(storage);
         benchInit();
     } catch (const VexException &e) {

@@ -252,9 +252,6 @@ void Storage::setParam(const QString &key, const QString &value)
     }
 }
 
-void Storage::clearSomeLogs() {}
-void Storage::logPowerOn() {}
-
 void Storage::setFault(Fault fault, int statementNo)
 {
     faultKind = int(Fault::None);

@@ -6,14 +6,17 @@
 #include <QSharedPointer>
 #include <QString>
 #include <QVariant>
+#include <QVariantMap>
 
 #include <functional>
 
 class LoftInfo;
+class Log;
+class Nomination;
 class PigeonInfo;
 class PigeonRecord;
-class RaceInfo;
 class QSqlQuery;
+class RaceInfo;
 
 // The only code that issues SQL. Each thread has its own Storage and its own
 // named connection, reached through instance() and closed by destroy() at the
@@ -94,21 +97,53 @@ public:
     void _modifyRecords(const QString &set, const QString &where);
     void _deleteRecord(const QString &assocNum);
 
-    // Races: the active-race check of the race engine.
+    // Races, with their further data as a JSON object text.
     QList<QSharedPointer<RaceInfo>> queryRaces(const QString &where);
+    QList<QSharedPointer<RaceInfo>> getPageRaces(const QString &where, int offset, int limit);
+    int getRacesCount(const QString &where);
     QList<QSharedPointer<RaceInfo>> queryActiveRaces();
+    QSharedPointer<RaceInfo> findRaceById(const QString &raceCode);
+    bool isRaceNomedById(const QString &raceCode);
+    void saveRace(RaceInfo *race);
+    void deleteRace(const QString &raceCode);
+    void _insertRace(const RaceInfo *race);
+    void _updateRace(const RaceInfo *race);
+    void _deleteRace(const QString &raceCode);
 
-    // Notification phones, ids 0 to 4.
+    // Nominations per race and the owner's notification phones.
+    QList<QSharedPointer<Nomination>> queryNoms();
+    int getRacePigeonNom(const QString &assocNum, const QString &raceCode);
+    void saveRaceNoms(const QString &raceCode, const QList<QSharedPointer<Nomination>> &noms);
+    void _insertNom(const QString &assocNum, const QString &eringNum, const QString &raceCode, int nom);
+    void _delNomByRaceCode(const QString &raceCode);
     QList<QString> queryPhoneCode();
     void savePhoneCodes(const QList<QString> &codes);
     void updatePhoneCode(int id, const QString &code);
     void removePhoneCode(int id);
 
-    // The event log.
+    // The event log: entries, trimming and paging.
     void insertLog(int type, const QString &info);
+    int getLogCount();
+    void clearLogs(int n);
     void clearSomeLogs();
+    QList<QSharedPointer<Log>> queryLogs(qint64 afterLogId, int limit, int page);
+
+    // The writers of the event log, one per kind of event.
+    void logPigeonBack(const PigeonRecord *record);
+    void logGprsUpload(const PigeonRecord *record, const QString &hostIp, const QString &hostPath);
+    void logSMSUpload(const PigeonRecord *record, const QString &phonecode, const QString &smsText, int error);
     void logPowerOn();
+    void logTimeVerify(qint64 oldTime, qint64 newTime, const QString &from);
+    void logRaceMark(const PigeonRecord *record);
+    void logRaceUnmark(const PigeonRecord *record);
+    void logUnassignmnet(const PigeonInfo *pigeon);
+    void logRemoveRace(const RaceInfo *race);
+    void logUpdateParams(const LoftInfo *loft);
+    void logNotifySMS(const QString &phonecode, const QString &smsText, int error);
     void logPowerOff(const QString &reason);
+    void logGprsMarkedUpload(const QString &hostIp, const QString &hostPath);
+    void logSecondArriveUpload(const RaceInfo *race, const QString &hostIp, const QString &hostPath);
+    void logAssignmnet(const PigeonInfo *pigeon);
 
     // Test seams; production never sets them. Statements are counted across
     // all threads from the call: statement number statementNo fails as the
@@ -145,6 +180,10 @@ private:
     QList<QSharedPointer<PigeonRecord>> selectRecords(const QString &clause, const Bindings &bindings,
                                                       const QString &order);
     void upsertRecord(const PigeonRecord *record);
+    QList<QSharedPointer<RaceInfo>> selectRaces(const QString &clause, const Bindings &bindings,
+                                                const QString &tail);
+    // The details as the shared JSON writer makes them, then one insert.
+    void writeLog(int type, const QVariantMap &details);
 
     // Column readers of the fetches: a NULL text reads as an empty one, a
     // flag is any non-zero number.
@@ -153,6 +192,8 @@ private:
     static void _fetch(const QSqlQuery &query, PigeonInfo *pigeon);
     static void _fetch(const QSqlQuery &query, PigeonRecord *record);
     static void _fetch(const QSqlQuery &query, RaceInfo *race);
+    static void _fetch(const QSqlQuery &query, Nomination *nomination);
+    static void _fetch(const QSqlQuery &query, Log *log);
 
     QString connectionName;
 };
