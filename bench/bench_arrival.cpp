@@ -238,7 +238,7 @@ void burstPhase(Rig &rig, const char *label, const QList<InnerModulePeer::Readin
     const int handedBefore = rig.engine.readingsHanded();
     const quint64 statementsBefore = Storage::statementCount();
     const qint64 presented = steadyNs();
-    rig.peer.presentTags(readings);
+    rig.peer.presentTagsAtOnce(readings);
     const bool drained = rig.engine.waitForArrivals(arrivalsBefore + arrivals, kArrivalWaitMs);
     const QList<RunningEngine::Back> backs = rig.engine.arrivals();
     const qint64 lastCommit = backs.isEmpty() ? steadyNs() : backs.last().steadyNs;

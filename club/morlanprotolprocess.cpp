@@ -50,6 +50,11 @@ void MorlanProtocolProcess::requestExit()
     requestedMode = Exit;
 }
 
+bool MorlanProtocolProcess::isConnectorReady() const
+{
+    return false; // no connector is driven
+}
+
 void MorlanProtocolProcess::run()
 {
     while (true) {

@@ -19,6 +19,7 @@ public:
     void switchWorkMode(int mode, bool wait);
     int getWorkMode() const;
     void requestExit();
+    bool isConnectorReady() const;
 
 protected:
     void run() override;

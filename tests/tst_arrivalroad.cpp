@@ -219,7 +219,7 @@ void TestArrivalRoad::burst_wholeList_oneArrivalEachInOrder()
         if (n % 5 == 0)
             burst << InnerModulePeer::Reading{trainingRing(n / 5), uidOf(100 + n), quint16(n), QString()};
     }
-    road.peer.presentTags(burst);
+    road.peer.presentTagsAtOnce(burst);
     const int pigeons = kRacePigeons + kTrainingPigeons;
     QVERIFY(road.engine.waitForArrivals(pigeons, kWaitMs));
     // One more ring changes the list: the module hands all of it again, and

@@ -74,13 +74,26 @@ void InnerModulePeer::setChannelStatus(int index, quint8 status)
     ++channelVer;
 }
 
+void InnerModulePeer::presentTags(const QStringList &ringsHex)
+{
+    QMutexLocker l(&moduleMutex);
+    for (const QString &ringHex : ringsHex) {
+        Tag tag;
+        tag.ring = fourBytes(ringHex);
+        tag.uid = fourBytes(QString());
+        tag.extId = fourBytes(QString());
+        tag.version = ++tagVer;
+        tagList.append(tag);
+    }
+}
+
 void InnerModulePeer::presentTag(const QString &ringHex, const QString &uidHex, quint16 randNum,
                                  const QString &extIdHex)
 {
-    presentTags({Reading{ringHex, uidHex, randNum, extIdHex}});
+    presentTagsAtOnce({Reading{ringHex, uidHex, randNum, extIdHex}});
 }
 
-void InnerModulePeer::presentTags(const QList<Reading> &readings)
+void InnerModulePeer::presentTagsAtOnce(const QList<Reading> &readings)
 {
     QMutexLocker l(&moduleMutex);
     ++tagVer;

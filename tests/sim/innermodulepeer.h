@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 // The clock's inner ring-reader module with its landing antennas, for tests
 // and the simulated device. On top of the group-0 commands of every reader it
@@ -73,8 +74,11 @@ public:
     // A ring read at a landing antenna; hex texts of 8 digits.
     void presentTag(const QString &ringHex, const QString &uidHex = QString(), quint16 randNum = 0,
                     const QString &extIdHex = QString());
-    // Several rings landing at once: one change of the list and its version.
-    void presentTags(const QList<Reading> &readings);
+    // Several rings landing together: one version step each, in one go.
+    void presentTags(const QStringList &ringsHex);
+    // Several rings landing at the same instant: one change of the list and
+    // of its version for all of them.
+    void presentTagsAtOnce(const QList<Reading> &readings);
     void setWholeList(bool whole);
     quint32 channelVersion() const;
     quint32 tagVersion() const;
