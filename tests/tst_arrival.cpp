@@ -1,17 +1,15 @@
 #include "core/locationinfo.h"
 #include "core/platform.h"
-#include "core/servicefactory.h"
 #include "core/utc.h"
-#include "device/SoundThread.h"
 #include "device/hardware_control.h"
 #include "race/pigeonbo.h"
 #include "storage/pigeonrecord.h"
 #include "storage/storage.h"
 
 #include "messagecapture.h"
+#include "promptqueue.h"
 #include "storagefixture.h"
 
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -64,8 +62,8 @@ struct Arrival
 };
 
 // A started engine on a seeded database of a simulated device with a frozen
-// clock, a sound thread published but never started (its queue shows the
-// prompts) and a chosen position. Readings are handed in from a plain thread,
+// clock, the prompt queue of a sound thread that never plays, and a chosen
+// position. Readings are handed in from a plain thread,
 // as the polling thread hands them.
 class Rig
 {
@@ -78,12 +76,10 @@ public:
         HardwareControl::init(0);
         db.root().setGpio(kGpioMains, 1);
         seed(notifyMode, voiceMode);
-        ServiceFactory::getInstance()->setSoundThread(&sound);
         bo.setArrivalRetry({3, 50});
     }
     ~Rig()
     {
-        ServiceFactory::getInstance()->setSoundThread(nullptr);
         Storage::destroy();
         Platform::setSystemClock({});
         UTC::_clubTimeDiff = 0;
@@ -128,13 +124,7 @@ public:
         return a;
     }
     int logRows() const { return db.value(QStringLiteral("select count(*) from Log where LogType=1")).toInt(); }
-    QStringList prompts() const
-    {
-        QStringList names;
-        for (const QString &path : sound.queuedPaths())
-            names << QFileInfo(path).completeBaseName();
-        return names;
-    }
+    QStringList prompts() const { return queue.prompts(); }
     void addRecord(const QString &assocNum, const QString &ring, const QString &race, qint64 markTime) const
     {
         db.exec(QStringLiteral("insert into Pigeon(AssocNum,EringNum) values(%1,%2)").arg(sq(assocNum), sq(ring)));
@@ -153,7 +143,7 @@ public:
     }
 
     StorageFixture db;
-    SoundThread sound;
+    PromptQueue queue;
     PigeonBo bo;
 
 private:

@@ -1,4 +1,3 @@
-#include "core/servicefactory.h"
 #include "core/utc.h"
 #include "device/SoundThread.h"
 #include "device/hardware_control.h"
@@ -6,10 +5,10 @@
 #include "race/pigeonbo.h"
 
 #include "innermodulepeer.h"
+#include "promptqueue.h"
 #include "runningengine.h"
 #include "storagefixture.h"
 
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -42,7 +41,7 @@ const QString kMarkerRing = QStringLiteral("DFFFFFFF");
 // The whole road on a simulated device: the module peer on <root>/dev/ttyS3,
 // the real polling thread, the real engine in a thread with its own event
 // loop, the database (read back here on a connection of the test's own) and
-// a published sound thread that never plays, so its queue shows the prompts.
+// the prompt queue of a sound thread that never plays.
 class Road
 {
 public:
@@ -55,7 +54,6 @@ public:
         db.root().setGpio(kGpioMains, 1);
         db.root().setGpio(kGpioRf, 0);
         seed();
-        ServiceFactory::getInstance()->setSoundThread(&sound);
         peer.linkUnder(db.root().root(), QStringLiteral("/dev/ttyS3"));
         peer.start();
         ready = engine.startEngine();
@@ -69,7 +67,6 @@ public:
         rfid.wait(kStopMs);
         engine.quit();
         engine.wait(kStopMs);
-        ServiceFactory::getInstance()->setSoundThread(nullptr);
     }
 
     // Rows of the arrived pigeons: assocNum, ring, order, ring time, uid,
@@ -96,16 +93,10 @@ public:
                            [](const InnerModulePeer::Tag &t) { return t.firstAnsweredNs != 0; });
     }
     int logRows() const { return db.value(QStringLiteral("select count(*) from Log where LogType=1")).toInt(); }
-    QStringList prompts() const
-    {
-        QStringList names;
-        for (const QString &path : sound.queuedPaths())
-            names << QFileInfo(path).completeBaseName();
-        return names;
-    }
+    QStringList prompts() const { return queue.prompts(); }
 
     StorageFixture db;
-    SoundThread sound;
+    PromptQueue queue;
     InnerModulePeer peer;
     RunningEngine engine;
     RFIDService rfid;
