@@ -14,6 +14,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <functional>
 
 class GsmModule;
 class LocationInfo;
@@ -56,9 +57,26 @@ public:
     // The ring of the last live reading while it is held, else a null text.
     QString getLastEring();
     void getGpsInfo(LocationInfo *info);
+    // Test seam: where getGpsInfo takes the position from instead of the
+    // modem thread (empty restores the modem). Any thread.
+    using PositionSource = std::function<LocationInfo()>;
+    void setPositionSource(const PositionSource &source);
 
     // Any thread: hands one reading (a copy) to the engine's thread.
     void notifyTagScaned(LFTAG_INFO *tag);
+
+    // Arrivals, service thread. Stores one updated record with its arrival
+    // log entry, then emits pigeonBack and speaks it; false, with nothing
+    // stored, when the record's row changed meanwhile. A database failure
+    // is thrown before anything is announced.
+    bool doRecordSave(const PigeonRecord *record);
+    // How often a reading whose storing fails is tried, and the pause
+    // between tries; later readings wait behind it. Tests shorten the pause.
+    struct ArrivalRetry {
+        int attempts = 3;
+        int delayMs = 3000;
+    };
+    void setArrivalRetry(const ArrivalRetry &retry); // before start()
 
     // Time: the club time while it is locked, else the device time. Any
     // thread, without the mutex.
@@ -157,6 +175,21 @@ private:
     void loadTimeMode();
     void verifyTimeout();
 
+    // Arrival processing (pigeonbo_arrival.cpp).
+    struct PendingReading {
+        LFTAG_INFO tag;
+        int attempts = 0;
+    };
+    bool acceptReading(const LFTAG_INFO &tag);
+    bool takeLiveRing(const QString &eRing);
+    void drainReadings();
+    void onArrivalRetry();
+    bool tryArrival(const LFTAG_INFO &tag);
+    void processReading(LFTAG_INFO tag);
+    void fillFirstArrival(const LFTAG_INFO &tag, PigeonRecord *record);
+    void announce(const PigeonRecord &record);
+    void dropPendingReadings();
+
     // Network work helpers (pigeonbo_net.cpp, pigeonbo_mailbox.cpp).
     void postCommand(const QString &method, const QString &params);
     int uploadRaceMarks(GSMService *service, const RaceInfo &race);
@@ -188,9 +221,16 @@ private:
     QList<LFCHANNEL_INFO> channels;
     std::atomic<int> mailboxPolls{2000};
     std::atomic<int> mailboxPollMs{10};
+    PositionSource positionSource;
     QMutex mutex;
     // Serialises each change of the time mode with the saving of its
     // parameters, so that what is stored is always the last change; taken
     // before mutex, held until the parameters are written.
     QMutex timeSaveMutex;
+
+    // Service thread only: readings waiting behind one whose storing failed.
+    QList<PendingReading> pendingReadings;
+    QTimer *retryTimer = nullptr;
+    bool draining = false;
+    ArrivalRetry arrivalRetry;
 };
