@@ -1,0 +1,605 @@
+// The race engine's data turn on the whole road: the real modem thread (its
+// loop scaled) on the u-blox modem peer, whose socket reaches the cloud
+// endpoint peer; the engine behind a gate that lets single turns through and
+// records their results. Covers the command mailbox, the state report, the
+// single basketing records and the arrival uploads, with the database
+// checked after each turn. A turn that sent only basketing records (or the
+// state) gives the result of its arrival step, 1 when no arrival was due.
+#include "core/platform.h"
+#include "core/vexexception.h"
+#include "storage/storage.h"
+
+#include "networkrig.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr int kWaitMs = NetworkRig::kWaitMs;
+constexpr qint64 kMarkTime = 1699990000000;
+constexpr qint64 kBackTime = 1700003600000;
+// Within the driver's scaled receive budget, longer than a mailbox wait.
+constexpr int kLateMs = 600;
+constexpr int kTurnsToWatch = 5;
+
+// A pigeon basketed for race R1 at kMarkTime + offsetMs.
+PigeonRecord basketed(const QString &assocNum, qint64 offsetMs, const QString &raceCode = QStringLiteral("R1"))
+{
+    NetworkRig::addPigeon(assocNum);
+    PigeonRecord r;
+    r.assocNum = assocNum;
+    r.eringNum = QStringLiteral("E") + assocNum;
+    r.raceCode = raceCode;
+    r.markTime = kMarkTime + offsetMs;
+    r.randNumMarked = 9;
+    r.uidMarked = QStringLiteral("UM");
+    r.markReaderId = QStringLiteral("MR");
+    return r;
+}
+
+// Home at kBackTime + offsetMs, ring time unsent.
+PigeonRecord arrived(const QString &assocNum, qint64 offsetMs, bool training = false)
+{
+    PigeonRecord r = basketed(assocNum, offsetMs);
+    if (training) {
+        r.markTime = 0;
+        r.raceCode = QStringLiteral("train");
+    }
+    r.backTimeEring = kBackTime + offsetMs;
+    r.backOrder = int(offsetMs) + 1;
+    r.uidBack = QStringLiteral("U") + assocNum;
+    return r;
+}
+
+QString payloadField(const CloudCall &call, const QString &key)
+{
+    return QJsonDocument::fromJson(call.payload.toUtf8()).object().value(key).toVariant().toString();
+}
+
+// The association numbers of a "sendRecords" call's lines (field 4).
+QStringList lineAssocNums(const CloudCall &call)
+{
+    QStringList out;
+    for (const QJsonValue &line : QJsonDocument::fromJson(call.payload.toUtf8()).array())
+        out << line.toString().split(QLatin1Char(',')).value(3);
+    return out;
+}
+
+QStringList markedAssocNums(const QList<CloudCall> &calls)
+{
+    QStringList out;
+    for (const CloudCall &call : calls)
+        out << payloadField(call, QStringLiteral("assocNum"));
+    return out;
+}
+
+int uploadedCount(const QString &raceCode)
+{
+    return NetworkRig::race(raceCode)->getField(QStringLiteral("markUploadedCount")).toInt();
+}
+
+// A blocking upload of a screen, run on a thread of its own.
+struct Poster
+{
+    explicit Poster(const std::function<void()> &post)
+    {
+        thread.reset(QThread::create([this, post] {
+            try {
+                post();
+            } catch (const VexException &e) {
+                code = e.getErrorCode();
+                message = e.getErrorMessage();
+            }
+        }));
+        thread->start();
+    }
+    ~Poster() { thread->wait(kWaitMs); }
+    bool finish() { return thread->wait(kWaitMs); }
+
+    std::unique_ptr<QThread> thread;
+    std::atomic<int> code{0};
+    QString message;
+};
+
+void allValid(const QList<CloudCall> &calls)
+{
+    for (const CloudCall &call : calls)
+        QVERIFY2(call.isValid(), qPrintable(call.problems.join(QLatin1Char(','))));
+}
+
+} // namespace
+
+class TestNetworkData : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void emptyHost_nothingServed();
+    void mailbox_commandsReachEndpoint_slotIdleAfterEach();
+    void mailbox_secondPostWhileRunning_refused();
+    void mailbox_gaveUp_lateOutcomeLeavesNextCommand();
+    void stateReport_atMostEvery15s_backwardStepTriggers();
+    void markRecords_resumeAfterCount_failureKeepsIt();
+    void markRecords_flagOrStateSkipsRace();
+    void markRecords_raceStoppedDuringUpload_staysStopped();
+    void markRecords_sameMillisecondResumeAndLaterBasketing();
+    void arrivals_batches_data();
+    void arrivals_batches();
+    void arrivals_uidFirst_trainingOnlyWith0x40();
+    void arrivals_failureChangesNothing_nextTurnResends();
+    void arrivals_rowChangedDuringUpload_data();
+    void arrivals_rowChangedDuringUpload();
+    void resultCodes_data();
+    void resultCodes();
+};
+
+void TestNetworkData::init()
+{
+    Platform::setSystemClock({});
+}
+
+void TestNetworkData::cleanup()
+{
+    Platform::setSystemClock({});
+}
+
+void TestNetworkData::emptyHost_nothingServed()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) {
+        l.hostIp.clear();
+        l.uploadMode = 0x10 | 0x20;
+    });
+    NetworkRig::addRace(QStringLiteral("R1"), 3);
+    NetworkRig::saveRecord(arrived(QStringLiteral("P1"), 0));
+    rig.engine.setMailboxWait({30, 10});
+    rig.start();
+    rig.gate.allow(TurnGate::Gprs, -1);
+    const RaceInfo race = *NetworkRig::race(QStringLiteral("R1"));
+    Poster post([&] { rig.engine.uploadArriveData(&race); });
+    QVERIFY(post.finish());
+    QCOMPARE(post.code.load(), 0x1003); // "timeout!": no turn served the mailbox
+    QVERIFY(rig.gate.waitResults(TurnGate::Gprs, kTurnsToWatch, kWaitMs));
+    for (int r : rig.gate.results(TurnGate::Gprs))
+        QCOMPARE(r, 1);
+    QVERIFY(rig.endpoint.calls().isEmpty());
+    QVERIFY(!NetworkRig::record(QStringLiteral("P1"))->eringUploadState);
+}
+
+void TestNetworkData::mailbox_commandsReachEndpoint_slotIdleAfterEach()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    const PigeonRecord mark = basketed(QStringLiteral("P1"), 0);
+    NetworkRig::saveRecord(mark);
+    const RaceInfo race = *NetworkRig::race(QStringLiteral("R1"));
+    rig.start();
+    rig.gate.allow(TurnGate::Gprs, -1);
+
+    struct Step {
+        const char *method;
+        std::function<void()> post;
+        std::function<QString()> payload;
+    };
+    const QList<Step> steps{
+        {"uploadArriveData", [&] { rig.engine.uploadArriveData(&race); },
+         [&] { return rig.engine.toJsonArriveData(&race); }},
+        {"uploadMarkRecord", [&] { rig.engine.uploadMarkRecord(&mark, &race); },
+         [&] { return rig.engine.toJsonMarkRecord(&mark, &race); }},
+        {"uploadMarkRecordList",
+         [&] { rig.engine.uploadMarkRecordList(Storage::instance()->findRecordsByRaceCode(race.raceCode, {}), &race); },
+         [&] { return rig.engine.toJsonMarkRecordList(Storage::instance()->findRecordsByRaceCode(race.raceCode, {}), &race); }},
+    };
+    for (const Step &step : steps) {
+        Poster post(step.post);
+        QVERIFY(post.finish());
+        QCOMPARE(post.code.load(), 0);
+        const CloudCall call = rig.endpoint.calls().last();
+        QCOMPARE(call.method, QLatin1String(step.method));
+        QCOMPARE(call.payload, step.payload());
+        QVERIFY2(call.isValid(), qPrintable(call.problems.join(QLatin1Char(','))));
+    }
+
+    // An endpoint error: "Net error!", and the slot is free again after it.
+    rig.endpoint.addFault(CloudFault::ErrorText, 1, "refused");
+    Poster failed([&] { rig.engine.uploadArriveData(&race); });
+    QVERIFY(failed.finish());
+    QCOMPARE(failed.code.load(), 0x1002);
+    QCOMPARE(failed.message, QStringLiteral("Net error!"));
+    Poster again([&] { rig.engine.uploadArriveData(&race); });
+    QVERIFY(again.finish());
+    QCOMPARE(again.code.load(), 0);
+    QCOMPARE(rig.endpoint.calls(QStringLiteral("uploadArriveData")).size(), 3);
+}
+
+void TestNetworkData::mailbox_secondPostWhileRunning_refused()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    const RaceInfo race = *NetworkRig::race(QStringLiteral("R1"));
+    rig.start();
+    rig.gate.allow(TurnGate::Gprs, -1);
+    rig.endpoint.addFault(CloudFault::Late, 1, QByteArray(), kLateMs);
+
+    Poster first([&] { rig.engine.uploadArriveData(&race); });
+    QVERIFY(rig.endpoint.waitForCalls(1, kWaitMs)); // the first is in flight
+    int code = 0;
+    QString message;
+    try {
+        rig.engine.uploadArriveData(&race);
+    } catch (const VexException &e) {
+        code = e.getErrorCode();
+        message = e.getErrorMessage();
+    }
+    QCOMPARE(code, 0x1201);
+    QCOMPARE(message, QStringLiteral("Last command is running!"));
+    // The refusal gave the slot up: the first caller stops waiting.
+    QVERIFY(first.finish());
+    QCOMPARE(first.code.load(), 0x1002);
+
+    // Its late outcome changes nothing: the next command runs and succeeds.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.gate.results(TurnGate::Gprs).contains(0), true, kWaitMs);
+    Poster next([&] { rig.engine.uploadArriveData(&race); });
+    QVERIFY(next.finish());
+    QCOMPARE(next.code.load(), 0);
+    QCOMPARE(rig.endpoint.calls().size(), 2);
+}
+
+void TestNetworkData::mailbox_gaveUp_lateOutcomeLeavesNextCommand()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    const RaceInfo race = *NetworkRig::race(QStringLiteral("R1"));
+    rig.start();
+    rig.gate.allow(TurnGate::Gprs, -1);
+    rig.endpoint.addFault(CloudFault::Late, 1, QByteArray(), kLateMs);
+
+    rig.engine.setMailboxWait({20, 10}); // gives up long before the late answer
+    Poster gaveUp([&] { rig.engine.uploadArriveData(&race); });
+    QVERIFY(gaveUp.finish());
+    QCOMPARE(gaveUp.code.load(), 0x1003);
+    QCOMPARE(gaveUp.message, QStringLiteral("timeout!"));
+
+    // Posted while the first is still running: it must not take the first's
+    // outcome, but run and reach the endpoint itself.
+    rig.engine.setMailboxWait({1000, 10});
+    Poster next([&] { rig.engine.uploadMarkRecordList({}, &race); });
+    QVERIFY(next.finish());
+    QCOMPARE(next.code.load(), 0);
+    QCOMPARE(rig.endpoint.calls(QStringLiteral("uploadMarkRecordList")).size(), 1);
+}
+
+void TestNetworkData::stateReport_atMostEvery15s_backwardStepTriggers()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    std::atomic<qint64> shiftMs{0};
+    Platform::setSystemClock([&shiftMs] { return QDateTime::currentMSecsSinceEpoch() + shiftMs.load(); });
+    rig.setLoft([](LoftInfo &l) {
+        l.uploadMode = 0x10;
+        l.uploadInterval = 5000; // below the floor of 15 s
+    });
+    NetworkRig::addRace(QStringLiteral("R1"), 3);
+    rig.start();
+    rig.gate.allow(TurnGate::Gprs, -1);
+    auto states = [&] { return rig.endpoint.calls(QStringLiteral("sendState4")).size(); };
+    auto watchTurns = [&] {
+        const int seen = int(rig.gate.results(TurnGate::Gprs).size());
+        return rig.gate.waitResults(TurnGate::Gprs, seen + kTurnsToWatch, kWaitMs);
+    };
+
+    QTRY_COMPARE_WITH_TIMEOUT(states(), 1, kWaitMs);
+    QVERIFY(watchTurns());
+    shiftMs = 10000;
+    QVERIFY(watchTurns());
+    QCOMPARE(states(), 1);
+    shiftMs = 16000;
+    QTRY_COMPARE_WITH_TIMEOUT(states(), 2, kWaitMs);
+    QVERIFY(watchTurns());
+    QCOMPARE(states(), 2);
+    shiftMs = -5000; // 21 s back
+    QTRY_COMPARE_WITH_TIMEOUT(states(), 3, kWaitMs);
+    allValid(rig.endpoint.calls());
+    QVERIFY(rig.endpoint.calls().first().payload.contains(QStringLiteral("\"raceCode\":\"R1\"")));
+}
+
+void TestNetworkData::markRecords_resumeAfterCount_failureKeepsIt()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
+    NetworkRig::addRace(QStringLiteral("R1"), 3, {{QStringLiteral("markUploadedCount"), 3}});
+    for (int i = 1; i <= 5; ++i)
+        NetworkRig::saveRecord(basketed(QStringLiteral("P%1").arg(i), i * 1000));
+
+    rig.endpoint.addFault(CloudFault::ErrorText, 1, "busy");
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 2);
+    QCOMPARE(uploadedCount(QStringLiteral("R1")), 3);
+    QCOMPARE(markedAssocNums(rig.endpoint.calls()), QStringList{QStringLiteral("P4")});
+
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 1); // marks sent; the turn gives the arrivals' result
+    QCOMPARE(uploadedCount(QStringLiteral("R1")), 5);
+    const QList<CloudCall> calls = rig.endpoint.calls(QStringLiteral("uploadMarkRecord"));
+    QCOMPARE(markedAssocNums(calls), (QStringList{"P4", "P4", "P5"}));
+    QCOMPARE(payloadField(calls.last(), QStringLiteral("markOrder")), QStringLiteral("5"));
+    allValid(calls);
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 1);
+    QCOMPARE(rig.endpoint.calls().size(), 3); // nothing more
+}
+
+void TestNetworkData::markRecords_flagOrStateSkipsRace()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
+    // The fancier's "no live upload" switch, and races not running.
+    NetworkRig::addRace(QStringLiteral("R1"), 3, {{QStringLiteral("markUploadFlag"), true}});
+    NetworkRig::addRace(QStringLiteral("R2"), 1);
+    NetworkRig::addRace(QStringLiteral("R3"), 4);
+    NetworkRig::saveRecord(basketed(QStringLiteral("P1"), 0, QStringLiteral("R1")));
+    NetworkRig::saveRecord(basketed(QStringLiteral("P2"), 0, QStringLiteral("R2")));
+    NetworkRig::saveRecord(basketed(QStringLiteral("P3"), 0, QStringLiteral("R3")));
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 1);
+    QVERIFY(rig.endpoint.calls().isEmpty());
+}
+
+void TestNetworkData::markRecords_raceStoppedDuringUpload_staysStopped()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
+    NetworkRig::addRace(QStringLiteral("R1"), 3);
+    NetworkRig::saveRecord(basketed(QStringLiteral("P1"), 0));
+    NetworkRig::saveRecord(basketed(QStringLiteral("P2"), 1000));
+    rig.endpoint.addFault(CloudFault::Late, 1, QByteArray(), kLateMs);
+    rig.start();
+    rig.gate.allow(TurnGate::Gprs, 1);
+    QVERIFY(rig.endpoint.waitForCalls(1, kWaitMs));
+    // The race detail screen stops the race while the first record travels.
+    QSharedPointer<RaceInfo> stopped = NetworkRig::race(QStringLiteral("R1"));
+    stopped->valid = 4;
+    stopped->raceStopDeviceTime = 1700100000000;
+    Storage::instance()->saveRace(stopped.data());
+    QVERIFY(rig.gate.waitResults(TurnGate::Gprs, 1, kWaitMs));
+    QCOMPARE(rig.gate.results(TurnGate::Gprs).first(), 1);
+
+    const QSharedPointer<RaceInfo> after = NetworkRig::race(QStringLiteral("R1"));
+    QCOMPARE(after->valid, 4);
+    QCOMPARE(after->raceStopDeviceTime, qint64(1700100000000));
+    QCOMPARE(rig.endpoint.calls().size(), 1); // nothing more for a stopped race
+}
+
+void TestNetworkData::markRecords_sameMillisecondResumeAndLaterBasketing()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
+    NetworkRig::addRace(QStringLiteral("R1"), 3);
+    // Basketed in the same millisecond, stored out of order.
+    for (const char *assoc : {"P3", "P1", "P2"})
+        NetworkRig::saveRecord(basketed(QLatin1String(assoc), 0));
+    // The second call fails (the first is answered normally, 1 ms late):
+    // the turn ends after one sent record.
+    rig.endpoint.addFault(CloudFault::Late, 1, QByteArray(), 1);
+    rig.endpoint.addFault(CloudFault::ErrorText, 1, "busy");
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 2);
+    QCOMPARE(uploadedCount(QStringLiteral("R1")), 1);
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 1); // marks sent; the turn gives the arrivals' result
+    QCOMPARE(uploadedCount(QStringLiteral("R1")), 3);
+
+    // A pigeon basketed later is sent after all earlier ones, and alone.
+    NetworkRig::saveRecord(basketed(QStringLiteral("P0"), 5000));
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 1); // marks sent; the turn gives the arrivals' result
+    QCOMPARE(uploadedCount(QStringLiteral("R1")), 4);
+    QCOMPARE(markedAssocNums(rig.endpoint.calls()), (QStringList{"P1", "P2", "P2", "P3", "P0"}));
+    // Same millisecond, same order.
+    QCOMPARE(payloadField(rig.endpoint.calls().at(3), QStringLiteral("markOrder")), QStringLiteral("1"));
+    QCOMPARE(payloadField(rig.endpoint.calls().at(4), QStringLiteral("markOrder")), QStringLiteral("4"));
+}
+
+void TestNetworkData::arrivals_batches_data()
+{
+    QTest::addColumn<unsigned int>("flags");
+    QTest::addColumn<QList<int>>("batches");
+    QTest::newRow("flag 0x200: five per call") << 0x200u << QList<int>{5, 2};
+    QTest::newRow("without: one per call") << 0u << QList<int>{1, 1, 1, 1, 1, 1, 1};
+}
+
+void TestNetworkData::arrivals_batches()
+{
+    QFETCH(unsigned int, flags);
+    QFETCH(QList<int>, batches);
+    NetworkRig rig(flags);
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    for (int i = 0; i < 7; ++i)
+        NetworkRig::saveRecord(arrived(QStringLiteral("P%1").arg(i), i * 1000));
+
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 0);
+    const QList<CloudCall> calls = rig.endpoint.calls(QStringLiteral("sendRecords"));
+    QList<int> sizes;
+    QStringList sent;
+    for (const CloudCall &call : calls) {
+        sizes << int(lineAssocNums(call).size());
+        sent += lineAssocNums(call);
+        QCOMPARE(call.ownerName, QStringLiteral("Ann"));
+        QCOMPARE(call.paramCount, 4);
+    }
+    allValid(calls);
+    QCOMPARE(sizes, batches);
+    sent.sort();
+    QCOMPARE(sent, (QStringList{"P0", "P1", "P2", "P3", "P4", "P5", "P6"}));
+    for (int i = 0; i < 7; ++i)
+        QVERIFY(NetworkRig::record(QStringLiteral("P%1").arg(i))->eringUploadState);
+    QCOMPARE(rig.logRows(2), 7);
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 1);
+}
+
+void TestNetworkData::arrivals_uidFirst_trainingOnlyWith0x40()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    PigeonRecord both = arrived(QStringLiteral("PB"), 2000);
+    both.backTimeUid = kBackTime + 2100;
+    NetworkRig::saveRecord(arrived(QStringLiteral("PA"), 1000));
+    NetworkRig::saveRecord(both);
+    NetworkRig::saveRecord(arrived(QStringLiteral("PT"), 3000, true));
+
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 0);
+    QList<CloudCall> calls = rig.endpoint.calls(QStringLiteral("sendRecords"));
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(lineAssocNums(calls.at(0)), QStringList{QStringLiteral("PB")}); // the uid query first
+    QCOMPARE(lineAssocNums(calls.at(1)), QStringList{QStringLiteral("PA")});
+    const auto pb = NetworkRig::record(QStringLiteral("PB"));
+    QVERIFY(pb->eringUploadState && pb->uidUploadState);
+    QVERIFY(!NetworkRig::record(QStringLiteral("PT"))->eringUploadState);
+
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20 | 0x40; });
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 0);
+    calls = rig.endpoint.calls(QStringLiteral("sendRecords"));
+    QCOMPARE(calls.size(), 3);
+    const QStringList training = QJsonDocument::fromJson(calls.at(2).payload.toUtf8())
+                                     .array().at(0).toString().split(QLatin1Char(','));
+    QCOMPARE(training.value(3), QStringLiteral("PT"));
+    QCOMPARE(training.value(2), QStringLiteral("0"));     // no race
+    QCOMPARE(training.value(13), QStringLiteral("train"));
+    QCOMPARE(training.value(15), QStringLiteral("0"));    // marking order
+    QVERIFY(NetworkRig::record(QStringLiteral("PT"))->eringUploadState);
+    QCOMPARE(rig.logRows(2), 3);
+}
+
+void TestNetworkData::arrivals_failureChangesNothing_nextTurnResends()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    NetworkRig::saveRecord(arrived(QStringLiteral("P1"), 0));
+    NetworkRig::saveRecord(arrived(QStringLiteral("P2"), 1000));
+    const QString before = rig.db.dump();
+
+    rig.endpoint.addFault(CloudFault::ErrorObject, 1);
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 2);
+    QCOMPARE(rig.db.dump(), before);
+    QCOMPARE(rig.endpoint.calls().size(), 1); // the turn ended at the failing item
+
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 0);
+    QVERIFY(NetworkRig::record(QStringLiteral("P1"))->eringUploadState);
+    QVERIFY(NetworkRig::record(QStringLiteral("P2"))->eringUploadState);
+    QCOMPARE(rig.logRows(2), 2);
+    QCOMPARE(rig.endpoint.calls().size(), 3);
+}
+
+void TestNetworkData::arrivals_rowChangedDuringUpload_data()
+{
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("uid completed meanwhile") << false;
+    QTest::newRow("race reset meanwhile") << true;
+}
+
+void TestNetworkData::arrivals_rowChangedDuringUpload()
+{
+    QFETCH(bool, reset);
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    NetworkRig::saveRecord(arrived(QStringLiteral("P1"), 0));
+    rig.endpoint.addFault(CloudFault::Late, 1, QByteArray(), kLateMs);
+    rig.start();
+    rig.gate.allow(TurnGate::Gprs, 1);
+    QVERIFY(rig.endpoint.waitForCalls(1, kWaitMs));
+    const qint64 uidTime = kBackTime + 50;
+    if (reset) {
+        Storage::instance()->resetRaceRecords(QStringLiteral("R1"));
+    } else {
+        PigeonRecord completed = *NetworkRig::record(QStringLiteral("P1"));
+        completed.backTimeUid = uidTime;
+        completed.uidBack = QStringLiteral("UID1");
+        NetworkRig::saveRecord(completed);
+    }
+    QVERIFY(rig.gate.waitResults(TurnGate::Gprs, 1, kWaitMs));
+    QCOMPARE(rig.gate.results(TurnGate::Gprs).first(), 0);
+
+    const auto p1 = NetworkRig::record(QStringLiteral("P1"));
+    if (reset) {
+        // The reset holds: no flag set on an arrival that is gone.
+        QCOMPARE(p1->backTimeEring, qint64(0));
+        QCOMPARE(p1->markTime, qint64(0));
+        QVERIFY(!p1->eringUploadState);
+        return;
+    }
+    QCOMPARE(p1->backTimeUid, uidTime);
+    QCOMPARE(p1->uidBack, QStringLiteral("UID1"));
+    QVERIFY(p1->eringUploadState);
+    QVERIFY(!p1->uidUploadState); // still to send
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 0);
+    QVERIFY(NetworkRig::record(QStringLiteral("P1"))->uidUploadState);
+    QCOMPARE(rig.endpoint.calls().size(), 2);
+}
+
+void TestNetworkData::resultCodes_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("result");
+    QTest::newRow("sent") << "sent" << 0;
+    QTest::newRow("nothing to send") << "nothing" << 1;
+    QTest::newRow("endpoint error") << "error" << 2;
+    QTest::newRow("endpoint status 500") << "status" << 2;
+    QTest::newRow("endpoint closes mid-reply") << "close" << 2;
+    QTest::newRow("chunked reply") << "chunked" << 0;
+    QTest::newRow("socket refused") << "refused" << 2;
+    // The driver's failures are GsmException: a modem failure, -1.
+    QTest::newRow("modem silent mid-send") << "silent" << -1;
+}
+
+void TestNetworkData::resultCodes()
+{
+    QFETCH(QString, situation);
+    QFETCH(int, result);
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    if (situation != QLatin1String("nothing"))
+        NetworkRig::saveRecord(arrived(QStringLiteral("P1"), 0));
+    if (situation == QLatin1String("error"))
+        rig.endpoint.addFault(CloudFault::ErrorText, 1, "no");
+    else if (situation == QLatin1String("status"))
+        rig.endpoint.addFault(CloudFault::Status, 1, "500 Server Error");
+    else if (situation == QLatin1String("close"))
+        rig.endpoint.addFault(CloudFault::CloseMidReply, 1);
+    else if (situation == QLatin1String("chunked"))
+        rig.endpoint.addFault(CloudFault::Chunked, 1);
+    else if (situation == QLatin1String("refused"))
+        rig.peer.update([](ModemState &s) { s.connectSucceeds = false; });
+    else if (situation == QLatin1String("silent"))
+        rig.peer.addFault(ModemFault::SilenceMidSend, "AT+USOWR", 1);
+
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), result);
+    QCOMPARE(NetworkRig::record(QStringLiteral("P1")) ? NetworkRig::record(QStringLiteral("P1"))->eringUploadState
+                                                       : false,
+             result == 0);
+    QCOMPARE(rig.logRows(2), result == 0 ? 1 : 0);
+}
+
+QTEST_GUILESS_MAIN(TestNetworkData)
+#include "tst_networkdata.moc"
