@@ -112,7 +112,7 @@ public:
     // MD5 over first, second and text, in that order.
     static QByteArray getMacW5(QByteArray text, QByteArray first, QByteArray second);
     QString toSmsRecord(const PigeonRecord *record);
-    int uploadSmsRecord(GsmModule *gsm, QString smsHost, QByteArray systemId, QByteArray password,
+    int uploadSmsRecord(GsmModule *gsm, QString smsHost, QByteArray deviceId, QByteArray password,
                         const PigeonRecord *record);
     QString toUserSms(const PigeonRecord *record);
     int uploadSmsNotify(GsmModule *gsm, QList<QString> phones, const PigeonRecord *record);

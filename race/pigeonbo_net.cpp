@@ -192,13 +192,17 @@ int PigeonBo::uploadMarkData(GSMService *service, bool races, bool)
 int PigeonBo::uploadRaceMarks(GSMService *service, const RaceInfo &race)
 {
     Storage *storage = Storage::instance();
+    const int sent = qMax(0, race.getField(QStringLiteral("markUploadedCount")).toInt());
+    // Each second on a running race: a count, not its whole list, when all is sent.
+    if (storage->getMarkedPigeonCount(race.raceCode) <= sent)
+        return kNothing;
     // The count indexes this order: by basketing time, and among pigeons
     // basketed in the same millisecond by association number, so that a
     // resumed upload neither skips one nor sends one twice.
     const QList<QSharedPointer<PigeonRecord>> records =
         storage->findRecordsByRaceCode(race.raceCode, QStringLiteral("markTime,assocNum"));
     int result = kNothing;
-    for (int i = qMax(0, race.getField(QStringLiteral("markUploadedCount")).toInt()); i < records.size(); ++i) {
+    for (int i = sent; i < records.size(); ++i) {
         const QSharedPointer<PigeonRecord> &record = records.at(i);
         record->fillMarkOrder(); // only for the records sent, not every basketed one each second
         const int r = uploadMarkRecord2(service, toJsonMarkRecord(record.data(), &race));
@@ -319,11 +323,10 @@ int PigeonBo::doSmsEvent(GSMService *service)
         testPhone = testSmsPhone.toLatin1();
         testSmsPhone.clear();
     }
+    // The driver is needed only for a send: without one a send fails.
     GsmModule *gsm = service->getGsmModule();
-    if (!gsm)
-        return kFailed;
     if (!testPhone.isEmpty())
-        return gsm->sendTXTSms(testPhone, kTestSmsText) ? kSent : kFailed;
+        return gsm && gsm->sendTXTSms(testPhone, kTestSmsText) ? kSent : kFailed;
 
     const LoftInfo loftCopy = getLoftInfo();
     int result = kNothing;

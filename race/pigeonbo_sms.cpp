@@ -92,18 +92,18 @@ QString PigeonBo::toSmsRecord(const PigeonRecord *record)
     return f.join(QLatin1Char(','));
 }
 
-int PigeonBo::uploadSmsRecord(GsmModule *gsm, QString smsHost, QByteArray systemId, QByteArray password,
+int PigeonBo::uploadSmsRecord(GsmModule *gsm, QString smsHost, QByteArray deviceId, QByteArray password,
                               const PigeonRecord *record)
 {
     const QByteArray text = toSmsRecord(record).toLatin1();
-    const QByteArray mac = getMacW5(text, systemId, password);
+    const QByteArray mac = getMacW5(text, deviceId, password);
     const QByteArray message = kRecordSmsPrefix + text + ',' + mac.toHex().toUpper();
     if (message.size() > kMaxSmsChars) {
         // Sent it would fail on every turn and hold back every later SMS.
         ServiceFactory::debug(QStringLiteral("Record SMS too long, not sent: ") + record->assocNum);
         return 1;
     }
-    if (!gsm->sendTXTSms(smsHost.toLatin1(), message))
+    if (!gsm || !gsm->sendTXTSms(smsHost.toLatin1(), message))
         return 2;
     // Only while the row still holds the arrival that was sent: a reset or a
     // uid completed meanwhile is not overwritten.
@@ -143,7 +143,7 @@ int PigeonBo::uploadSmsNotify(GsmModule *gsm, QList<QString> phones, const Pigeo
     for (const QString &phone : phones) {
         if (phone.isEmpty())
             continue;
-        if (!gsm->sendTXTSms(phone.toLatin1(), text))
+        if (!gsm || !gsm->sendTXTSms(phone.toLatin1(), text))
             return 2;
         storage->modifyRecords(QStringLiteral("smsSendState=1"), recordOf(record->assocNum));
         storage->logNotifySMS(phone, QString::fromLatin1(text), 0);
