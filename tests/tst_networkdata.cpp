@@ -12,9 +12,12 @@
 #include "networkrig.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -110,6 +113,14 @@ struct Poster
     QString message;
 };
 
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 void allValid(const QList<CloudCall> &calls)
 {
     for (const CloudCall &call : calls)
@@ -142,6 +153,7 @@ private slots:
     void arrivals_rowChangedDuringUpload();
     void resultCodes_data();
     void resultCodes();
+    void endpointProcess_clockSendsWithValidCodes();
 };
 
 void TestNetworkData::init()
@@ -599,6 +611,49 @@ void TestNetworkData::resultCodes()
                                                        : false,
              result == 0);
     QCOMPARE(rig.logRows(2), result == 0 ? 1 : 0);
+}
+
+void TestNetworkData::endpointProcess_clockSendsWithValidCodes()
+{
+    QProcess help;
+    help.start(QStringLiteral(CLOUDPEER_PATH), {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(kWaitMs));
+    QCOMPARE(help.exitCode(), 0);
+    QVERIFY(help.readAllStandardOutput().contains("--loft"));
+
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("calls.log"));
+    QProcess endpoint;
+    endpoint.start(QStringLiteral(CLOUDPEER_PATH),
+                   {QStringLiteral("--loft"), QStringLiteral("L100:secret"), QStringLiteral("--log"), log});
+    QVERIFY(endpoint.waitForStarted(kWaitMs));
+    QVERIFY(endpoint.waitForReadyRead(kWaitMs));
+    const QByteArray banner = endpoint.readLine().trimmed();
+    QVERIFY2(banner.startsWith("cloud endpoint on 127.0.0.1:"), banner.constData());
+    const quint16 port = quint16(banner.mid(banner.lastIndexOf(':') + 1).toUInt());
+
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.peer.setEndpoint(port);
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x10 | 0x20; });
+    NetworkRig::addRace(QStringLiteral("R1"), 3);
+    NetworkRig::saveRecord(basketed(QStringLiteral("P1"), 0));
+    NetworkRig::saveRecord(arrived(QStringLiteral("P2"), 1000));
+    // State, the two basketing records, the arrival.
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(fileLines(log).size() >= 4, kWaitMs);
+    const QStringList lines = fileLines(log);
+    QStringList methods;
+    for (const QString &line : lines) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        methods << fields.value(0);
+        QCOMPARE(fields.value(2), QStringLiteral("L100"));
+        QCOMPARE(fields.value(3), QStringLiteral("valid"));
+    }
+    QCOMPARE(methods, (QStringList{"sendState4", "uploadMarkRecord", "uploadMarkRecord", "sendRecords"}));
+    endpoint.terminate();
+    QVERIFY(endpoint.waitForFinished(kWaitMs));
 }
 
 QTEST_GUILESS_MAIN(TestNetworkData)
