@@ -153,6 +153,7 @@ private slots:
     void arrivals_rowChangedDuringUpload();
     void resultCodes_data();
     void resultCodes();
+    void awkwardTexts_acceptedAndOnlyTheirRowsChanged();
     void endpointProcess_clockSendsWithValidCodes();
 };
 
@@ -578,6 +579,9 @@ void TestNetworkData::resultCodes_data()
     QTest::newRow("endpoint status 500") << "status" << 2;
     QTest::newRow("endpoint closes mid-reply") << "close" << 2;
     QTest::newRow("chunked reply") << "chunked" << 0;
+    QTest::newRow("endpoint answers another id") << "wrongId" << 2;
+    QTest::newRow("endpoint answers no JSON") << "notJson" << 2;
+    QTest::newRow("endpoint silent") << "endpointSilent" << 2;
     QTest::newRow("socket refused") << "refused" << 2;
     // The driver's failures are GsmException: a modem failure, -1.
     QTest::newRow("modem silent mid-send") << "silent" << -1;
@@ -601,6 +605,12 @@ void TestNetworkData::resultCodes()
         rig.endpoint.addFault(CloudFault::CloseMidReply, 1);
     else if (situation == QLatin1String("chunked"))
         rig.endpoint.addFault(CloudFault::Chunked, 1);
+    else if (situation == QLatin1String("wrongId"))
+        rig.endpoint.addFault(CloudFault::WrongId, 1);
+    else if (situation == QLatin1String("notJson"))
+        rig.endpoint.addFault(CloudFault::RawBody, 1, "<html>busy</html>");
+    else if (situation == QLatin1String("endpointSilent"))
+        rig.endpoint.addFault(CloudFault::Silence, 1);
     else if (situation == QLatin1String("refused"))
         rig.peer.update([](ModemState &s) { s.connectSucceeds = false; });
     else if (situation == QLatin1String("silent"))
@@ -611,6 +621,46 @@ void TestNetworkData::resultCodes()
                                                        : false,
              result == 0);
     QCOMPARE(rig.logRows(2), result == 0 ? 1 : 0);
+}
+
+void TestNetworkData::awkwardTexts_acceptedAndOnlyTheirRowsChanged()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    // Quotes, commas, control characters and text beyond Latin-1 in the
+    // settings and codes: the code still covers what travels.
+    const QString loftNum = QStringLiteral("L'1,\"x\"");
+    const QString password = QString::fromUtf8("s\xc3\xa9" "cret\xe2\x82\xac");
+    rig.endpoint.setLoft(loftNum, password);
+    rig.setLoft([&](LoftInfo &l) {
+        l.loftNum = loftNum;
+        l.password = password;
+        l.ownerName = QString::fromUtf8("Ann, \"\xc3\x96\" \xe6\x9d\x8e\t");
+        l.uploadMode = 0x20;
+    });
+    const QString raceCode = QString::fromUtf8("R'1,\x01\xc3\xa9\xe2\x82\xac");
+    NetworkRig::addRace(raceCode, 3);
+    NetworkRig::saveRecord(basketed(QStringLiteral("P'1"), 0, raceCode));
+    PigeonRecord home = arrived(QStringLiteral("P'2"), 1000);
+    home.raceCode = raceCode;
+    home.uidBack = QString::fromUtf8("\\u0041\n\xe2\x82\xac");
+    NetworkRig::saveRecord(home);
+    // Look-alikes that must stay as they are.
+    NetworkRig::saveRecord(arrived(QStringLiteral("P1"), 2000));
+    NetworkRig::saveRecord(arrived(QStringLiteral("P2"), 3000, true));
+
+    QCOMPARE(rig.runTurn(TurnGate::Gprs), 0);
+    const QList<CloudCall> calls = rig.endpoint.calls();
+    QCOMPARE(calls.size(), 4); // two basketing records (P'1, P'2), two race arrivals (P'2, P1)
+    allValid(calls);
+    QCOMPARE(calls.first().loftNum, loftNum);
+    QVERIFY(!calls.first().rawBody.contains(password.toUtf8()));
+    QCOMPARE(payloadField(calls.first(), QStringLiteral("raceCode")), raceCode);
+    QCOMPARE(uploadedCount(raceCode), 2);
+    QVERIFY(NetworkRig::record(QStringLiteral("P'2"))->eringUploadState);
+    QVERIFY(NetworkRig::record(QStringLiteral("P1"))->eringUploadState);
+    QVERIFY(!NetworkRig::record(QStringLiteral("P2"))->eringUploadState); // training: not with 0x20 alone
+    QCOMPARE(rig.logRows(2), 2);
 }
 
 void TestNetworkData::endpointProcess_clockSendsWithValidCodes()

@@ -79,6 +79,7 @@ private slots:
     void notifications_highestOrder_data();
     void notifications_highestOrder();
     void notifications_refusedPhone_stopsTheTurn();
+    void recordSms_refused_recordUnchanged();
     void overlongRecordSkipped_laterStillGo_quotedNumberMarked();
 };
 
@@ -201,6 +202,22 @@ void TestNetworkSms::notifications_refusedPhone_stopsTheTurn()
     QCOMPARE(smsTo(rig, "+4913").size(), 0); // not tried this turn
     QVERIFY(NetworkRig::record(QStringLiteral("P1"))->smsSendState); // marked after the first phone
     QCOMPARE(rig.logRows(14), 1);
+}
+
+void TestNetworkSms::recordSms_refused_recordUnchanged()
+{
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x02; });
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    NetworkRig::saveRecord(arrival(QStringLiteral("P1"), 1));
+    NetworkRig::saveRecord(arrival(QStringLiteral("P2"), 2));
+    rig.peer.update([](ModemState &s) { s.refusedSmsNumbers << kSmsHost; });
+    const QString before = rig.db.dump();
+
+    QCOMPARE(rig.runTurn(TurnGate::Sms), 2);
+    QCOMPARE(smsTo(rig, kSmsHost).size(), 1); // the turn ends at the refused one
+    QCOMPARE(rig.db.dump(), before);
 }
 
 void TestNetworkSms::overlongRecordSkipped_laterStillGo_quotedNumberMarked()
