@@ -9,6 +9,8 @@
 #include "storage/storage.h"
 
 #include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMutexLocker>
 
 namespace {
@@ -181,6 +183,38 @@ void NetworkRig::addRace(const QString &raceCode, int valid, const QVariantMap &
     race.otherData = otherData;
     race.valid = valid;
     Storage::instance()->saveRace(&race);
+}
+
+PigeonRecord NetworkRig::basketed(const QString &assocNum, qint64 offsetMs, const QString &raceCode)
+{
+    addPigeon(assocNum);
+    PigeonRecord r;
+    r.assocNum = assocNum;
+    r.eringNum = QStringLiteral("E") + assocNum;
+    r.raceCode = raceCode;
+    r.markTime = kMarkTime + offsetMs;
+    r.randNumMarked = 9;
+    r.uidMarked = QStringLiteral("UM");
+    r.markReaderId = QStringLiteral("MR");
+    return r;
+}
+
+PigeonRecord NetworkRig::arrived(const QString &assocNum, qint64 offsetMs, bool training)
+{
+    PigeonRecord r = basketed(assocNum, offsetMs);
+    if (training) {
+        r.markTime = 0;
+        r.raceCode = QStringLiteral("train");
+    }
+    r.backTimeEring = kBackTime + offsetMs;
+    r.backOrder = int(offsetMs) + 1;
+    r.uidBack = QStringLiteral("U") + assocNum;
+    return r;
+}
+
+QString NetworkRig::payloadField(const CloudCall &call, const QString &key)
+{
+    return QJsonDocument::fromJson(call.payload.toUtf8()).object().value(key).toVariant().toString();
 }
 
 void NetworkRig::saveRecord(const PigeonRecord &record)

@@ -83,7 +83,18 @@ struct NetworkRig
     int runTurn(TurnGate::Kind kind);
     void start();
 
+    static constexpr qint64 kMarkTime = 1699990000000;
+    static constexpr qint64 kBackTime = 1700003600000;
+
     static void addPigeon(const QString &assocNum, bool test = false);
+    // A registered pigeon basketed for raceCode at kMarkTime + offsetMs (not stored).
+    static PigeonRecord basketed(const QString &assocNum, qint64 offsetMs,
+                                 const QString &raceCode = QStringLiteral("R1"));
+    // The same, home at kBackTime + offsetMs with its ring time unsent; a
+    // training arrival is not basketed.
+    static PigeonRecord arrived(const QString &assocNum, qint64 offsetMs, bool training = false);
+    // A member of a call's payload object, as text.
+    static QString payloadField(const CloudCall &call, const QString &key);
     static void addRace(const QString &raceCode, int valid, const QVariantMap &otherData = {});
     static void saveRecord(const PigeonRecord &record);
     static QSharedPointer<PigeonRecord> record(const QString &assocNum);
