@@ -82,6 +82,8 @@ JsonService::~JsonService() = default;
 
 QByteArray JsonService::postHttp(QByteArray body)
 {
+    if (!service)
+        throw VexException(0x1001, QStringLiteral("requestHTTP error!"), QString());
     return service->postHttp(body);
 }
 
