@@ -93,15 +93,7 @@ QSharedPointer<PigeonInfo> pigeon(const QString &assocNum, const QString &color,
 
 LoftInfo loft()
 {
-    LoftInfo info;
-    info.clubName = QStringLiteral("Ostend Club");
-    info.ownerName = QStringLiteral("Jan Peeters");
-    info.loftNum = QStringLiteral("BE-4411");
-    info.phoneNo = QStringLiteral("+32 59 123456");
-    info.street = QStringLiteral("Kerkstraat 12");
-    info.city = QStringLiteral("Oostende");
-    info.postCode = QStringLiteral("8400");
-    return info;
+    return ReportFixture::loft();
 }
 
 QList<QSharedPointer<PigeonInfo>> threeBirds()
@@ -113,7 +105,7 @@ QList<QSharedPointer<PigeonInfo>> threeBirds()
 
 QString field(const QString &text, int width)
 {
-    return text.leftJustified(width, QLatin1Char(' '), true);
+    return ReportFixture::field(text, width);
 }
 
 struct Failure

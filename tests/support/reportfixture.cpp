@@ -73,6 +73,36 @@ bool ReportFixture::startClub()
     return process->isAuthed();
 }
 
+void ReportFixture::setClock(qint64 deviceMs, qint64 clubDiffMs, int zoneSeconds)
+{
+    Platform::setSystemClock([deviceMs] { return deviceMs; });
+    UTC::_clubTimeDiff = clubDiffMs;
+    UTC::setTimeZone(zoneSeconds);
+}
+
+LoftInfo ReportFixture::loft()
+{
+    LoftInfo info;
+    info.clubName = QStringLiteral("Ostend Club");
+    info.ownerName = QStringLiteral("Jan Peeters");
+    info.loftNum = QStringLiteral("BE-4411");
+    info.phoneNo = QStringLiteral("+32 59 123456");
+    info.street = QStringLiteral("Kerkstraat 12");
+    info.city = QStringLiteral("Oostende");
+    info.postCode = QStringLiteral("8400");
+    return info;
+}
+
+QString ReportFixture::clockNo()
+{
+    return QStringLiteral("C0FFEE01");
+}
+
+QString ReportFixture::field(const QString &text, int width)
+{
+    return text.leftJustified(width, QLatin1Char(' '), true);
+}
+
 QStringList ReportFixture::pieces() const
 {
     QStringList out;
@@ -123,6 +153,11 @@ QList<QStringList> ReportFixture::pagesOf(const QString &text, QString *problem)
         pages << lines;
     }
     return pages;
+}
+
+QList<QStringList> ReportFixture::printedPages(QString *problem) const
+{
+    return pagesOf(printedText(), problem);
 }
 
 StateRecorder::StateRecorder(ReportFixture *printerFixture)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "print/iprinternotify.h"
+#include "storage/loftinfo.h"
 #include "storagefixture.h"
 
 #include <QByteArray>
@@ -36,6 +37,14 @@ public:
 
     // Starts club mode and waits until the router authorised the clock.
     bool startClub();
+    // Another device clock, club-time difference and device zone.
+    void setClock(qint64 deviceMs, qint64 clubDiffMs, int zoneSeconds);
+
+    // The loft and clock number the tests print with.
+    static LoftInfo loft();
+    static QString clockNo();
+    // A field as the lists define it: cut or padded with blanks to width.
+    static QString field(const QString &text, int width);
 
     StorageFixture &store() { return storage; }
     ClubPortPeer &peer() { return *clubPeer; }
@@ -55,6 +64,7 @@ public:
     // hold is found: a page whose last line lacks CR LF, a lone CR or LF,
     // or text after the last form feed.
     static QList<QStringList> pagesOf(const QString &text, QString *problem);
+    QList<QStringList> printedPages(QString *problem) const;
 
 private:
     StorageFixture storage;
