@@ -3,6 +3,7 @@
 #include "print/pigeonsassignmentreport.h"
 #include "print/racemarkreport.h"
 #include "print/racepigeonsreport.h"
+#include "print/reportlayout.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
 #include "storage/storage.h"
@@ -148,6 +149,8 @@ private slots:
     void linkFails();
     void longPiece_wholeOverSeveralFrames();
     void noLink_failsAtOnce();
+    void timeZoneText_data();
+    void timeZoneText();
     void translation_catalogueAndWithout();
     void translatableTexts_listedForTranslators();
 
@@ -479,6 +482,27 @@ void TestReportPrinter::noLink_failsAtOnce()
     QCOMPARE(failure.message, QStringLiteral("Semaphore timeout!"));
     QVERIFY(!ReportPrinter::isPrinting());
     ServiceFactory::getInstance()->protocolProcess = &fixture->link();
+}
+
+void TestReportPrinter::timeZoneText_data()
+{
+    QTest::addColumn<int>("zoneSeconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("east") << 28800 << "TIME ZONE:      UTC+08:00";
+    QTest::newRow("west, half hour") << -16200 << "TIME ZONE:      UTC-04:30";
+    QTest::newRow("UTC") << 0 << "TIME ZONE:      UTC+00:00";
+    QTest::newRow("west, odd seconds truncated toward zero") << -16230 << "TIME ZONE:      UTC-04:30";
+    QTest::newRow("east, odd seconds") << 19830 << "TIME ZONE:      UTC+05:30";
+    QTest::newRow("less than a minute west") << -59 << "TIME ZONE:      UTC+00:00";
+    QTest::newRow("a minute west") << -60 << "TIME ZONE:      UTC-00:01";
+    QTest::newRow("fourteen hours east") << 50400 << "TIME ZONE:      UTC+14:00";
+}
+
+void TestReportPrinter::timeZoneText()
+{
+    QFETCH(int, zoneSeconds);
+    QFETCH(QString, text);
+    QCOMPARE(ReportLayout::timeZoneText(zoneSeconds), text);
 }
 
 void TestReportPrinter::translation_catalogueAndWithout()
