@@ -1,34 +1,271 @@
 #include "storage/storage.h"
 
+#include "core/servicefactory.h"
+#include "core/vexexception.h"
+#include "device/hardware_control.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+
+#include <atomic>
+#include <exception>
+
+#include <unistd.h>
+
 namespace {
+
 thread_local Storage *_storage = nullptr;
+
+// SQLITE_ERROR: what an injected statement failure reports.
+constexpr int kInjectedErrorNumber = 1;
+
+std::atomic<quint64> statementsRun{0};
+std::atomic<int> faultKind{0};
+std::atomic<quint64> faultStatement{0};
+
+QMutex &optionsMutex()
+{
+    static QMutex mutex;
+    return mutex;
 }
+
+QString &connectOptions()
+{
+    static QString options;
+    return options;
+}
+
+// Every hex digit of the thread id: two live threads must never share a
+// connection name, or registering the second would drop the first's.
+QString threadHex()
+{
+    const auto id = reinterpret_cast<quintptr>(QThread::currentThreadId());
+    return QString::number(id, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
+DBException errorOf(const QSqlError &error)
+{
+    // Qt 6 reports SQLite's extended result code; DBException keeps its low
+    // 8 bits, the primary code.
+    return DBException(error.nativeErrorCode().toInt(), error.text(), QString());
+}
+
+} // namespace
+
+Storage::Storage(const QString &name)
+    : connectionName(name)
+{
+    ServiceFactory::debug(QStringLiteral("Storage in ") + threadHex() + QLatin1Char(',') + name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(QLatin1String(kDatabaseFile));
+    QMutexLocker lock(&optionsMutex());
+    if (!connectOptions().isEmpty())
+        db.setConnectOptions(connectOptions());
+}
+
+Storage::~Storage() = default;
 
 Storage *Storage::instance()
 {
     if (!_storage)
-        _storage = new Storage();
+        _storage = new Storage(QLatin1Char('S') + threadHex());
     return _storage;
-}
-
-void Storage::init()
-{
-    instance();
 }
 
 void Storage::destroy()
 {
+    if (!_storage)
+        return;
+    _storage->close();
     delete _storage;
     _storage = nullptr;
 }
 
-QString Storage::getParam(const QString &)
+void Storage::close()
 {
-    return QString();
+    {
+        QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+    ServiceFactory::debug(QStringLiteral("Storage ") + connectionName + QStringLiteral(" close!"));
 }
 
-void Storage::setParam(const QString &, const QString &) {}
+void Storage::init()
+{
+    Storage *storage = instance();
+    if (!QFile::exists(QLatin1String(kDatabaseFile))) {
+        QFile file{QLatin1String(kDatabaseFile)};
+        if (file.open(QIODevice::WriteOnly))
+            file.close();
+        HardwareControl::syncAll();
+        storage->createDb();
+    }
+    storage->checkDBSchema();
+}
 
-void Storage::clearSomeLogs() {}
-void Storage::logPowerOn() {}
-void Storage::logPowerOff(const QString &) {}
+QString Storage::quoted(const QString &value)
+{
+    QString text = value;
+    text.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &reader)
+{
+    const quint64 number = ++statementsRun;
+    const bool faultHere = faultKind.load() != int(Fault::None) && number == faultStatement.load();
+    if (faultHere && faultKind.load() == int(Fault::FailStatement)) {
+        faultKind = int(Fault::None);
+        throw DBException(kInjectedErrorNumber, QStringLiteral("injected statement failure"), QString());
+    }
+    // The power cut of the seam: nothing of this process runs on, exactly as
+    // when the mains go while SQLite's journal holds the transaction.
+    const auto cutIfDue = [faultHere] {
+        if (faultHere && faultKind.load() == int(Fault::ExitAfterStatement))
+            ::_exit(kFaultExitCode);
+    };
+
+    QSqlDatabase db = QSqlDatabase::database(connectionName, true);
+    if (!db.isOpen())
+        throw errorOf(db.lastError());
+    int changed = 0;
+    QSqlError error;
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.prepare(sql)) {
+            error = query.lastError();
+        } else {
+            for (const auto &binding : bindings)
+                query.bindValue(binding.first, binding.second);
+            if (!query.exec()) {
+                error = query.lastError();
+            } else {
+                if (reader) {
+                    while (query.next())
+                        reader(query);
+                    // A step that fails midway ends next() like the last row.
+                    if (query.lastError().type() != QSqlError::NoError)
+                        error = query.lastError();
+                }
+                changed = query.numRowsAffected();
+            }
+        }
+        query.finish();
+    }
+    cutIfDue();
+    if (error.type() != QSqlError::NoError)
+        throw errorOf(error);
+    return changed;
+}
+
+int Storage::count(const QString &sql, const Bindings &bindings)
+{
+    int result = 0;
+    run(sql, bindings, [&result](const QSqlQuery &q) { result = q.value(0).toInt(); });
+    return result;
+}
+
+QString Storage::textAt(const QSqlQuery &query, int column)
+{
+    const QString text = query.value(column).toString();
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+bool Storage::flagAt(const QSqlQuery &query, int column)
+{
+    return query.value(column).toLongLong() != 0;
+}
+
+void Storage::_beginTransaction()
+{
+    try {
+        run(QStringLiteral("BEGIN IMMEDIATE"));
+    } catch (const DBException &) {
+        throw DBException(0, QStringLiteral("Commit failed!"), QString());
+    }
+}
+
+void Storage::_commit()
+{
+    try {
+        run(QStringLiteral("COMMIT"));
+    } catch (const DBException &) {
+        throw DBException(0, QStringLiteral("Commit failed!"), QString());
+    }
+}
+
+void Storage::_rollback()
+{
+    // Harmless without an open transaction; its result tells nothing useful.
+    QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    if (db.isOpen())
+        db.rollback();
+}
+
+void Storage::inTransaction(const std::function<void()> &steps, const QString &fixedText)
+{
+    try {
+        _beginTransaction();
+        steps();
+        _commit();
+    } catch (const DBException &) {
+        _rollback();
+        throw;
+    } catch (...) {
+        _rollback();
+        throw DBException(0, fixedText, QString());
+    }
+}
+
+QString Storage::getParam(const QString &key)
+{
+    QString value = QStringLiteral("");
+    run(QStringLiteral("SELECT val FROM APPPARAMS where id=:id"), {{QStringLiteral(":id"), key}},
+        [&value](const QSqlQuery &q) {
+            if (!q.value(0).isNull())
+                value = q.value(0).toString();
+        });
+    return value;
+}
+
+void Storage::setParam(const QString &key, const QString &value)
+{
+    // Bound, not formatted: a value from the PC holding a quote must neither
+    // fail nor write a second key.
+    try {
+        _beginTransaction();
+        run(QStringLiteral("delete from APPPARAMS where id=:id"), {{QStringLiteral(":id"), key}});
+        run(QStringLiteral("insert into APPPARAMS(id,val) values(:id,:val)"),
+            {{QStringLiteral(":id"), key}, {QStringLiteral(":val"), value}});
+        _commit();
+    } catch (const DBException &e) {
+        _rollback();
+        throw DBException(e.getErrorCode() & 0xFF, QStringLiteral("set param error!"), QString());
+    }
+}
+
+void Storage::setFault(Fault fault, int statementNo)
+{
+    faultKind = int(Fault::None);
+    faultStatement = statementsRun.load() + quint64(statementNo > 0 ? statementNo : 0);
+    faultKind = int(fault);
+}
+
+void Storage::setConnectOptions(const QString &options)
+{
+    QMutexLocker lock(&optionsMutex());
+    connectOptions() = options;
+}
+
+quint64 Storage::statementCount()
+{
+    return statementsRun.load();
+}

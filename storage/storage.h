@@ -1,23 +1,199 @@
 #pragma once
 
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QSharedPointer>
 #include <QString>
+#include <QVariant>
+#include <QVariantMap>
 
-// The only code that issues SQL. One object and connection per thread,
-// reached through instance(); destroy() closes the calling thread's one.
-class Storage
+#include <functional>
+
+class LoftInfo;
+class Log;
+class Nomination;
+class PigeonInfo;
+class PigeonRecord;
+class QSqlQuery;
+class RaceInfo;
+
+// The only code that issues SQL. Each thread has its own Storage and its own
+// named connection, reached through instance() and closed by destroy() at the
+// end of the thread's run; nothing is shared between threads but the file.
+// Every statement goes through one private path (prepare, bind, execute,
+// finish), so no query outlives the operation that made it and no reader
+// keeps SQLite's shared lock while another thread writes an arrival.
+class Storage : public QObject
 {
+    Q_OBJECT
 public:
+    // The database file, relative to the working directory as on the device,
+    // and the rollback journal SQLite keeps beside it during a transaction.
+    static constexpr char kDatabaseFile[] = "data_20200505.db3";
+    static constexpr char kJournalFile[] = "data_20200505.db3-journal";
+
+    explicit Storage(const QString &name);
+    ~Storage() override;
+
     static Storage *instance();
+    // Start-up, main thread, before the application object: creates the file
+    // and its tables when missing and repairs what an earlier run left.
     static void init();
     static void destroy();
 
+    // A value as an SQL text literal: in single quotes, each quote doubled.
+    // Every value a caller writes into a where-clause goes through it.
+    static QString quoted(const QString &value);
+
+    void close();
+    void createDb();
+    void checkDBSchema();
+    bool findTable(const QString &name);
+
+    // Transaction control of the compound operations. The transaction takes
+    // the write lock at once, so a read followed by a write inside it waits
+    // for another thread's commit instead of failing.
+    void _beginTransaction();
+    void _commit();
+    void _rollback();
+
+    // Parameters: named settings as text.
     QString getParam(const QString &key);
     void setParam(const QString &key, const QString &value);
 
+    // The loft row and the pigeon register.
+    void readLoftInfo(LoftInfo *info);
+    void saveLoftInfo(const LoftInfo *info);
+    void formatDevice(const QString &loftNum, const QString &password);
+    QList<QSharedPointer<PigeonInfo>> queryPigeons(const QString &where);
+    QSharedPointer<PigeonInfo> findPigeonById(const QString &assocNum);
+    QString findPigeonIdByEringNum(const QString &eringNum);
+    bool checkDuplicateEringNum(const QString &assocNum, const QString &eringNum);
+    void savePigeon(const PigeonInfo *pigeon);
+    void deletePigeon(const QString &assocNum);
+    QSharedPointer<PigeonInfo> assignPigeon(const QString &assocNum, const QString &eringNum, const QString &uid);
+    void unassignPigeon(const QString &assocNum);
+    void _insertPigeon(const PigeonInfo *pigeon);
+    void _updatePigeon(const PigeonInfo *pigeon);
+    void _deletePigeon(const QString &assocNum);
+
+    // Arrival records: one per pigeon.
+    QList<QSharedPointer<PigeonRecord>> queryRecords(const QString &where, const QString &order);
+    int queryRecordsCount(const QString &where);
+    QList<QSharedPointer<PigeonRecord>> findRecordsByRaceCode(const QString &raceCode, const QString &order);
+    int getMarkedPigeonCount();
+    int getMarkedPigeonCount(const QString &raceCode);
+    int getBackedPigeonCount(const QString &raceCode);
+    QSharedPointer<PigeonRecord> findRecordById(const QString &assocNum);
+    QSharedPointer<PigeonRecord> findRecordByEring(const QString &eringNum);
+    void saveRecord(const PigeonRecord *record);
+    void savePigeonRecord(const PigeonInfo *pigeon, const PigeonRecord *record);
+    void modifyRecords(const QString &set, const QString &where);
+    void resetRaceRecords(const QString &raceCode);
+    void resetTrainRecords();
+    void _insertRecord(const PigeonRecord *record);
+    void _updateRecord(const PigeonRecord *record);
+    void _modifyRecords(const QString &set, const QString &where);
+    void _deleteRecord(const QString &assocNum);
+
+    // Races, with their further data as a JSON object text.
+    QList<QSharedPointer<RaceInfo>> queryRaces(const QString &where);
+    QList<QSharedPointer<RaceInfo>> getPageRaces(const QString &where, int offset, int limit);
+    int getRacesCount(const QString &where);
+    QList<QSharedPointer<RaceInfo>> queryActiveRaces();
+    QSharedPointer<RaceInfo> findRaceById(const QString &raceCode);
+    bool isRaceNomedById(const QString &raceCode);
+    void saveRace(RaceInfo *race);
+    void deleteRace(const QString &raceCode);
+    void _insertRace(const RaceInfo *race);
+    void _updateRace(const RaceInfo *race);
+    void _deleteRace(const QString &raceCode);
+
+    // Nominations per race and the owner's notification phones.
+    QList<QSharedPointer<Nomination>> queryNoms();
+    int getRacePigeonNom(const QString &assocNum, const QString &raceCode);
+    void saveRaceNoms(const QString &raceCode, const QList<QSharedPointer<Nomination>> &noms);
+    void _insertNom(const QString &assocNum, const QString &eringNum, const QString &raceCode, int nom);
+    void _delNomByRaceCode(const QString &raceCode);
+    QList<QString> queryPhoneCode();
+    void savePhoneCodes(const QList<QString> &codes);
+    void updatePhoneCode(int id, const QString &code);
+    void removePhoneCode(int id);
+
+    // The event log: entries, trimming and paging.
+    void insertLog(int type, const QString &info);
+    int getLogCount();
+    void clearLogs(int n);
     void clearSomeLogs();
+    QList<QSharedPointer<Log>> queryLogs(qint64 afterLogId, int limit, int page);
+
+    // The writers of the event log, one per kind of event.
+    void logPigeonBack(const PigeonRecord *record);
+    void logGprsUpload(const PigeonRecord *record, const QString &hostIp, const QString &hostPath);
+    void logSMSUpload(const PigeonRecord *record, const QString &phonecode, const QString &smsText, int error);
     void logPowerOn();
+    void logTimeVerify(qint64 oldTime, qint64 newTime, const QString &from);
+    void logRaceMark(const PigeonRecord *record);
+    void logRaceUnmark(const PigeonRecord *record);
+    void logUnassignmnet(const PigeonInfo *pigeon);
+    void logRemoveRace(const RaceInfo *race);
+    void logUpdateParams(const LoftInfo *loft);
+    void logNotifySMS(const QString &phonecode, const QString &smsText, int error);
     void logPowerOff(const QString &reason);
+    void logGprsMarkedUpload(const QString &hostIp, const QString &hostPath);
+    void logSecondArriveUpload(const RaceInfo *race, const QString &hostIp, const QString &hostPath);
+    void logAssignmnet(const PigeonInfo *pigeon);
+
+    // Test seams; production never sets them. Statements are counted across
+    // all threads from the call: statement number statementNo fails as the
+    // driver would, or the process ends with kFaultExitCode right after it
+    // (a power cut at that instant, as far as the file is concerned).
+    enum class Fault { None, FailStatement, ExitAfterStatement };
+    static constexpr int kFaultExitCode = 86;
+    static void setFault(Fault fault, int statementNo = 0);
+    // Connect options of connections registered later (tests shorten the busy time).
+    static void setConnectOptions(const QString &options);
+    // Statements run through the path by every thread so far (benchmarks).
+    static quint64 statementCount();
 
 private:
-    Storage() = default;
+    using Bindings = QList<QPair<QString, QVariant>>;
+    using RowReader = std::function<void(const QSqlQuery &)>;
+
+    // The one path of every statement: prepares it on this thread's
+    // connection, binds the values, executes, hands each row to reader and
+    // finishes the query. Returns the rows changed; a failure raises
+    // DBException with the driver's number and text.
+    int run(const QString &sql, const Bindings &bindings = {}, const RowReader &reader = {});
+    // The single number a count statement gives.
+    int count(const QString &sql, const Bindings &bindings = {});
+    // Runs steps as one transaction. After a rollback a DBException goes on
+    // as it came; any other exception becomes DBException(0, fixedText).
+    void inTransaction(const std::function<void()> &steps, const QString &fixedText);
+    // Creates the tables, with their first rows, in creation order: all of
+    // them (a new file) or only those missing (repair). Failures pass on.
+    void createTables(bool onlyMissing);
+    void repairContents();
+
+    QList<QSharedPointer<PigeonInfo>> selectPigeons(const QString &clause, const Bindings &bindings);
+    QList<QSharedPointer<PigeonRecord>> selectRecords(const QString &clause, const Bindings &bindings,
+                                                      const QString &order);
+    void upsertRecord(const PigeonRecord *record);
+    QList<QSharedPointer<RaceInfo>> selectRaces(const QString &clause, const Bindings &bindings,
+                                                const QString &tail);
+    // The details as the shared JSON writer makes them, then one insert.
+    void writeLog(int type, const QVariantMap &details);
+
+    // Column readers of the fetches: a NULL text reads as an empty one, a
+    // flag is any non-zero number.
+    static QString textAt(const QSqlQuery &query, int column);
+    static bool flagAt(const QSqlQuery &query, int column);
+    static void _fetch(const QSqlQuery &query, PigeonInfo *pigeon);
+    static void _fetch(const QSqlQuery &query, PigeonRecord *record);
+    static void _fetch(const QSqlQuery &query, RaceInfo *race);
+    static void _fetch(const QSqlQuery &query, Nomination *nomination);
+    static void _fetch(const QSqlQuery &query, Log *log);
+
+    QString connectionName;
 };

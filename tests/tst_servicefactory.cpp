@@ -24,10 +24,13 @@ void TestServiceFactory::startStop_inOrder()
     root.activate();
     MyApp::init();
     root.clearBoardCommands();
+    // The service thread reads its settings from the database made at start-up.
+    ServiceFactory::setParamInt32(QStringLiteral("GPS_UTC_ADJUST"), -18);
 
     ServiceFactory *factory = ServiceFactory::getInstance();
     QVERIFY(!factory->started);
     ServiceFactory::startService();
+    QCOMPARE(ServiceFactory::GPS_UTC_ADJUST.load(), -18);
     // startService returns only once the services run and are published.
     QVERIFY(factory->started);
     QVERIFY(factory->pigeonBo && factory->protocolProcess && factory->rfidService && factory->gsmService
