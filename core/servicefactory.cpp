@@ -154,8 +154,18 @@ void ServiceFactory::runServices()
     HardwareControl::powerOff();
 }
 
+namespace {
+std::atomic<int> exitRequests{0};
+}
+
+int ServiceFactory::exitRequestCount()
+{
+    return exitRequests;
+}
+
 void ServiceFactory::requestExit()
 {
+    ++exitRequests;
     MainWindow::requestExit(); // a flag only: this may run outside the GUI thread
     ServiceFactory *factory = getInstance();
     if (factory->pigeonBo)
@@ -220,12 +230,15 @@ QString ServiceFactory::lang()
     return langStorage();
 }
 
+void ServiceFactory::setLang(const QString &code)
+{
+    QMutexLocker lock(&langMutex());
+    langStorage() = code;
+}
+
 void ServiceFactory::loadLang(const QString &code)
 {
-    {
-        QMutexLocker lock(&langMutex());
-        langStorage() = code;
-    }
+    setLang(code);
     loadLang();
 }
 

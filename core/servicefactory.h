@@ -33,6 +33,8 @@ public:
     static ServiceFactory *getInstance();
     static void startService();
     static void requestExit();
+    // How many exit requests this process made (tests count them).
+    static int exitRequestCount();
 
     static void switchToRace(bool wait);
     static void switchToClub();
@@ -41,6 +43,8 @@ public:
     static void loadLang();
     static void loadLang(const QString &lang);
     static QString lang();
+    // Sets the language code only; the translation is installed by loadLang.
+    static void setLang(const QString &lang);
 
     static void debug(const QString &text);
     static qint64 getTickCount();

@@ -38,3 +38,8 @@ GsmState GSMService::getGSMState() const
 {
     return GsmState();
 }
+
+LocationInfo GSMService::getCurrentGPS() const
+{
+    return LocationInfo();
+}

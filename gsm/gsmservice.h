@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/locationinfo.h"
 #include "gsm/gsmstate.h"
 
 #include <QThread>
@@ -20,6 +21,8 @@ public:
     void requestExit();
     // A copy of the modem state; neutral (flags 0) while there is no driver.
     GsmState getGSMState() const;
+    // A copy of the position; no fix while there is no driver.
+    LocationInfo getCurrentGPS() const;
 
 protected:
     void run() override;

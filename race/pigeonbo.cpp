@@ -1,10 +1,27 @@
 #include "race/pigeonbo.h"
 
+#include "core/locationinfo.h"
+#include "core/servicefactory.h"
+#include "core/utc.h"
+#include "core/vexexception.h"
+#include "device/hardware_control.h"
+#include "device/rfidservice.h"
+#include "gsm/gsmservice.h"
+#include "storage/storage.h"
+
 #include <QMutexLocker>
 #include <QTimer>
 
 namespace {
 constexpr int kTickMs = 50;
+// Mains must be gone this long before the engine asks for the power-off.
+constexpr int kPowerCountdownMs = 5000;
+// Mains is sampled only below this, so a short gap costs no file read.
+constexpr int kPowerSampleBelowMs = 4000;
+constexpr int kLastEringHoldMs = 5000;
+constexpr qint64 kWatchdogMs = 5000;
+const char kNoSystemId[] = "00000000";
+const char kDefaultLang[] = "EN";
 }
 
 PigeonBo::PigeonBo(QObject *parent)
@@ -16,10 +33,27 @@ PigeonBo::~PigeonBo() = default;
 
 void PigeonBo::start()
 {
-    auto *timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, &PigeonBo::onTickTime);
-    timer->start(kTickMs);
-    tickTimer = timer;
+    // The power watch must run whatever the database says: a failure while
+    // loading the caches is logged and the defaults are kept.
+    try {
+        reflushCache();
+        loadTimeMode();
+        if (!hasActiveRace())
+            unlockClubTime();
+    } catch (const VexException &) {
+        ServiceFactory::debug(QStringLiteral("PigeonBo::start VexException!"));
+    } catch (...) {
+        ServiceFactory::debug(QStringLiteral("PigeonBo::start UnknowException!"));
+    }
+    // Default connection: readings emitted by other threads arrive queued.
+    connect(this, &PigeonBo::tagScaned, this, &PigeonBo::onTagScaned, Qt::UniqueConnection);
+    if (!tickTimer) {
+        tickTimer = new QTimer(this);
+        connect(tickTimer, &QTimer::timeout, this, &PigeonBo::onTickTime);
+    }
+    tickTimer->setInterval(kTickMs);
+    tickTimer->start();
+    running = true;
 }
 
 void PigeonBo::requestExit()
@@ -29,22 +63,200 @@ void PigeonBo::requestExit()
 
 bool PigeonBo::isFinished() const
 {
-    return tickTimer.load() == nullptr;
+    return !running;
+}
+
+bool PigeonBo::hasActiveRace()
+{
+    return !Storage::instance()->queryActiveRaces().isEmpty();
 }
 
 void PigeonBo::onTickTime()
 {
-    if (exitRequested)
+    // An exception out of a timer slot would end the process.
+    try {
+        tick();
+    } catch (const VexException &) {
+        ServiceFactory::debug(QStringLiteral("PigeonBo::onTickTime VexException!"));
+    } catch (...) {
+        ServiceFactory::debug(QStringLiteral("PigeonBo::onTickTime UnknowException!"));
+    }
+}
+
+void PigeonBo::tick()
+{
+    flushWatchdog();
+    verifyTimeout();
+    if (exitRequested) {
         destroy();
+        return;
+    }
+    if (powerCountdown <= 0)
+        return; // the power-off is under way
+    powerCountdown -= kTickMs;
+    if (powerCountdown <= 0) {
+        onPowerLost();
+        return;
+    }
+    if (powerCountdown < kPowerSampleBelowMs && HardwareControl::IsPowerAcSupply())
+        powerCountdown = kPowerCountdownMs;
+
+    QMutexLocker lock(&mutex);
+    if (lastEringCountdown <= kTickMs) {
+        lastEringCountdown = 0;
+        if (!lastEring.isNull())
+            lastEring = QString();
+    } else {
+        lastEringCountdown -= kTickMs;
+    }
+}
+
+void PigeonBo::onPowerLost()
+{
+    // The exit is requested even when the log entry cannot be written: the
+    // battery will not wait for the database.
+    try {
+        Storage::instance()->logPowerOff(QStringLiteral("Power Lost"));
+    } catch (const VexException &) {
+        ServiceFactory::debug(QStringLiteral("PigeonBo::onTickTime VexException!"));
+    } catch (...) {
+        ServiceFactory::debug(QStringLiteral("PigeonBo::onTickTime UnknowException!"));
+    }
+    ServiceFactory::requestExit();
+}
+
+void PigeonBo::flushWatchdog()
+{
+    const qint64 now = UTC::now().value();
+    if (now - lastWatchdog > kWatchdogMs || lastWatchdog - now > kWatchdogMs) {
+        lastWatchdog = now;
+        HardwareControl::flushWatchdog(QStringLiteral("pigeon:60000"));
+    }
 }
 
 void PigeonBo::destroy()
 {
-    QTimer *timer = tickTimer.exchange(nullptr);
-    if (timer) {
-        timer->stop();
-        timer->deleteLater();
+    if (tickTimer) {
+        tickTimer->stop();
+        disconnect(this, &PigeonBo::tagScaned, this, &PigeonBo::onTagScaned);
+        disconnect(tickTimer, &QTimer::timeout, this, &PigeonBo::onTickTime);
+        tickTimer = nullptr; // stays a child of the engine and dies with it
     }
+    running = false;
+    ServiceFactory::debug(QStringLiteral("PigeonService Exit!"));
+}
+
+void PigeonBo::reflushCache()
+{
+    LoftInfo fresh;
+    Storage *storage = Storage::instance();
+    storage->readLoftInfo(&fresh);
+    UTC::setTimeZone(fresh.timeZone);
+    const QList<QString> phones = storage->queryPhoneCode();
+    ServiceFactory::setLang(fresh.language.isEmpty() ? QString::fromLatin1(kDefaultLang) : fresh.language);
+    const QString net = storage->getParam(QStringLiteral("gsmNet"));
+
+    QMutexLocker lock(&mutex);
+    notifyPhones = phones;
+    loft = fresh;
+    gsmNet = net;
+    lastEring = QString();
+    lastEringCountdown = 0;
+}
+
+LoftInfo PigeonBo::getLoftInfo()
+{
+    QMutexLocker lock(&mutex);
+    return loft;
+}
+
+void PigeonBo::saveLoftInfo(const LoftInfo *info)
+{
+    Storage::instance()->saveLoftInfo(info);
+    {
+        QMutexLocker lock(&mutex);
+        loft = *info; // loft number and password too, though the row keeps its own
+    }
+    UTC::setTimeZone(info->timeZone);
+}
+
+int PigeonBo::getVoiceMode()
+{
+    QMutexLocker lock(&mutex);
+    return loft.voiceMode;
+}
+
+QString PigeonBo::getLoftNum()
+{
+    QMutexLocker lock(&mutex);
+    return loft.loftNum;
+}
+
+QString PigeonBo::getPassword()
+{
+    QMutexLocker lock(&mutex);
+    return loft.password;
+}
+
+int PigeonBo::getTimeZone()
+{
+    QMutexLocker lock(&mutex);
+    return loft.timeZone;
+}
+
+QString PigeonBo::getHostIP()
+{
+    QMutexLocker lock(&mutex);
+    return loft.hostIp;
+}
+
+QString PigeonBo::getSmdPath()
+{
+    QMutexLocker lock(&mutex);
+    return loft.hostPath;
+}
+
+QString PigeonBo::getApn()
+{
+    QMutexLocker lock(&mutex);
+    return loft.apn;
+}
+
+QString PigeonBo::getNet()
+{
+    QMutexLocker lock(&mutex);
+    return gsmNet;
+}
+
+QList<QString> PigeonBo::getNotifyPhones()
+{
+    QMutexLocker lock(&mutex);
+    return notifyPhones;
+}
+
+void PigeonBo::saveNotifyPhones(const QList<QString> &phones)
+{
+    Storage::instance()->savePhoneCodes(phones);
+    QMutexLocker lock(&mutex);
+    notifyPhones = phones;
+}
+
+QString PigeonBo::getSystemId()
+{
+    {
+        QMutexLocker lock(&mutex);
+        if (!systemId.isEmpty())
+            return systemId;
+    }
+    // Asked without the engine's lock: the reader's getter has a lock of its own.
+    QString id;
+    if (RFIDService *rfid = ServiceFactory::getInstance()->rfidService)
+        id = rfid->getModuleId();
+    if (id.isEmpty())
+        return QString::fromLatin1(kNoSystemId); // not kept: ask again next time
+    QMutexLocker lock(&mutex);
+    systemId = id;
+    return id;
 }
 
 void PigeonBo::cacheChannels(const QList<LFCHANNEL_INFO> &list)
@@ -56,22 +268,41 @@ void PigeonBo::cacheChannels(const QList<LFCHANNEL_INFO> &list)
     emit channelsChanged();
 }
 
-void PigeonBo::notifyTagScaned(LFTAG_INFO *tag)
-{
-    const LFTAG_INFO copy = *tag;
-    emit tagScaned(copy);
-}
-
 QList<LFCHANNEL_INFO> PigeonBo::getChannels()
 {
     QMutexLocker lock(&mutex);
     return channels;
 }
 
-void PigeonBo::onTime(GSMService *, qint64, int) {}
-int PigeonBo::doSmsEvent(GSMService *) { return 1; }
-int PigeonBo::doGprsEvent(GSMService *) { return 1; }
-QString PigeonBo::getHostIP() { return QString(); }
-QString PigeonBo::getSmdPath() { return QString(); }
-QString PigeonBo::getApn() { return QString(); }
-QString PigeonBo::getNet() { return QString(); }
+void PigeonBo::cacheLastEring(const QString &eRing)
+{
+    QMutexLocker lock(&mutex);
+    lastEring = eRing;
+    lastEringCountdown = kLastEringHoldMs;
+}
+
+QString PigeonBo::getLastEring()
+{
+    QMutexLocker lock(&mutex);
+    return lastEring;
+}
+
+void PigeonBo::getGpsInfo(LocationInfo *info)
+{
+    if (GSMService *gsm = ServiceFactory::getInstance()->gsmService)
+        *info = gsm->getCurrentGPS();
+    else
+        *info = LocationInfo();
+}
+
+void PigeonBo::notifyTagScaned(LFTAG_INFO *tag)
+{
+    const LFTAG_INFO copy = *tag;
+    emit tagScaned(copy);
+}
+
+void PigeonBo::onTagScaned(LFTAG_INFO tag)
+{
+    // Arrival processing comes later; until then the reading is only shown.
+    ServiceFactory::debug(QStringLiteral("PigeonBo::onTagScaned ") + tag.eRing);
+}

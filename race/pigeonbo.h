@@ -2,19 +2,25 @@
 
 #include "device/lfmodule.h"
 #include "gsm/gsmservicecallback.h"
+#include "storage/loftinfo.h"
+#include "storage/pigeonrecord.h"
 
 #include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 
+class LocationInfo;
 class QTimer;
 
-// The race engine: turns ring readings into arrivals, keeps the races' state
-// and the loft settings that every thread reads. Lives in the service thread,
-// whose event loop runs its 50 ms tick; getters and setters are called from
-// any thread and copy under the one mutex.
+// The race engine: turns ring readings into arrivals, keeps the time mode and
+// the loft settings, notification phones, device id and reader channels that
+// every thread reads. Lives in the service thread, whose event loop runs its
+// 50 ms tick and its queued slots; getters and setters are called from any
+// thread and copy under the one (non-recursive) mutex, which is never held
+// across a database call, a signal or a call into another locking getter.
 class PigeonBo : public QObject, public GSMServiceCallback
 {
     Q_OBJECT
@@ -22,15 +28,38 @@ public:
     explicit PigeonBo(QObject *parent = nullptr);
     ~PigeonBo() override;
 
+    // Life cycle: service thread, except requestExit and isFinished (any thread).
     void start();
     void requestExit();
     bool isFinished() const;
+    bool hasActiveRace();
 
+    // Caches.
+    void reflushCache();
+    LoftInfo getLoftInfo();
+    void saveLoftInfo(const LoftInfo *info);
+    int getVoiceMode();
+    QString getLoftNum();
+    QString getPassword();
+    int getTimeZone();
+    QList<QString> getNotifyPhones();
+    void saveNotifyPhones(const QList<QString> &phones);
+    QString getSystemId();
     void cacheChannels(const QList<LFCHANNEL_INFO> &list);
     QList<LFCHANNEL_INFO> getChannels();
+    void cacheLastEring(const QString &eRing);
+    // The ring of the last live reading while it is held, else a null text.
+    QString getLastEring();
+    void getGpsInfo(LocationInfo *info);
+
     // Any thread: hands one reading (a copy) to the engine's thread.
     void notifyTagScaned(LFTAG_INFO *tag);
 
+    // Time: the club time while it is locked, else the device time.
+    qint64 getLoftTime();
+    void unlockClubTime();
+
+    // GSMServiceCallback, modem thread.
     void onTime(GSMService *service, qint64 utcMs, int source) override;
     int doSmsEvent(GSMService *service) override;
     int doGprsEvent(GSMService *service) override;
@@ -41,16 +70,44 @@ public:
 
 signals:
     void channelsChanged();
+    void pigeonBack(PigeonRecord pigeon);
     void tagScaned(LFTAG_INFO tag);
+
+public slots:
+    void onTagScaned(LFTAG_INFO tag);
 
 protected slots:
     void onTickTime();
 
 private:
+    void tick();
+    void onPowerLost();
+    void flushWatchdog();
     void destroy();
+    void loadTimeMode();
+    void verifyTimeout();
 
     std::atomic<bool> exitRequested{false};
-    std::atomic<QTimer *> tickTimer{nullptr};
+    int powerCountdown = 5000;              // ms; service thread only
+    QTimer *tickTimer = nullptr;            // service thread only
+    std::atomic<bool> running{false};       // between start() and destroy()
+    QList<QString> notifyPhones;
+    QString testSmsPhone;
+    LoftInfo loft;
+    QString gsmNet;
+    QString lastEring;
+    int lastEringCountdown = 0;             // ms
+    qint64 lastWatchdog = 0;                // service thread only
+    qint64 lastStateUpload = 0;
+    qint64 gsmVerifyTime = 0;
+    qint64 lastRfTimeVerify = 0;
+    // Bit 1 network-verified, bit 2 club time locked, bit 4 club time held as
+    // an offset. Read without the mutex by getLoftTime.
+    std::atomic<quint8> timeMode{0};
+    int mailboxState = 0x8000;
+    QString mailboxMethod;
+    QString mailboxParams;
+    QString systemId;
     QList<LFCHANNEL_INFO> channels;
     QMutex mutex;
 };
