@@ -105,6 +105,7 @@ private:
     void publishConnector(RFConnector *rfConnector, bool ready);
     void runClubMode(QSerialPort *port);
     void runCommMode(QSerialPort *port);
+    void publishSlaver(MorlanSlaverHandler *handler);
 
     QVariant callSync(int type, const QByteArray &data, bool front);
 
