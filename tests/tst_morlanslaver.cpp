@@ -31,6 +31,7 @@ private slots:
     void initialise_lengthByte5_0x50WithoutSync();
     void foreignFrames_data();
     void foreignFrames();
+    void noiseWithoutStartByte_onePollSkipsABoundedRun();
     void replyLimit_data();
     void replyLimit();
 
@@ -308,6 +309,20 @@ void TestMorlanSlaver::foreignFrames()
     }
     QCOMPARE(heard.size(), 10);
     QCOMPARE(heard.mid(5, 4), QByteArray::fromHex("46300009"));
+}
+
+void TestMorlanSlaver::noiseWithoutStartByte_onePollSkipsABoundedRun()
+{
+    // A line that always has bytes waiting, none of them a start byte: each
+    // poll gives the line back after a bounded run, so the link thread sees
+    // a mode change between polls.
+    SlaverFixture f;
+    constexpr int kNoiseBytes = 100000;
+    f.link.port.queueInput(QByteArray(kNoiseBytes, char(0x55)));
+    f.link.handler().parseRequest();
+    const int skipped = kNoiseBytes - f.link.port.inputWaiting();
+    QVERIFY2(skipped > 0 && skipped <= 1000, qPrintable(QString::number(skipped)));
+    QVERIFY(f.link.port.written().isEmpty());
 }
 
 void TestMorlanSlaver::replyLimit_data()
