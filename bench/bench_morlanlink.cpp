@@ -139,13 +139,13 @@ void linkThreadCpu()
     QDir().mkpath(root.path() + QStringLiteral("/dev"));
     QDir().mkpath(root.path() + QStringLiteral("/app/work"));
     QDir::setCurrent(root.path() + QStringLiteral("/app/work"));
+    Storage::init();
 
     ClubPortPeer peer;
     peer.linkAt(root.path() + QStringLiteral("/dev/ttyS2"));
     peer.start();
     PigeonBo bo;
     ServiceFactory::getInstance()->pigeonBo = &bo;
-    std::atomic<int> channelMode{0};
     std::atomic<int> reads{0};
 
     Sleeper sleeper;
@@ -153,9 +153,10 @@ void linkThreadCpu()
     sleeper.start();
     MorlanProtocolProcess process(QStringLiteral("/dev/ttyS2"));
     process.setObjectName(QStringLiteral("LinkUnderTest"));
-    process.setParamReader([&](const QString &, int) {
+    // The database's reads, counted.
+    process.setParamReader([&](const QString &key, int defaultValue) {
         ++reads;
-        return channelMode.load();
+        return ServiceFactory::getParamInt32(key, defaultValue);
     });
     process.start();
 
@@ -167,7 +168,7 @@ void linkThreadCpu()
     };
     std::printf("link thread          cpu ms/s   sleeper cpu ms/s   ratio   opens/s   param reads/s   statuses/s\n");
     for (const Case &c : {Case{"idle", 1, 0}, Case{"normal, channelMode 0", 2, 0}, Case{"normal, connector", 2, 1}}) {
-        channelMode = c.channelMode;
+        Storage::instance()->setParam(QStringLiteral("channelMode"), QString::number(c.channelMode));
         process.switchWorkMode(MorlanProtocolProcess::Idle, true);
         process.switchWorkMode(c.mode, true);
         HardwareControl::wait(300); // settle: connect, first status
@@ -192,6 +193,7 @@ void linkThreadCpu()
     sleeper.stop = true;
     sleeper.wait();
     ServiceFactory::getInstance()->pigeonBo = nullptr;
+    Storage::destroy();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
 #include "race/pigeonbo.h"
+#include "storage/storage.h"
 
 #include "clubportpeer.h"
 #include "connectorreader.h"
@@ -14,6 +15,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -29,16 +32,16 @@ signals:
     void channelsChanged();
 };
 
-// Where the link thread reads "channelMode": the value as the parameter
-// table holds it (a null text: no row), read as the parameter store reads
-// an int (a text that is no number gives 0).
+// The link thread reads "channelMode" from the test's database, through a
+// seam that counts the reads and can make them fail as a broken database does.
 class Params
 {
 public:
+    // A null text leaves the parameter out of the table.
     void set(const QString &text)
     {
-        QMutexLocker lock(&mutex);
-        channelMode = text;
+        if (!text.isNull())
+            Storage::instance()->setParam(QStringLiteral("channelMode"), text);
     }
     void setFailing(bool on)
     {
@@ -52,18 +55,17 @@ public:
     }
     int read(const QString &key, int defaultValue)
     {
-        QMutexLocker lock(&mutex);
-        ++readCount;
-        if (failing)
-            throw DBException(14, QStringLiteral("unable to open database file"), QString());
-        if (key != QLatin1String("channelMode") || channelMode.isEmpty())
-            return defaultValue;
-        return channelMode.toInt();
+        {
+            QMutexLocker lock(&mutex);
+            ++readCount;
+            if (failing)
+                throw DBException(14, QStringLiteral("unable to open database file"), QString());
+        }
+        return ServiceFactory::getParamInt32(key, defaultValue);
     }
 
 private:
     mutable QMutex mutex;
-    QString channelMode;
     bool failing = false;
     int readCount = 0;
 };
@@ -120,6 +122,7 @@ void TestMorlanProtocolProcess::init()
 {
     root = std::make_unique<TestRoot>();
     root->activate();
+    Storage::init();
     QDir().mkpath(root->path(QStringLiteral("/dev")));
     peer = std::make_unique<ClubPortPeer>();
     QVERIFY(peer->linkAt(root->path(QStringLiteral("/dev/ttyS2"))));
@@ -144,6 +147,7 @@ void TestMorlanProtocolProcess::cleanup()
     bo.reset();
     peer.reset();
     params.reset();
+    Storage::destroy();
     root.reset();
 }
 
@@ -279,6 +283,23 @@ void TestMorlanProtocolProcess::connector_deliversRingsAndReaders()
     QSignalSpy channels(relay.get(), &Relay::channelsChanged);
     params->set(QStringLiteral("1"));
     startProcess();
+    // The status bar asks for the connector all the time, from its own thread.
+    std::atomic<bool> stopAsking{false};
+    std::thread statusBar([&] {
+        while (!stopAsking) {
+            process->isConnectorReady();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    struct Join {
+        std::atomic<bool> &stop;
+        std::thread &thread;
+        ~Join()
+        {
+            stop = true;
+            thread.join();
+        }
+    } join{stopAsking, statusBar};
     process->switchWorkMode(2, true);
     QTRY_VERIFY(process->isConnectorReady());
     QTRY_COMPARE(channels.count(), 1);
