@@ -2,9 +2,14 @@
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
 #include "device/hardware_control.h"
+#include "ui/formmessage.h"
 #include "ui/mainwindow.h"
 
 #include <QMessageBox>
+
+#include <cstdio>
+
+#include <unistd.h>
 
 int main(int argc, char *argv[])
 {
@@ -18,9 +23,14 @@ int main(int argc, char *argv[])
         ServiceFactory::debug(QStringLiteral("main: start-up failed: ") + startupError);
     }
 
+    // A touch screen: the framebuffer platforms hide the pointer by their own
+    // option, so the override-cursor stack stays free for the wait cursor.
+    if (!qEnvironmentVariableIsSet("QT_QPA_FB_HIDECURSOR"))
+        qputenv("QT_QPA_FB_HIDECURSOR", "1");
+    if (!qEnvironmentVariableIsSet("QT_QPA_EGLFS_HIDECURSOR"))
+        qputenv("QT_QPA_EGLFS_HIDECURSOR", "1");
+
     MyApp app(argc, argv);
-    // A touch screen: no pointer to show.
-    QApplication::setOverrideCursor(Qt::BlankCursor);
 
     if (!startupError.isEmpty()) {
         QMessageBox::critical(nullptr, QStringLiteral("Error"), startupError);
@@ -36,5 +46,17 @@ int main(int argc, char *argv[])
 
     ServiceFactory::loadLang();
     MainWindow::instance()->setVisible(true);
-    return app.exec();
+    const int status = app.exec();
+
+    // The window and the box go before the application object does.
+    MainWindow::destroyInstance();
+    FormMessage::destroyInstance();
+    if (ServiceFactory::getInstance()->isRunning()) {
+        // Destroying a running thread object aborts the program: leave
+        // without destroying anything more.
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(status);
+    }
+    return status;
 }

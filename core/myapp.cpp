@@ -83,7 +83,10 @@ bool MyApp::notify(QObject *receiver, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (isNavigationKey(key->key()) && MainWindow::instance()->doKeyPress(key))
+        // Keys reach the window only once it is built: a key delivered by an
+        // event pass inside its construction must not build it again.
+        MainWindow *window = MainWindow::builtInstance();
+        if (window && isNavigationKey(key->key()) && window->doKeyPress(key))
             return true;
     }
     return QApplication::notify(receiver, event);

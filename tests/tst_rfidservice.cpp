@@ -207,6 +207,7 @@ private slots:
     void badInput_endsLoopAndReconnects();
     void silence_retriesEachBackoffUntilAnswered();
     void exitDuringBackoff_isPromptAndPowersOff();
+    void exitDuringLongList_isPrompt();
     void getters_neverWaitForTheLine();
 };
 
@@ -633,6 +634,33 @@ void TestRFIDService::exitDuringBackoff_isPromptAndPowersOff()
     QCOMPARE(rig.db.root().gpio(kGpioRf), 0);
     QVERIFY(capture.contains(QStringLiteral("RFIDService Exit!")));
     QVERIFY(!rig.rfid.isValid());
+}
+
+void TestRFIDService::exitDuringLongList_isPrompt()
+{
+    PollRig rig(0x311);
+    QVERIFY(rig.ready);
+    QStringList many;
+    for (int i = 1; i <= 300; ++i)
+        many << ring(i);
+    rig.peer.presentTags(many);
+    RingFault paced;
+    paced.baud = 9600; // about 45 ms a reading: the list takes many seconds
+    rig.peer.setFault(paced);
+    MessageCapture capture;
+    rig.rfid.start();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.race(InnerModulePeer::GetTag).size() >= 3, kWaitMs);
+
+    QElapsedTimer timer;
+    timer.start();
+    rig.rfid.requestExit();
+    QVERIFY(rig.rfid.wait(kStopMs));
+    QVERIFY2(timer.elapsed() < kPromptExitMs, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(rig.race(InnerModulePeer::GetTag).size() < 300);
+    // Left through the ordinary end of the connection, not by an error.
+    QVERIFY(capture.contains(QStringLiteral("RFIDService Exit doLoop!")));
+    QVERIFY(!capture.contains(QStringLiteral("RFIDService::run VexException!")));
+    QCOMPARE(rig.db.root().gpio(kGpioRf), 0);
 }
 
 void TestRFIDService::getters_neverWaitForTheLine()

@@ -1,61 +1,43 @@
+#include "programrunner.h"
 #include "testroot.h"
 
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
-#include <QUdpSocket>
 
 namespace {
 
 constexpr int kRunLimitMs = 30000;
 
-QString programPath()
-{
-    return qEnvironmentVariable("BRELLIUM_BUILD_DIR") + QStringLiteral("/brellium");
-}
+// Shortens the 20 s box and the shutdown pauses fifty-fold.
+const QString kTimeScale = QStringLiteral("0.02");
 
-// Starts the program on the simulated root, sends the close command until it
-// ends, and returns its exit code (-1 when it did not end in time).
+// Runs the program until the close command ends it; its exit code, -1 when
+// it did not end in time.
 int runUntilClosed(const TestRoot &root, QByteArray *output)
 {
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("CLOCK_ROOT"), root.root());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    // A free port of our own, so that parallel runs never close each other.
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.localPort();
-    probe.close();
-    env.insert(QStringLiteral("BRELLIUM_CLOSE_PORT"), QString::number(port));
-    program.setProcessEnvironment(env);
-    program.setWorkingDirectory(root.workDir());
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(programPath(), {});
-    if (!program.waitForStarted(5000))
+    ProgramRunner program(root);
+    program.setTimeScale(kTimeScale);
+    if (!program.runUntilClosed(kRunLimitMs))
         return -1;
+    *output = program.output();
+    return program.exitCode();
+}
 
-    QUdpSocket socket;
-    QElapsedTimer timer;
-    timer.start();
-    while (program.state() != QProcess::NotRunning && timer.elapsed() < kRunLimitMs) {
-        // The window binds the port once it is built; until then datagrams
-        // are lost, so keep sending.
-        if (timer.elapsed() > 300)
-            socket.writeDatagram("brellium:close", QHostAddress::LocalHost, port);
-        program.waitForFinished(200);
+// The lines of the debug output that contain one of the texts, in order.
+QStringList linesWith(const QByteArray &output, const QStringList &texts)
+{
+    QStringList found;
+    const QList<QByteArray> lines = output.split('\n');
+    for (const QByteArray &line : lines) {
+        for (const QString &text : texts) {
+            if (line.contains(text.toUtf8()))
+                found << text;
+        }
     }
-    if (program.state() != QProcess::NotRunning) {
-        program.kill();
-        program.waitForFinished(2000);
-        return -1;
-    }
-    *output = program.readAll();
-    return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    return found;
 }
 
 // Plain SQL on the program's database file, through a connection of the
@@ -101,14 +83,15 @@ private:
 
 } // namespace
 
-// The program as a whole: start-up order, the service thread, and the
-// orderly shutdown that ends in a (recorded) power-off.
+// The program as a whole: start-up order, the service thread, the orderly
+// shutdown that ends in a (recorded) power-off, and the unknown board.
 class TestStartup : public QObject
 {
     Q_OBJECT
 private slots:
     void knownBoard_startsServicesAndPowersOffAtClose();
-    void unknownBoard_skipsServices();
+    void closeDatagram_stopsServicesInOrder();
+    void unknownBoard_showsBoxAndEndsAlone();
 };
 
 void TestStartup::knownBoard_startsServicesAndPowersOffAtClose()
@@ -129,7 +112,7 @@ void TestStartup::knownBoard_startsServicesAndPowersOffAtClose()
                            QStringLiteral("ioctl /dev/vexlor_hw_ctl 0x40044704 0"), QStringLiteral("poweroff")};
     QCOMPARE(commands.mid(commands.size() - tail.size()), tail);
     QVERIFY(commands.contains(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044711 0"))); // SoundOn
-    QVERIFY(output.contains("Stop RF Service") || output.contains("MainWindow:0"));
+    QVERIFY(output.contains("Stop RF Service...") && output.contains("MainWindow:0"));
 
     const QString file = root.workDir() + QStringLiteral("/data_20200505.db3");
     // The service thread wrote the power-on entry, each close command that
@@ -166,15 +149,40 @@ void TestStartup::knownBoard_startsServicesAndPowersOffAtClose()
     QCOMPARE(entries.last(), powerOff);
 }
 
-void TestStartup::unknownBoard_skipsServices()
+void TestStartup::closeDatagram_stopsServicesInOrder()
+{
+    TestRoot root(2);
+    QByteArray output;
+    QCOMPARE(runUntilClosed(root, &output), 0);
+    const QStringList steps{"Close GUI", "MainWindow:0", "Stop RF Service...", "Stop GSM Service...",
+                            "Stop Pigeon Service...", "Stop Sound Service...", "Stop Communication Service...",
+                            "Shutting down..."};
+    QCOMPARE(linesWith(output, steps), steps);
+    QVERIFY2(!output.contains("timeout!"), output.constData());
+    // The service thread flushed, switched the display off and cut the
+    // battery: on this board GPIO lines, only the sync is a command.
+    QCOMPARE(root.boardCommands().last(), QStringLiteral("sync"));
+    QCOMPARE(root.gpio(7), 0);
+    QCOMPARE(root.gpio(54), 0);
+}
+
+void TestStartup::unknownBoard_showsBoxAndEndsAlone()
 {
     TestRoot root(2);
     root.writeFile(QStringLiteral("/proc/version"), "Linux version 6.1.0-generic");
-    QByteArray output;
-    QCOMPARE(runUntilClosed(root, &output), 0);
+    ProgramRunner program(root);
+    program.setTimeScale(kTimeScale);
+    QVERIFY(program.runUntilExit(kRunLimitMs));
+    QCOMPARE(program.exitCode(), 0);
+    const QByteArray output = program.output();
     QVERIFY2(output.contains("OS version mispatch!"), output.constData());
-    // Only the flush of the new database file; nothing of the board.
+    QVERIFY(output.contains("MainWindow: unknown board, no screen built"));
+    QVERIFY(!output.contains("MainWindow: screens built"));
+    QVERIFY(program.elapsedMs() >= 20000 * 0.02);
+    // Only the flush of the new database file; nothing of the board, no
+    // service started, nothing switched off.
     QCOMPARE(root.boardCommands(), QStringList{QStringLiteral("sync")});
+    QCOMPARE(root.gpio(7), 1);
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -72,6 +72,19 @@ void InnerModulePeer::setChannelStatus(int index, quint8 status)
     ++channelVer;
 }
 
+void InnerModulePeer::presentTags(const QStringList &ringsHex)
+{
+    QMutexLocker l(&moduleMutex);
+    for (const QString &ringHex : ringsHex) {
+        Tag tag;
+        tag.ring = fourBytes(ringHex);
+        tag.uid = fourBytes(QString());
+        tag.extId = fourBytes(QString());
+        tag.version = ++tagVer;
+        tagList.append(tag);
+    }
+}
+
 void InnerModulePeer::presentTag(const QString &ringHex, const QString &uidHex, quint16 randNum,
                                  const QString &extIdHex)
 {

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 // The clock's inner ring-reader module with its landing antennas, for tests
 // and the simulated device. On top of the group-0 commands of every reader it
@@ -63,6 +64,8 @@ public:
     // A ring read at a landing antenna; hex texts of 8 digits.
     void presentTag(const QString &ringHex, const QString &uidHex = QString(), quint16 randNum = 0,
                     const QString &extIdHex = QString());
+    // Several rings landing together: one version step each, in one go.
+    void presentTags(const QStringList &ringsHex);
     void setWholeList(bool whole);
     quint32 channelVersion() const;
     quint32 tagVersion() const;

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "modemsession.h"
+
+#include <QMutex>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+class PtyPair;
+
+// The cellular modem as the program sees it on its AT port: a pseudo-terminal
+// answering AT commands with CR LF framing (echo until ATE0), from a state the
+// test sets, for one family's command set. It records every command line,
+// SMS and socket byte, bridges its TCP sockets to a local endpoint and
+// misbehaves on demand. Runs on a thread of its own; every public call is
+// thread-safe. In a test it runs in-process; brellium_modempeer runs it as a
+// process for the simulated device.
+class ModemPeer : public QThread
+{
+    Q_OBJECT
+public:
+    explicit ModemPeer(const QString &family = QStringLiteral("ublox"), QObject *parent = nullptr);
+    ~ModemPeer() override;
+
+    bool isOpen() const;
+    QString slavePath() const;
+    // Links the node (for example <root>/dev/ttyUSB1) to the pseudo-terminal.
+    bool linkAt(const QString &nodePath);
+    void setEndpoint(quint16 port, const QString &host = QStringLiteral("127.0.0.1"));
+
+    // Changes the modem's state under the peer's lock.
+    void update(const std::function<void(ModemState &)> &change);
+    ModemState state() const;
+    ModemRecord record() const;
+    QList<QByteArray> commands() const;
+    QList<PeerSms> sms() const;
+    QByteArray socketBytes(int socket) const;
+    void clearRecord();
+
+    void addFault(ModemFault kind, const QByteArray &command = QByteArray(), int times = -1, int value = 0);
+    void clearFaults();
+    // Paces both directions at this line speed (10 bits a byte); 0 for none.
+    void setPacing(int baud);
+
+    // The USB node goes away (the program's port fails) and comes back.
+    void removeNode();
+    void restoreNode();
+
+    // Waits until a command line starting with prefix was recorded.
+    bool waitForCommand(const QByteArray &prefix, int timeoutMs) const;
+    void stop();
+
+protected:
+    void run() override;
+
+private:
+    void pumpOnce(qint64 nowNs);
+
+    mutable QMutex mutex;
+    std::unique_ptr<PtyPair> pty;
+    std::unique_ptr<ModemSession> session;
+    QString linkPath;
+    int baud = 0;
+    qint64 rxNextNs = 0;
+    qint64 txNextNs = 0;
+};
