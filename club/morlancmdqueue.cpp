@@ -113,6 +113,14 @@ bool MorlanCmdQueue::take(MorlanCmdItem *item)
     return true;
 }
 
+QList<MorlanCmdItem> MorlanCmdQueue::takeAll()
+{
+    QMutexLocker lock(&queueMutex);
+    QList<MorlanCmdItem> items;
+    items.swap(cmdQueue);
+    return items;
+}
+
 void MorlanCmdQueue::clear()
 {
     QMutexLocker lock(&queueMutex);

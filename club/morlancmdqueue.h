@@ -66,6 +66,8 @@ public:
     void pushBack(const MorlanCmdItem &item);
     void pushFront(const MorlanCmdItem &item);
     bool take(MorlanCmdItem *item);
+    // Empties the queue and hands back what it held, in order.
+    QList<MorlanCmdItem> takeAll();
     // Drops every item without completing it; their waiters time out.
     void clear();
     int size() const;

@@ -7,6 +7,8 @@
 #include "device/hardware_control.h"
 #include "device/lfmodule.h"
 #include "device/rfconnector.h"
+#include "device/SDKHelp.h"
+#include "device/serialcommport.h"
 #include "race/pigeonbo.h"
 #include "storage/storage.h"
 
@@ -16,7 +18,9 @@
 namespace {
 
 constexpr int kPassMs = 10;
-constexpr int kStopWaitMs = 5000;
+// Longer than the slowest exchange in flight (a late refusal at both printers
+// takes about 11 s), so the thread always leaves before its members die.
+constexpr int kStopWaitMs = 30000;
 // A mode switch normally completes within one pass; a print may be in
 // progress, retried at the second printer address. Past this the caller
 // (often the GUI thread) goes on and the switch happens later.
@@ -30,21 +34,13 @@ constexpr int kCloseFlushMs = 1000;
 constexpr int kConnectorBaud = 115200;
 constexpr int kClubBaud = 9600;
 constexpr int kConnectorPollMs = 50;
+// The PC slave looks at the line every millisecond; an idle line costs one
+// sleep a pass, a request is read as it arrives.
+constexpr int kCommPollMs = 1;
 constexpr int kConnectRetryMs = 1000;
 // Without a configured connector the link only looks again at the setting.
 constexpr int kChannelModeRecheckMs = 1000;
 constexpr int kReadersChanged = 0x1;
-
-enum CmdType { ReadTag = 4, SetRandom = 5, Print = 6, GetTime = 7, SetTime = 8, GetTimeStatus = 9 };
-
-QByteArray littleEndian64(qint64 value)
-{
-    QByteArray bytes(8, '\0');
-    for (int i = 0; i < 8; ++i)
-        bytes[i] = char(quint64(value) >> (8 * i));
-    return bytes;
-}
-
 
 } // namespace
 
@@ -52,6 +48,7 @@ MorlanProtocolProcess::MorlanProtocolProcess(const QString &port, QObject *paren
     : QThread(parent)
     , portName(port)
     , syncTimeoutMs(kSyncTimeoutMs)
+    , switchWaitMs(kSwitchWaitMs)
 {
 }
 
@@ -60,7 +57,8 @@ MorlanProtocolProcess::~MorlanProtocolProcess()
     // The owner stops the thread first; this only makes sure no member dies
     // under a running thread.
     requestExit();
-    QThread::wait(kStopWaitMs);
+    if (!QThread::wait(kStopWaitMs))
+        ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess: stop timeout!"));
 }
 
 void MorlanProtocolProcess::switchWorkMode(int mode, bool wait)
@@ -71,7 +69,7 @@ void MorlanProtocolProcess::switchWorkMode(int mode, bool wait)
     if (!wait)
         return;
     for (int waited = 0; currentMode != mode && currentMode != Exit; waited += kPassMs) {
-        if (waited >= kSwitchWaitMs) {
+        if (waited >= switchWaitMs) {
             ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess::switchWorkMode timeout!"));
             return;
         }
@@ -132,7 +130,7 @@ void MorlanProtocolProcess::startPrint(const QString &text, QSharedPointer<Semap
 
 void MorlanProtocolProcess::startSetTime(qint64 utcMs, QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushFront(MorlanCmdItem{sem, SetTime, littleEndian64(utcMs)});
+    cmdQueue.pushFront(MorlanCmdItem{sem, SetTime, toByteArray(utcMs)});
 }
 
 void MorlanProtocolProcess::startGetTime(QSharedPointer<SemaphoreEx> sem)
@@ -166,7 +164,7 @@ void MorlanProtocolProcess::printSync(const QString &text)
 
 void MorlanProtocolProcess::setTimeSync(qint64 utcMs)
 {
-    callSync(SetTime, littleEndian64(utcMs), true);
+    callSync(SetTime, toByteArray(utcMs), true);
 }
 
 qint64 MorlanProtocolProcess::getTimeSync()
@@ -232,7 +230,7 @@ void MorlanProtocolProcess::runPass(QSerialPort *port, int mode, bool *openFailu
         runCommMode(port);
         break;
     case ClubMaster:
-        runClubMode(port);
+        runInClubMode(port);
         break;
     case Normal:
         runNormalMode(port);
@@ -378,20 +376,42 @@ void MorlanProtocolProcess::pollConnector(RFConnector *rfConnector)
     }
 }
 
-void MorlanProtocolProcess::runClubMode(QSerialPort *port)
+QByteArray MorlanProtocolProcess::toByteArray(qint64 value)
 {
-    Q_UNUSED(port);
-    // Commands queued while club mode did not run are stale: drop them (their
-    // waiters time out), and again when club mode ends.
-    cmdQueue.clear();
-    while (stayInMode(ClubMaster, kPassMs)) {
-    }
-    cmdQueue.clear();
+    QByteArray bytes(8, '\0');
+    SDKHelp::toBytes(static_cast<long long>(value), reinterpret_cast<unsigned char *>(bytes.data()));
+    return bytes;
+}
+
+void MorlanProtocolProcess::publishSlaver(MorlanSlaverHandler *handler)
+{
+    QMutexLocker lock(&stateMutex);
+    slaverHandler = handler;
 }
 
 void MorlanProtocolProcess::runCommMode(QSerialPort *port)
 {
-    Q_UNUSED(port);
-    while (stayInMode(CommSlave, kPassMs)) {
+    // One handler per stay: the session key, working copies and lists of the
+    // PC service start empty each time comm mode is entered.
+    SerialCommPort commPort(port);
+    MorlanSlaverHandler handler(&commPort);
+    handler.setCallback(this);
+    publishSlaver(&handler);
+    struct Unpublish {
+        MorlanProtocolProcess *process;
+        ~Unpublish() { process->publishSlaver(nullptr); }
+    } unpublish{this};
+
+    while (requestedMode == CommSlave) {
+        feedWatchdog();
+        HardwareControl::wait(kCommPollMs);
+        // A failed request gets no answer; the PC asks again.
+        try {
+            handler.parseRequest();
+        } catch (const VexException &) {
+            ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess::runCommMode VexException!"));
+        } catch (...) {
+            ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess::runCommMode UnknowException!"));
+        }
     }
 }

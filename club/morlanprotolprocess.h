@@ -29,6 +29,8 @@ class MorlanProtocolProcess : public QThread, public MorlanSlaverCallback
     Q_OBJECT
 public:
     enum WorkMode { Exit = 0, Idle = 1, Normal = 2, ClubMaster = 3, CommSlave = 4 };
+    // The club-mode commands by their queue type.
+    enum CmdType { TestRouter = 1, ReadTag = 4, SetRandom = 5, Print = 6, GetTime = 7, SetTime = 8, GetTimeStatus = 9 };
 
     // portName is the device's club port ("/dev/ttyS2"); the thread opens the
     // platform layer's path for it. Nothing is opened here.
@@ -67,6 +69,12 @@ public:
     // its integer parameters (the parameter store by default). Set the reader
     // before start().
     void setSyncTimeoutMs(int ms) { syncTimeoutMs = ms; }
+    // The router's answer time-outs divided by this (1 by default), taken at
+    // the next entry into club mode; and the bound of a waited mode switch.
+    void setAnswerTimeoutDivisor(int divisor) { answerTimeoutDivisor = divisor; }
+    void setSwitchWaitMs(int ms) { switchWaitMs = ms; }
+    // Commands waiting in the club-mode queue.
+    int queuedCommandCount() const { return cmdQueue.size(); }
     using ParamReader = std::function<int(const QString &key, int defaultValue)>;
     void setParamReader(ParamReader reader) { paramReader = std::move(reader); }
 
@@ -102,8 +110,27 @@ private:
     void runConnector(QSerialPort *port, quint8 address);
     void pollConnector(RFConnector *rfConnector);
     void publishConnector(RFConnector *rfConnector, bool ready);
-    void runClubMode(QSerialPort *port);
+    // Club mode: the clock as master of the club router.
+    void runInClubMode(QSerialPort *port);
+    void leaveClubMode();
+    void dropRouter();
+    void initRouter();
+    void testRouter();
+    void doAuth();
+    void doTickInClubMode();
+    void runCommand(MorlanCmdItem &item);
+    void clearCmds();
+    void clearLink();
+    void doReadTag();
+    void doSetRandom(MorlanCmdItem &item);
+    void doPrint(MorlanCmdItem &item);
+    void doReadTime(MorlanCmdItem &item);
+    void doReadTimeStatus(MorlanCmdItem &item);
+    void doSetTime(MorlanCmdItem &item);
+    // The set-time item's data: 8 bytes, least significant first.
+    static QByteArray toByteArray(qint64 value);
     void runCommMode(QSerialPort *port);
+    void publishSlaver(MorlanSlaverHandler *handler);
 
     QVariant callSync(int type, const QByteArray &data, bool front);
 
@@ -127,5 +154,7 @@ private:
     bool connectorReady = false;
     std::atomic<bool> portOpen{false};
     std::atomic<int> syncTimeoutMs;
+    std::atomic<int> switchWaitMs;
+    std::atomic<int> answerTimeoutDivisor{1};
     ParamReader paramReader;
 };

@@ -1,5 +1,8 @@
+#include "club/morlanmaster.h"
 #include "device/rfconnector.h"
+#include "device/serialcommport.h"
 
+#include <QDateTime>
 #include <QProcess>
 #include <QSerialPort>
 #include <QTest>
@@ -12,6 +15,7 @@ class TestClubPeer : public QObject
 private slots:
     void help_listsTheConsoleCommands();
     void console_presentsARing_thenQuits();
+    void console_drivesTheRouter();
 
 private:
     static QString program() { return QStringLiteral(CLUBPEER_PATH); }
@@ -35,7 +39,8 @@ void TestClubPeer::help_listsTheConsoleCommands()
     QVERIFY(peer.waitForFinished(kProcessWaitMs));
     QCOMPARE(peer.exitCode(), 0);
     const QString text = QString::fromUtf8(peer.readAllStandardOutput());
-    for (const char *word : {"--link", "--role", "ring RING", "cfault", "fault CMD", "quit"})
+    for (const char *word : {"--link", "--role", "ring RING", "cfault", "fault CMD", "router-ring", "router-clock",
+                             "printer", "printed", "quit"})
         QVERIFY2(text.contains(QLatin1String(word)), word);
 }
 
@@ -71,6 +76,59 @@ void TestClubPeer::console_presentsARing_thenQuits()
     QCOMPARE(readAnswer(peer), QStringLiteral("ok"));
     QVERIFY(peer.waitForFinished(kProcessWaitMs));
     QCOMPARE(peer.exitCode(), 0);
+}
+
+// The router's side of the console: a ring at its reader, its clock, a
+// refusing printer and the printed text, seen through the product's master
+// command set at 9600 baud.
+void TestClubPeer::console_drivesTheRouter()
+{
+    QProcess peer;
+    peer.start(program(), {QStringLiteral("--no-pacing"), QStringLiteral("--role"), QStringLiteral("router")});
+    QVERIFY(peer.waitForStarted(kProcessWaitMs));
+    const QString line = readAnswer(peer);
+    QVERIFY2(line.startsWith(QLatin1String("line /dev/")), qPrintable(line));
+    QSerialPort serial(line.mid(5));
+    serial.setBaudRate(9600);
+    QVERIFY(serial.open(QIODevice::ReadWrite));
+    SerialCommPort port(&serial);
+    MorlanMasterHandler handler(&port);
+
+    QString ring;
+    quint8 rand = 0;
+    QString uid;
+    QVERIFY(handler.readTransponder(&ring, &rand, &uid) != 0); // no ring yet
+    peer.write("router-ring 0012abcd 17\n");
+    QCOMPARE(readAnswer(peer), QStringLiteral("ok"));
+    QCOMPARE(handler.readTransponder(&ring, &rand, &uid), 0);
+    QCOMPARE(ring, QStringLiteral("0012ABCD"));
+    QCOMPARE(rand, quint8(17));
+
+    peer.write("router-clock 2026-03-09T12:34:56\n");
+    QCOMPARE(readAnswer(peer), QStringLiteral("ok"));
+    qint64 ms = 0;
+    QCOMPARE(handler.readTime(&ms), 0);
+    const qint64 expected = QDateTime(QDate(2026, 3, 9), QTime(12, 34, 56), Qt::UTC).toMSecsSinceEpoch();
+    QVERIFY2(ms >= expected && ms < expected + 3000, qPrintable(QString::number(ms - expected)));
+    QCOMPARE(handler.setTime(expected + 86400000), 0);
+    peer.write("router-clock\n");
+    QVERIFY(readAnswer(peer).startsWith(QLatin1String("clock 2026-03-10T12:34:5")));
+
+    peer.write("printer 0x54 9\n");
+    QCOMPARE(readAnswer(peer), QStringLiteral("ok"));
+    QCOMPARE(handler.print(QStringLiteral("refused\r\n"), 0x54), 9);
+    QCOMPARE(handler.print(QStringLiteral("Race list\r\nPage 1\r\n\f"), 0x22), 0);
+    peer.write("printed\n");
+    QCOMPARE(readAnswer(peer), QStringLiteral("printed 3"));
+    QCOMPARE(readAnswer(peer), QStringLiteral("Race list"));
+    QCOMPARE(readAnswer(peer), QStringLiteral("Page 1"));
+    QCOMPARE(readAnswer(peer), QStringLiteral("---- form feed ----"));
+    peer.write("printer 0x31 9\n");
+    QVERIFY(readAnswer(peer).startsWith(QLatin1String("error:")));
+
+    peer.write("quit\n");
+    QCOMPARE(readAnswer(peer), QStringLiteral("ok"));
+    QVERIFY(peer.waitForFinished(kProcessWaitMs));
 }
 
 QTEST_GUILESS_MAIN(TestClubPeer)

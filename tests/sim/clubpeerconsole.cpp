@@ -1,9 +1,12 @@
 #include "clubpeerconsole.h"
 
 #include "clubportpeer.h"
+#include "clubrouter.h"
 #include "connectorreader.h"
 
+#include <QDateTime>
 #include <QHash>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
@@ -47,7 +50,15 @@ QString ClubPeerConsole::help()
         "  cfault COMMAND KIND [VALUE] [TIMES]  connector fault; COMMAND: devno status record\n"
         "                                 remove reader transponder any; KIND: silent late trickle\n"
         "                                 badcrc status short none\n"
-        "  answer CMD STATUS [DATA]       router answer to a command byte\n"
+        "  router-ring RING [RAND] | none present a ring at the router's reader, or take it away\n"
+        "  router-clock [YYYY-MM-DDThh:mm:ss]  set (UTC) or show the router's clock\n"
+        "  router-hour on|off             the one-hour flag of the router's time answer\n"
+        "  router-status N                the router's time-status byte\n"
+        "  router-id ID                   the router id (4 bytes) in its parameter block\n"
+        "  router-auth CODE KEY           the router's authorisation code and key\n"
+        "  printer 0x54|0x22 STATUS       a printer refuses with STATUS (0 accepts)\n"
+        "  printed                        \"printed N\", then the N lines printed so far\n"
+        "  answer CMD STATUS [DATA]       fixed router answer to a command byte\n"
         "  fault CMD|next:N KIND [VALUE]  router fault; KIND: refuse silence late echo badsum\n"
         "                                 cut start raw none\n"
         "  role auto|connector|router     pin the role (auto: from the line speed)\n"
@@ -111,6 +122,10 @@ QString ClubPeerConsole::execute(const QString &line, bool *quit)
     }
     if (verb == QLatin1String("fault"))
         return routerFault(words);
+    bool handled = false;
+    const QString routerAnswer = routerState(verb, words, &handled);
+    if (handled)
+        return routerAnswer;
     if (verb == QLatin1String("role") && words.size() == 2) {
         static const QHash<QString, ClubPortPeer::Role> roles{{QStringLiteral("auto"), ClubPortPeer::Role::Auto},
                                                                {QStringLiteral("connector"), ClubPortPeer::Role::Connector},
@@ -207,4 +222,63 @@ QString ClubPeerConsole::routerFault(const QStringList &words)
         return error(QStringLiteral("bad command byte"));
     peer->setCommandFault(quint8(target), fault);
     return kOk;
+}
+
+QString ClubPeerConsole::routerState(const QString &verb, const QStringList &words, bool *handled)
+{
+    ClubRouter &router = peer->router();
+    qint64 a = 0;
+    *handled = true;
+    if (verb == QLatin1String("router-ring") && words.size() >= 2) {
+        if (words[1] == QLatin1String("none")) {
+            router.takeRingAway();
+            return kOk;
+        }
+        const QByteArray ring = hexBytes(words[1]);
+        if (ring.size() != 4)
+            return error(QStringLiteral("a ring number is 4 bytes"));
+        router.presentRing(ring, quint8(words.size() > 2 && number(words[2], &a) ? a : 0));
+        return kOk;
+    }
+    if (verb == QLatin1String("router-clock")) {
+        if (words.size() == 1)
+            return QStringLiteral("clock ")
+                + QDateTime::fromMSecsSinceEpoch(router.clock(), Qt::UTC).toString(Qt::ISODate);
+        QDateTime time = QDateTime::fromString(words[1], Qt::ISODate);
+        time.setTimeSpec(Qt::UTC);
+        if (!time.isValid())
+            return error(QStringLiteral("router-clock YYYY-MM-DDThh:mm:ss"));
+        router.setClock(time.toMSecsSinceEpoch());
+        return kOk;
+    }
+    if (verb == QLatin1String("router-hour") && words.size() == 2) {
+        router.setOneHourFlag(words[1] == QLatin1String("on"));
+        return kOk;
+    }
+    if (verb == QLatin1String("router-status") && words.size() == 2 && number(words[1], &a)) {
+        router.setTimeStatus(quint8(a));
+        return kOk;
+    }
+    if (verb == QLatin1String("router-id") && words.size() == 2) {
+        router.setRouterId(hexBytes(words[1]));
+        return kOk;
+    }
+    if (verb == QLatin1String("router-auth") && words.size() == 3 && number(words[1], &a)) {
+        router.setAuthorisation(quint8(a), hexBytes(words[2]));
+        return kOk;
+    }
+    qint64 status = 0;
+    if (verb == QLatin1String("printer") && words.size() == 3 && number(words[1], &a) && number(words[2], &status)) {
+        if (a != ClubRouter::kPrinter && a != ClubRouter::kSecondPrinter)
+            return error(QStringLiteral("the printers are 0x54 and 0x22"));
+        router.setPrinterRefusal(quint8(a), quint8(status));
+        return kOk;
+    }
+    if (verb == QLatin1String("printed")) {
+        QStringList lines = router.printedLines();
+        lines.replaceInStrings(QRegularExpression(QStringLiteral("^\\f$")), QStringLiteral("---- form feed ----"));
+        return (QStringList{QStringLiteral("printed %1").arg(lines.size())} + lines).join(QLatin1Char('\n'));
+    }
+    *handled = false;
+    return QString();
 }

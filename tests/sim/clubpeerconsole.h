@@ -21,6 +21,8 @@ public:
 private:
     QString connectorFault(const QStringList &words);
     QString routerFault(const QStringList &words);
+    // The router's own state: ring, clock, id, authorisation, printers.
+    QString routerState(const QString &verb, const QStringList &words, bool *handled);
 
     ClubPortPeer *peer;
 };

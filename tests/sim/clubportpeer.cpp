@@ -1,5 +1,6 @@
 #include "clubportpeer.h"
 
+#include "clubrouter.h"
 #include "connectorreader.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@ constexpr quint8 kWrongStart = 0x55;
 
 ClubPortPeer::ClubPortPeer()
     : reader(std::make_unique<ConnectorReader>())
+    , clubRouter(std::make_unique<ClubRouter>())
 {
 }
 
@@ -42,6 +44,13 @@ bool ClubPortPeer::isValid() const { return line.isValid(); }
 QString ClubPortPeer::slavePath() const { return line.slavePath(); }
 bool ClubPortPeer::linkAt(const QString &linkPath) const { return line.linkAt(linkPath); }
 ConnectorReader &ClubPortPeer::connector() { return *reader; }
+ClubRouter &ClubPortPeer::router() { return *clubRouter; }
+
+int ClubPortPeer::answersSent() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return sentAnswers;
+}
 bool ClubPortPeer::clockEndOpen() const { return line.clockEndOpen(); }
 PeerLine::Settings ClubPortPeer::lineSettings() const { return line.settings(); }
 
@@ -63,13 +72,23 @@ void ClubPortPeer::setAnswer(quint8 command, quint8 status, const QByteArray &da
     answers.insert(command, qMakePair(status, data));
 }
 
-void ClubPortPeer::setCommandFault(quint8 command, const Fault &fault)
+void ClubPortPeer::clearAnswer(quint8 command)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (fault.kind == Fault::None)
+    answers.remove(command);
+}
+
+void ClubPortPeer::setCommandFault(quint8 command, const Fault &fault, int fromNth)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    commandFaultSkips.remove(command);
+    if (fault.kind == Fault::None) {
         commandFaults.remove(command);
-    else
-        commandFaults.insert(command, fault);
+        return;
+    }
+    commandFaults.insert(command, fault);
+    if (fromNth > 1)
+        commandFaultSkips.insert(command, fromNth - 1);
 }
 
 void ClubPortPeer::setNextFaults(int count, const Fault &fault)
@@ -83,6 +102,7 @@ void ClubPortPeer::clearFaults()
 {
     std::lock_guard<std::mutex> lock(mutex);
     commandFaults.clear();
+    commandFaultSkips.clear();
     nextFaultCount = 0;
 }
 
@@ -211,29 +231,38 @@ bool ClubPortPeer::answerRouter(const ClubFrames::Request &request, PeerReply *r
     if (!request.sumOk)
         return false; // a router ignores a garbled request
     Fault fault;
-    quint8 status = 0;
-    QByteArray data;
+    bool fixed = false;
+    QPair<quint8, QByteArray> fixedAnswer;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (nextFaultCount > 0) {
             fault = nextFault;
             --nextFaultCount;
+        } else if (commandFaultSkips.value(request.command) > 0) {
+            --commandFaultSkips[request.command];
         } else {
             fault = commandFaults.value(request.command);
         }
-        const auto answer = answers.value(request.command, qMakePair(quint8(0), QByteArray()));
-        status = answer.first;
-        data = answer.second;
+        fixed = answers.contains(request.command);
+        fixedAnswer = answers.value(request.command);
     }
-    quint8 command = request.command;
     switch (fault.kind) {
     case Fault::Silence:
-        return false;
+        return false; // not taken: the router's state stays as it was
     case Fault::Raw:
         reply->bytes = fault.raw;
         return true;
+    default:
+        break;
+    }
+    ClubRouter::Reply answer{fixedAnswer.first, fixedAnswer.second};
+    // A refusal is the router declining the request: nothing in it changes.
+    if (!fixed && fault.kind != Fault::Refuse)
+        answer = clubRouter->answer(request.address, request.command, request.data);
+    quint8 command = request.command;
+    switch (fault.kind) {
     case Fault::Refuse:
-        status = quint8(fault.value);
+        answer.status = quint8(fault.value);
         break;
     case Fault::WrongEcho:
         command = quint8(command + 1);
@@ -244,7 +273,7 @@ bool ClubPortPeer::answerRouter(const ClubFrames::Request &request, PeerReply *r
     default:
         break;
     }
-    reply->bytes = ClubFrames::answer(request.address, command, status, data);
+    reply->bytes = ClubFrames::answer(request.address, command, answer.status, answer.data);
     if (fault.kind == Fault::BadSum)
         reply->bytes.back() = char(quint8(reply->bytes.back()) + 1);
     if (fault.kind == Fault::WrongStart)
@@ -267,4 +296,6 @@ void ClubPortPeer::send(const PeerReply &reply, int baud)
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             due - std::chrono::steady_clock::now(), std::chrono::milliseconds(kPollMs)));
     bytesOut += line.write(reply.bytes, paced ? baud : 0, reply.gapMs, &stopping);
+    std::lock_guard<std::mutex> lock(mutex);
+    ++sentAnswers;
 }

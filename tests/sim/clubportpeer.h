@@ -13,13 +13,14 @@
 #include <mutex>
 #include <thread>
 
+class ClubRouter;
 class ConnectorReader;
 
 // The far end of the clock's club line: a pseudo-terminal answered by a thread
 // of its own. It takes its role from the line settings the clock sets, as a
 // real device would answer only at its own speed: at 115200 baud it is the
 // club connector reader (a hosted ConnectorReader), at 9600 baud the club
-// router; a test may pin the role. It records every frame received with its
+// router (a hosted ClubRouter); a test may pin the role. It records every frame received with its
 // time and line settings, and each open and close of the clock's end.
 // Configuration and records may be used from any thread.
 class ClubPortPeer
@@ -72,16 +73,23 @@ public:
     // Real line pacing (each byte in its slot at the line's speed); on by default.
     void setPacing(bool on);
 
-    // Router role: the status and data answered to a command (default 0, none).
+    // Router role: a fixed status and data answered to a command instead of
+    // the router's own answer (which changes nothing in the router) ...
     void setAnswer(quint8 command, quint8 status, const QByteArray &data);
-    // A fault for every answer to one command (Fault::None clears it) ...
-    void setCommandFault(quint8 command, const Fault &fault);
+    void clearAnswer(quint8 command);
+    // A fault for every answer to one command (Fault::None clears it), from
+    // its fromNth request on, counted from this call (a printer that fails
+    // part-way through a page) ...
+    void setCommandFault(quint8 command, const Fault &fault, int fromNth = 1);
     // ... or for the next `count` answers, whatever their command.
     void setNextFaults(int count, const Fault &fault);
     void clearFaults();
 
-    // The hosted connector reader; it guards its own state.
+    // The hosted connector reader and router; each guards its own state.
     ConnectorReader &connector();
+    ClubRouter &router();
+    // Answers written so far, in either role (spoilt ones included).
+    int answersSent() const;
 
     // What the kernel says now about the clock's end.
     bool clockEndOpen() const;
@@ -107,6 +115,7 @@ private:
 
     PeerLine line;
     std::unique_ptr<ConnectorReader> reader;
+    std::unique_ptr<ClubRouter> clubRouter;
     ClubFrames::RequestReader requestReader;
     Role lastRole = Role::Auto;
 
@@ -115,10 +124,12 @@ private:
     bool pacing = true;
     QHash<quint8, QPair<quint8, QByteArray>> answers;
     QHash<quint8, Fault> commandFaults;
+    QHash<quint8, int> commandFaultSkips; // requests still answered before the fault
     Fault nextFault;
     int nextFaultCount = 0;
     QList<Frame> received;
     QList<LineEvent> events;
+    int sentAnswers = 0;
 
     std::atomic<qint64> bytesIn{0};
     std::atomic<qint64> bytesOut{0};
