@@ -148,10 +148,11 @@ void PigeonBo::drainReadings()
         ~Done() { flag = false; }
     } done{draining};
     while (!pendingReadings.isEmpty() && !isFinished()) {
-        PendingReading &head = pendingReadings.first();
-        ++head.attempts;
-        if (!tryArrival(head.tag)) {
-            if (head.attempts < arrivalRetry.attempts) {
+        // Copied: a reading handed in meanwhile may move the queue's storage.
+        const int attempts = ++pendingReadings.first().attempts;
+        const LFTAG_INFO tag = pendingReadings.first().tag;
+        if (!tryArrival(tag)) {
+            if (attempts < arrivalRetry.attempts) {
                 if (!retryTimer) {
                     retryTimer = new QTimer(this);
                     retryTimer->setSingleShot(true);
@@ -160,8 +161,8 @@ void PigeonBo::drainReadings()
                 retryTimer->start(arrivalRetry.delayMs);
                 break;
             }
-            ServiceFactory::debug(QStringLiteral("PigeonBo::onTagScaned dropped ring ") + head.tag.eRing
-                                  + QStringLiteral(" time ") + QString::number(head.tag.time));
+            ServiceFactory::debug(QStringLiteral("PigeonBo::onTagScaned dropped ring ") + tag.eRing
+                                  + QStringLiteral(" time ") + QString::number(tag.time));
         }
         pendingReadings.removeFirst();
     }

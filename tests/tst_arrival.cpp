@@ -215,6 +215,7 @@ private slots:
     void lockedPastBound_dropsOneAndGoesOn();
     void failedLogInsert_retriedAsOneTransaction();
     void finishedEngine_ignoresQueuedReadings();
+    void readingFromAReceiverInTheEngineThread_waitsItsTurn();
 };
 
 void TestArrival::initTestCase()
@@ -696,6 +697,28 @@ void TestArrival::finishedEngine_ignoresQueuedReadings()
     QCoreApplication::sendPostedEvents(&rig.bo);
     QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).ringTime, qint64(0));
     QCOMPARE(rig.logRows(), 0);
+}
+
+void TestArrival::readingFromAReceiverInTheEngineThread_waitsItsTurn()
+{
+    Rig rig;
+    rig.start();
+    // A receiver in the engine's own thread hands in further readings while
+    // the first arrival is being announced: they are processed after it.
+    QStringList order;
+    int next = 2;
+    connect(&rig.bo, &PigeonBo::pigeonBack, &rig.bo, [&](const PigeonRecord &record) {
+        order << record.eringNum;
+        while (next <= 3) {
+            LFTAG_INFO tag = reading(QStringLiteral("A000000%1").arg(next++), kNowMs);
+            rig.bo.notifyTagScaned(&tag);
+        }
+    }, Qt::DirectConnection);
+    rig.hand(reading(QStringLiteral("A0000001"), kNowMs - 10));
+    QCOMPARE(order, (QStringList{"A0000001", "A0000002", "A0000003"}));
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).order, 1);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-02")).order, 2);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-03")).order, 3);
 }
 
 QTEST_GUILESS_MAIN(TestArrival)
