@@ -80,7 +80,7 @@ private slots:
     void notifications_highestOrder();
     void notifications_refusedPhone_stopsTheTurn();
     void recordSms_refused_recordUnchanged();
-    void overlongRecordSkipped_laterStillGo_quotedNumberMarked();
+    void overlongSkipped_laterStillGo_quotedNumberMarked();
 };
 
 void TestNetworkSms::testSms_sentAloneThenTheRest()
@@ -220,40 +220,53 @@ void TestNetworkSms::recordSms_refused_recordUnchanged()
     QCOMPARE(rig.db.dump(), before);
 }
 
-void TestNetworkSms::overlongRecordSkipped_laterStillGo_quotedNumberMarked()
+void TestNetworkSms::overlongSkipped_laterStillGo_quotedNumberMarked()
 {
     NetworkRig rig;
     QVERIFY(rig.isReady());
     rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x02; });
     NetworkRig::addRace(QStringLiteral("R1"), 4);
     NetworkRig::addRace(QStringLiteral("R2"), 4);
+    NetworkRig::addRace(QStringLiteral("R3"), 4);
     {
-        // A liberation name long enough to push the record SMS past 160 characters.
+        // A liberation name long enough to push the record SMS past 160
+        // characters, and a liberation code that does so to the notification.
         QSharedPointer<RaceInfo> r2 = NetworkRig::race(QStringLiteral("R2"));
         r2->liberName = QString(120, QLatin1Char('L'));
         Storage::instance()->saveRace(r2.data());
+        QSharedPointer<RaceInfo> r3 = NetworkRig::race(QStringLiteral("R3"));
+        r3->liberCode = QString(120, QLatin1Char('C'));
+        Storage::instance()->saveRace(r3.data());
     }
     PigeonRecord longOne = arrival(QStringLiteral("P1"), 1);
     longOne.raceCode = QStringLiteral("R2");
     NetworkRig::saveRecord(longOne);
     NetworkRig::saveRecord(arrival(QStringLiteral("P'2"), 2));
+    PigeonRecord longNotice = arrival(QStringLiteral("P3"), 3);
+    longNotice.raceCode = QStringLiteral("R3");
+    NetworkRig::saveRecord(longNotice);
     rig.engine.saveNotifyPhones({QStringLiteral("+4911")});
     ServiceFactory::setParamInt32(QStringLiteral("cmbSMSNotifyNum"), 255);
 
     QCOMPARE(rig.runTurn(TurnGate::Sms), 0);
     const QList<PeerSms> records = smsTo(rig, kSmsHost);
-    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.size(), 2);
     checkRecordSms(records.first(), QStringLiteral("P'2"));
+    checkRecordSms(records.last(), QStringLiteral("P3"));
     QVERIFY(rig.capture.contains(QStringLiteral("Record SMS too long, not sent: P1")));
     QVERIFY(!NetworkRig::record(QStringLiteral("P1"))->eringUploadState);
     QVERIFY(NetworkRig::record(QStringLiteral("P'2"))->eringUploadState);
-    // Both notifications went, the quoted number's mark included.
+    // The notifications that fit went, the quoted number's mark included.
     QCOMPARE(smsTo(rig, "+4911").size(), 2);
+    QVERIFY(rig.capture.contains(QStringLiteral("Notification SMS too long, not sent: P3")));
     QVERIFY(NetworkRig::record(QStringLiteral("P1"))->smsSendState);
     QVERIFY(NetworkRig::record(QStringLiteral("P'2"))->smsSendState);
-    // The skipped record does not come back as work each turn.
+    QVERIFY(!NetworkRig::record(QStringLiteral("P3"))->smsSendState);
+    for (const PeerSms &sms : rig.peer.sms())
+        QVERIFY(sms.text.size() <= 160);
+    // What was skipped does not come back as work each turn.
     QCOMPARE(rig.runTurn(TurnGate::Sms), 1);
-    QCOMPARE(rig.peer.sms().size(), 3);
+    QCOMPARE(rig.peer.sms().size(), 4);
 }
 
 QTEST_GUILESS_MAIN(TestNetworkSms)
