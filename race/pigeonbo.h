@@ -5,15 +5,21 @@
 #include "storage/loftinfo.h"
 #include "storage/pigeonrecord.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QSharedPointer>
 #include <QString>
+#include <QVariant>
 
 #include <atomic>
+#include <functional>
 
+class GsmModule;
 class LocationInfo;
 class QTimer;
+class RaceInfo;
 
 // The race engine: turns ring readings into arrivals, keeps the time mode and
 // the loft settings, notification phones, device id and reader channels that
@@ -51,13 +57,95 @@ public:
     // The ring of the last live reading while it is held, else a null text.
     QString getLastEring();
     void getGpsInfo(LocationInfo *info);
+    // Test seam: where getGpsInfo takes the position from instead of the
+    // modem thread (empty restores the modem). Any thread.
+    using PositionSource = std::function<LocationInfo()>;
+    void setPositionSource(const PositionSource &source);
 
     // Any thread: hands one reading (a copy) to the engine's thread.
     void notifyTagScaned(LFTAG_INFO *tag);
 
-    // Time: the club time while it is locked, else the device time.
+    // Arrivals, service thread. Stores one updated record with its arrival
+    // log entry, then emits pigeonBack and speaks it; false, with nothing
+    // stored, when the record's row changed meanwhile. A database failure
+    // is thrown before anything is announced.
+    bool doRecordSave(const PigeonRecord *record);
+    // How often a reading whose storing fails is tried, and the pause
+    // between tries; later readings wait behind it. Tests shorten the pause.
+    struct ArrivalRetry {
+        int attempts = 3;
+        int delayMs = 3000;
+    };
+    void setArrivalRetry(const ArrivalRetry &retry); // before start()
+
+    // Time: the club time while it is locked, else the device time. Any
+    // thread, without the mutex.
     qint64 getLoftTime();
+    // The time mode: bit 1 network-verified, bit 2 club time locked, bit 4
+    // club time held as an offset. Any thread.
+    quint8 getTimeMode() const;
+    // Locks the club time at clubMs (basketing); the device time before.
+    qint64 lockClubTime(qint64 clubMs);
     void unlockClubTime();
+    // Basketing: locks the club time and logs "mark:" and id.
+    void verifyClubTime(qint64 clubMs, const QString &id);
+    // The time screen: sets the clock, only while no bit of the mode is set.
+    void verifyTimeManual(qint64 ms);
+    // Network time: sets the clock without a jump of a locked club time.
+    void verifyTime(qint64 ms, bool log);
+
+    // Upload payloads: complete JSON texts built from the database and the
+    // caches. They only read, so the GUI and the modem thread may build at
+    // once; never called with the mutex held (they take the locking getters).
+    QString toJsonMarkRecord(const PigeonRecord *record, const RaceInfo *race);
+    QString toJsonMarkRecordList(QList<QSharedPointer<PigeonRecord>> records, const RaceInfo *race);
+    QString toJsonArriveData(const RaceInfo *race);
+    QString toJsonRecordList(QList<QSharedPointer<PigeonRecord>> records);
+    QString toJsonRecord(const PigeonRecord *record);
+    QString makeJsonStateString();
+    // The record flags word of the arrival line and the record SMS.
+    static int recordFlags(const PigeonRecord *record, bool testPigeon);
+    // The device's time zone in minutes, truncated toward zero.
+    static int timeZoneMinutes();
+
+    // Authentication and SMS, modem thread. The code is the first 4 bytes of
+    // MD5 over first, second and text, in that order.
+    static QByteArray getMacW5(QByteArray text, QByteArray first, QByteArray second);
+    QString toSmsRecord(const PigeonRecord *record);
+    int uploadSmsRecord(GsmModule *gsm, QString smsHost, QByteArray deviceId, QByteArray password,
+                        const PigeonRecord *record);
+    QString toUserSms(const PigeonRecord *record);
+    int uploadSmsNotify(GsmModule *gsm, QList<QString> phones, const PigeonRecord *record);
+    static QByteArray encrypt(QByteArray data, QByteArray key);
+    static QByteArray decrypt(QByteArray data, QByteArray key);
+    QByteArray computeKey(const QByteArray &seed);
+    // The longest text one text-mode SMS carries.
+    static constexpr int kMaxSmsChars = 160;
+
+    // The data turn's uploads, modem thread; each returns a turn result
+    // (0 sent, 1 nothing to send, 2 failed, -1 modem failure).
+    int uploadJsonState(GSMService *service);
+    int uploadMarkData(GSMService *service, bool races, bool training);
+    int uploadMarkRecord2(GSMService *service, QString json);
+    int uploadJsonRecords(GSMService *service, bool races, bool training);
+    int uploadJsonRecordList(GSMService *service, QList<QSharedPointer<PigeonRecord>> &records);
+    int doSecuritySMD(GSMService *service, QString method, QString params, QVariant *result);
+
+    // Blocking uploads of the screens (GUI thread): posted into the one-slot
+    // mailbox, run by the modem thread's next data turn. Throw 4609 while a
+    // command is in the slot, 4099 when no turn ran it in time, 4098 when it failed.
+    void uploadMarkRecord(const PigeonRecord *record, const RaceInfo *race);
+    void uploadMarkRecordList(QList<QSharedPointer<PigeonRecord>> records, const RaceInfo *race);
+    void uploadArriveData(const RaceInfo *race);
+    // The next SMS turn sends the test text to this number, and nothing else.
+    void startTestSMS(QString phone);
+    // How long a blocking upload polls the mailbox: polls times pollMs.
+    // Tests shorten it; production keeps 2000 x 10 ms.
+    struct MailboxWait {
+        int polls = 2000;
+        int pollMs = 10;
+    };
+    void setMailboxWait(const MailboxWait &wait);
 
     // GSMServiceCallback, modem thread.
     void onTime(GSMService *service, qint64 utcMs, int source) override;
@@ -87,6 +175,28 @@ private:
     void loadTimeMode();
     void verifyTimeout();
 
+    // Arrival processing (pigeonbo_arrival.cpp).
+    struct PendingReading {
+        LFTAG_INFO tag;
+        int attempts = 0;
+    };
+    bool acceptReading(const LFTAG_INFO &tag);
+    bool takeLiveRing(const QString &eRing);
+    void drainReadings();
+    void onArrivalRetry();
+    bool tryArrival(const LFTAG_INFO &tag);
+    void processReading(LFTAG_INFO tag);
+    void fillFirstArrival(const LFTAG_INFO &tag, PigeonRecord *record);
+    void announce(const PigeonRecord &record);
+    void dropPendingReadings();
+
+    // Network work helpers (pigeonbo_net.cpp, pigeonbo_mailbox.cpp).
+    void postCommand(const QString &method, const QString &params);
+    int uploadRaceMarks(GSMService *service, const RaceInfo &race);
+    int uploadArrivals(GSMService *service, const QString &where, bool fillOrder);
+    int sendSmsRecords(GsmModule *gsm, const LoftInfo &loftCopy, const QString &where, bool fillOrder);
+    int sendNotifications(GsmModule *gsm);
+
     std::atomic<bool> exitRequested{false};
     int powerCountdown = 5000;              // ms; service thread only
     QTimer *tickTimer = nullptr;            // service thread only
@@ -109,5 +219,18 @@ private:
     QString mailboxParams;
     QString systemId;
     QList<LFCHANNEL_INFO> channels;
+    std::atomic<int> mailboxPolls{2000};
+    std::atomic<int> mailboxPollMs{10};
+    PositionSource positionSource;
     QMutex mutex;
+    // Serialises each change of the time mode with the saving of its
+    // parameters, so that what is stored is always the last change; taken
+    // before mutex, held until the parameters are written.
+    QMutex timeSaveMutex;
+
+    // Service thread only: readings waiting behind one whose storing failed.
+    QList<PendingReading> pendingReadings;
+    QTimer *retryTimer = nullptr;
+    bool draining = false;
+    ArrivalRetry arrivalRetry;
 };
