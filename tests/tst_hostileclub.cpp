@@ -15,7 +15,6 @@
 #include "storagefixture.h"
 
 #include <QDir>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -105,7 +104,11 @@ void TestHostileClub::routerValues_handedOnAsHexAndStoredLiterally()
 
     MorlanProtocolProcess process(_serialPort_miniDin);
     process.setParamReader([](const QString &, int value) { return value; });
-    QSignalSpy tags(&process, &MorlanProtocolProcess::readTagEnd);
+    // Taken in this thread: the link thread emits.
+    QList<QPair<QString, quint8>> tags;
+    QObject receiver;
+    connect(&process, &MorlanProtocolProcess::readTagEnd, &receiver,
+            [&tags](QString eRing, quint8 rand, QString) { tags.append({eRing, rand}); }, Qt::QueuedConnection);
     process.start();
     process.switchWorkMode(MorlanProtocolProcess::ClubMaster, true);
     if (!accepted) {
@@ -120,14 +123,14 @@ void TestHostileClub::routerValues_handedOnAsHexAndStoredLiterally()
     }
     QTRY_VERIFY_WITH_TIMEOUT(process.isAuthed(), kSetUpMs);
     process.startReadTag();
-    QVERIFY(tags.wait(kSetUpMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!tags.isEmpty(), kSetUpMs);
 
     const QString authKey = process.getAuthKey();
     const QString readerId = process.getRouterId();
     QCOMPARE(authKey, upperHex(key));
     QCOMPARE(readerId, upperHex(routerId));
-    QCOMPARE(tags.at(0).at(0).toString(), upperHex(ring));
-    QCOMPARE(tags.at(0).at(1).value<quint8>(), quint8(0x27));
+    QCOMPARE(tags.at(0).first, upperHex(ring));
+    QCOMPARE(tags.at(0).second, quint8(0x27));
     process.requestExit();
     QVERIFY(process.wait(kStopMs));
 

@@ -46,6 +46,8 @@ struct Poster
                 code = e.getErrorCode();
                 message = e.getErrorMessage();
             }
+            // A thread that reached the database closes its own connection.
+            Storage::destroy();
         }));
         thread->start();
     }

@@ -129,9 +129,11 @@ NetworkRig::NetworkRig(unsigned int featureFlags)
 
 NetworkRig::~NetworkRig()
 {
-    ServiceFactory::getInstance()->gsmService = nullptr;
+    // The modem thread reads the published service (the engine's position
+    // for a state upload): it ends before the pointer is withdrawn.
     service.requestExit();
     service.wait(kWaitMs);
+    ServiceFactory::getInstance()->gsmService = nullptr;
     UTC::setTimeZone(28800);
 }
 
