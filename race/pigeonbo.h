@@ -55,9 +55,21 @@ public:
     // Any thread: hands one reading (a copy) to the engine's thread.
     void notifyTagScaned(LFTAG_INFO *tag);
 
-    // Time: the club time while it is locked, else the device time.
+    // Time: the club time while it is locked, else the device time. Any
+    // thread, without the mutex.
     qint64 getLoftTime();
+    // The time mode: bit 1 network-verified, bit 2 club time locked, bit 4
+    // club time held as an offset. Any thread.
+    quint8 getTimeMode() const;
+    // Locks the club time at clubMs (basketing); the device time before.
+    qint64 lockClubTime(qint64 clubMs);
     void unlockClubTime();
+    // Basketing: locks the club time and logs "mark:" and id.
+    void verifyClubTime(qint64 clubMs, const QString &id);
+    // The time screen: sets the clock, only while no bit of the mode is set.
+    void verifyTimeManual(qint64 ms);
+    // Network time: sets the clock without a jump of a locked club time.
+    void verifyTime(qint64 ms, bool log);
 
     // GSMServiceCallback, modem thread.
     void onTime(GSMService *service, qint64 utcMs, int source) override;
@@ -110,4 +122,8 @@ private:
     QString systemId;
     QList<LFCHANNEL_INFO> channels;
     QMutex mutex;
+    // Serialises each change of the time mode with the saving of its
+    // parameters, so that what is stored is always the last change; taken
+    // before mutex, held until the parameters are written.
+    QMutex timeSaveMutex;
 };
