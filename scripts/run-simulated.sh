@@ -184,8 +184,12 @@ stop_all() {
     trap - EXIT INT TERM
     if kill -0 "$clock_pid" 2>/dev/null; then
         echo "Closing the clock..."
-        printf 'brellium:close' > "/dev/udp/127.0.0.1/$close_port" || true
-        for _ in $(seq 300); do kill -0 "$clock_pid" 2>/dev/null || break; sleep 0.1; done
+        # Again every second: a clock still starting has no port yet.
+        for i in $(seq 300); do
+            kill -0 "$clock_pid" 2>/dev/null || break
+            [ $((i % 10)) = 1 ] && { printf 'brellium:close' > "/dev/udp/127.0.0.1/$close_port" || true; }
+            sleep 0.1
+        done
         if kill -0 "$clock_pid" 2>/dev/null; then
             echo "The clock did not close; ending it."
             kill "$clock_pid" 2>/dev/null || true
