@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 class LocationInfo;
 class QTimer;
@@ -51,9 +52,26 @@ public:
     // The ring of the last live reading while it is held, else a null text.
     QString getLastEring();
     void getGpsInfo(LocationInfo *info);
+    // Test seam: where getGpsInfo takes the position from instead of the
+    // modem thread (empty restores the modem). Any thread.
+    using PositionSource = std::function<LocationInfo()>;
+    void setPositionSource(const PositionSource &source);
 
     // Any thread: hands one reading (a copy) to the engine's thread.
     void notifyTagScaned(LFTAG_INFO *tag);
+
+    // Arrivals, service thread. Stores one updated record with its arrival
+    // log entry, then emits pigeonBack and speaks it; false, with nothing
+    // stored, when the record's row changed meanwhile. A database failure
+    // is thrown before anything is announced.
+    bool doRecordSave(const PigeonRecord *record);
+    // How often a reading whose storing fails is tried, and the pause
+    // between tries; later readings wait behind it. Tests shorten the pause.
+    struct ArrivalRetry {
+        int attempts = 3;
+        int delayMs = 3000;
+    };
+    void setArrivalRetry(const ArrivalRetry &retry); // before start()
 
     // Time: the club time while it is locked, else the device time. Any
     // thread, without the mutex.
@@ -99,6 +117,21 @@ private:
     void loadTimeMode();
     void verifyTimeout();
 
+    // Arrival processing (pigeonbo_arrival.cpp).
+    struct PendingReading {
+        LFTAG_INFO tag;
+        int attempts = 0;
+    };
+    bool acceptReading(const LFTAG_INFO &tag);
+    bool takeLiveRing(const QString &eRing);
+    void drainReadings();
+    void onArrivalRetry();
+    bool tryArrival(const LFTAG_INFO &tag);
+    void processReading(LFTAG_INFO tag);
+    void fillFirstArrival(const LFTAG_INFO &tag, PigeonRecord *record);
+    void announce(const PigeonRecord &record);
+    void dropPendingReadings();
+
     std::atomic<bool> exitRequested{false};
     int powerCountdown = 5000;              // ms; service thread only
     QTimer *tickTimer = nullptr;            // service thread only
@@ -121,9 +154,16 @@ private:
     QString mailboxParams;
     QString systemId;
     QList<LFCHANNEL_INFO> channels;
+    PositionSource positionSource;
     QMutex mutex;
     // Serialises each change of the time mode with the saving of its
     // parameters, so that what is stored is always the last change; taken
     // before mutex, held until the parameters are written.
     QMutex timeSaveMutex;
+
+    // Service thread only: readings waiting behind one whose storing failed.
+    QList<PendingReading> pendingReadings;
+    QTimer *retryTimer = nullptr;
+    bool draining = false;
+    ArrivalRetry arrivalRetry;
 };
