@@ -186,6 +186,8 @@ void ClubStation::closeBasketing(const QString &raceCode)
 
     QList<QSharedPointer<PigeonRecord>> records =
         Storage::instance()->findRecordsByRaceCode(raceCode, QStringLiteral("markTime"));
+    PigeonRecord::fillMarkOrder(records);
+    PigeonRecord::sortByMarkOrder(records);
     RaceMarkReport report;
     report.loadReport(engine->getSystemId(), engine->getLoftInfo(), *race, records);
     for (int copy = 0; copy < race->printCount; ++copy)
