@@ -22,7 +22,8 @@
 #   --sound-files keep every voice prompt played as a WAVE file in <root>/var/sound/
 #   --no-build    use the build as it is (no package check, no build)
 # Environment: BRELLIUM_CLOSE_PORT (default 4445) moves the close port;
-# QT_QPA_PLATFORM, when set, is used as it is.
+# BRELLIUM_CLOUD_ENDPOINT=host:port bridges the modem to an endpoint of your
+# own instead of the cloud peer; QT_QPA_PLATFORM, when set, is used as it is.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="$here/build"
@@ -148,8 +149,8 @@ plug() {
 plug club-router
 
 # The cloud endpoint, then the modem peer bridged to it.
-endpoint=""
-if [ -x "$build/brellium_cloudpeer" ]; then
+endpoint="${BRELLIUM_CLOUD_ENDPOINT:-}"
+if [ -z "$endpoint" ] && [ -x "$build/brellium_cloudpeer" ]; then
     credentials="$(simdb credentials)"
     "$build/brellium_cloudpeer" --loft "$credentials" --log "$logs/cloud-calls" > "$logs/cloudpeer.log" 2>&1 < /dev/null 7>&- 8>&- 9>&- &
     started cloud $! "$logs/cloudpeer.log"
@@ -316,7 +317,7 @@ while kill -0 "$clock_pid" 2>/dev/null; do
         pigeon) [ -n "${3:-}" ] && { simdb pigeon "$2" "$3" || true; } || echo "pigeon needs a ring and an association number" ;;
         sms) show_sms ;;
         cloud)
-            if [ -z "$endpoint" ]; then echo "(no cloud endpoint runs)"
+            if [ -z "${pids[cloud]:-}" ]; then echo "(no cloud endpoint peer runs)"
             else show_file "$logs/cloud-calls" "(no cloud calls yet)"
             fi ;;
         printed) show_printed ;;
