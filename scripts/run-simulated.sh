@@ -147,6 +147,8 @@ plug() {
     ln -sfn "$target" "$root/dev/ttyS2"
 }
 plug club-router
+# The club system's clock shows the host's time (the peer starts at a fixed date).
+echo "router-clock $(date -u +%Y-%m-%dT%H:%M:%S)" >&7
 
 # The cloud endpoint, then the modem peer bridged to it.
 endpoint="${BRELLIUM_CLOUD_ENDPOINT:-}"
