@@ -1,0 +1,110 @@
+#pragma once
+
+#include "gsm/gsmhttp.h"
+#include "gsm/gsmmodule.h"
+#include "gsmtestclock.h"
+#include "httpendpoint.h"
+#include "modempeer.h"
+#include "testroot.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QString>
+
+#include <memory>
+
+// One upload as the modem service makes it, and what came of it.
+struct Upload
+{
+    bool opened = false;
+    bool done = false;
+    QByteArray body;
+};
+
+// A JSON-RPC request to the endpoint's "/rpc" with the given body.
+inline GsmHttpRequest jsonRpcRequest(const QByteArray &body)
+{
+    GsmHttpRequest r;
+    r.path = "/rpc";
+    r.host = "cloud.test:9080";
+    r.contentType = "application/json-rpc";
+    r.charset = "UTF-8";
+    r.body = body;
+    return r;
+}
+
+// A family's modem driver against the modem peer of that family: a simulated
+// root, an HTTP endpoint on 127.0.0.1 that answers with one reply, the peer
+// on the family's node bridged to it, and a clock that runs the driver's
+// waits kScale times faster. A suite derives from it beside QObject, starts
+// it in init() and stops it in cleanup(); all in the test's thread.
+template <typename Driver>
+class ModemPeerFixture
+{
+public:
+    static constexpr int kScale = 20;
+
+protected:
+    // False when the endpoint or the peer's link cannot be set up.
+    bool startPeer(const QString &family, const QString &node, const QByteArray &replyBody)
+    {
+        nodeName = node;
+        root = std::make_unique<TestRoot>();
+        root->activate();
+        endpoint = std::make_unique<HttpEndpoint>();
+        if (!endpoint->begin())
+            return false;
+        endpoint->setReply({HttpEndpoint::okReply(replyBody)});
+        peer = std::make_unique<ModemPeer>(family);
+        QDir().mkpath(root->path(QStringLiteral("/dev")));
+        if (!peer->linkAt(root->path(node)))
+            return false;
+        peer->setEndpoint(endpoint->port());
+        peer->start();
+        return true;
+    }
+
+    void stopPeer()
+    {
+        peer.reset();
+        endpoint.reset();
+        root.reset();
+    }
+
+    // Opened on the node with the fast clock and echo off, without init (the
+    // families' start-up has tests of its own); the peer's record is cleared.
+    std::unique_ptr<Driver> openModem()
+    {
+        auto modem = std::make_unique<Driver>();
+        modem->open(nodeName);
+        modem->setClock(&fast);
+        modem->echoOff();
+        peer->clearRecord();
+        return modem;
+    }
+
+    // What the modem service does for one upload: the context when it is
+    // not active, a socket, the HTTP exchange, and the socket closed again.
+    static Upload upload(GsmModule &modem, const GsmHttpRequest &request)
+    {
+        Upload u;
+        if (!(modem.getState().flags & 0x008))
+            modem.activeNet();
+        u.opened = modem.openSocket("cloud.test:9080");
+        if (u.opened) {
+            GsmHttpResponse response;
+            u.done = modem.requestHttp(request, response);
+            u.body = response.getBody();
+        }
+        modem.closeSocket();
+        return u;
+    }
+
+    std::unique_ptr<TestRoot> root;
+    std::unique_ptr<HttpEndpoint> endpoint;
+    std::unique_ptr<ModemPeer> peer;
+    ScaledClock fast{kScale};
+
+private:
+    QString nodeName;
+};
