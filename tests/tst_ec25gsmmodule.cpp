@@ -365,35 +365,12 @@ void TestEc25GsmModule::send_data()
 
 void TestEc25GsmModule::send()
 {
-    QFETCH(int, fault);
-    QFETCH(bool, result);
-    QFETCH(bool, delivered);
-    QFETCH(int, minMs);
-    auto modem = openModem();
-    QVERIFY(modem->activeNet());
-    QVERIFY(modem->openSocket("h:80"));
-    peer->clearRecord();
-    if (fault >= 0)
-        peer->addFault(ModemFault(fault), "AT+QISEND");
-    const QByteArray data = rpcRequest().createHttpPacket();
-    const qint64 start = fast.tickMs();
-    QCOMPARE(modem->sendTcpData(data), result);
-    QVERIFY(fast.tickMs() - start >= minMs);
-    QCOMPARE(peer->commands().value(0), "AT+QISEND=0," + QByteArray::number(data.size()));
-    QCOMPARE(peer->socketBytes(0), delivered ? data : QByteArray());
-    if (fault == int(ModemFault::NoPrompt))
-        QCOMPARE(peer->commands().value(1), QByteArray("\x1A"));
-    if (delivered)
-        QVERIFY(endpoint->waitForRequests(1, 5000));
+    checkSend("AT+QISEND", "AT+QISEND=0,", 0, rpcRequest(), true);
 }
 
 void TestEc25GsmModule::exchangeFaults_data()
 {
-    QTest::addColumn<int>("fault"); // -1: none
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("opened");
-    QTest::addColumn<int>("outcome"); // 1 done, 0 false, else the error code
+    addExchangeFaultColumns();
 
     QTest::newRow("healthy") << -1 << QByteArray() << 0 << true << 1;
     QTest::newRow("read answers in pieces") << int(ModemFault::Split) << QByteArray("AT+QIRD") << 4 << true << 1;
@@ -410,25 +387,7 @@ void TestEc25GsmModule::exchangeFaults_data()
 
 void TestEc25GsmModule::exchangeFaults()
 {
-    QFETCH(int, fault);
-    QFETCH(QByteArray, command);
-    QFETCH(int, value);
-    QFETCH(bool, opened);
-    QFETCH(int, outcome);
-    auto modem = openModem();
-    if (fault >= 0)
-        peer->addFault(ModemFault(fault), command, -1, value);
-    Upload u;
-    const int code = thrownCode([&] { u = upload(*modem, rpcRequest()); });
-    QCOMPARE(code, outcome > 1 ? outcome : 0);
-    if (code != 0)
-        return;
-    QCOMPARE(u.opened, opened);
-    QCOMPARE(u.done, outcome == 1);
-    if (u.done) {
-        QCOMPARE(u.body, kReplyBody);
-        QCOMPARE(endpoint->requests(), QList<QByteArray>{rpcRequest().createHttpPacket()});
-    }
+    checkExchangeFaults(rpcRequest(), kReplyBody);
 }
 
 void TestEc25GsmModule::endpointClosesMidReply_failsAfterTheHundredPasses()

@@ -458,33 +458,12 @@ void TestTelitGsmModule::send_data()
 
 void TestTelitGsmModule::send()
 {
-    QFETCH(int, fault);
-    QFETCH(bool, result);
-    QFETCH(bool, delivered);
-    QFETCH(int, minMs);
-    auto modem = openModem();
-    QVERIFY(modem->activeNet());
-    QVERIFY(modem->openSocket("h:80"));
-    peer->clearRecord();
-    if (fault >= 0)
-        peer->addFault(ModemFault(fault), "AT#SSENDEXT");
-    const QByteArray data = rpcRequest().createHttpPacket();
-    const qint64 start = fast.tickMs();
-    QCOMPARE(modem->sendTcpData(data), result);
-    QVERIFY(fast.tickMs() - start >= minMs);
-    QCOMPARE(peer->commands().value(0), "AT#SSENDEXT=1," + QByteArray::number(data.size()));
-    QCOMPARE(peer->socketBytes(1), delivered ? data : QByteArray());
-    if (fault == int(ModemFault::NoPrompt))
-        QCOMPARE(peer->commands().value(1), QByteArray("\x1A"));
+    checkSend("AT#SSENDEXT", "AT#SSENDEXT=1,", 1, rpcRequest(), false);
 }
 
 void TestTelitGsmModule::exchangeFaults_data()
 {
-    QTest::addColumn<int>("fault"); // -1: none
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("opened");
-    QTest::addColumn<int>("outcome"); // 1 done, 0 false, else the error code
+    addExchangeFaultColumns();
 
     QTest::newRow("healthy") << -1 << QByteArray() << 0 << true << 1;
     QTest::newRow("read answers in pieces") << int(ModemFault::Split) << QByteArray("AT#SRECV") << 4 << true << 1;
@@ -500,25 +479,7 @@ void TestTelitGsmModule::exchangeFaults_data()
 
 void TestTelitGsmModule::exchangeFaults()
 {
-    QFETCH(int, fault);
-    QFETCH(QByteArray, command);
-    QFETCH(int, value);
-    QFETCH(bool, opened);
-    QFETCH(int, outcome);
-    auto modem = openModem();
-    if (fault >= 0)
-        peer->addFault(ModemFault(fault), command, -1, value);
-    Upload u;
-    const int code = thrownCode([&] { u = upload(*modem, rpcRequest()); });
-    QCOMPARE(code, outcome > 1 ? outcome : 0);
-    if (code != 0)
-        return;
-    QCOMPARE(u.opened, opened);
-    QCOMPARE(u.done, outcome == 1);
-    if (u.done) {
-        QCOMPARE(u.body, kReplyBody);
-        QCOMPARE(endpoint->requests(), QList<QByteArray>{rpcRequest().createHttpPacket()});
-    }
+    checkExchangeFaults(rpcRequest(), kReplyBody);
 }
 
 void TestTelitGsmModule::endpointClosesMidReply_failsWithinTheBudget()

@@ -4,12 +4,15 @@
 #include "gsm/gsmmodule.h"
 #include "gsmtestclock.h"
 #include "httpendpoint.h"
+#include "modemfixture.h"
 #include "modempeer.h"
+#include "scriptedmodem.h"
 #include "testroot.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QString>
+#include <QTest>
 
 #include <memory>
 
@@ -98,6 +101,70 @@ protected:
         }
         modem.closeSocket();
         return u;
+    }
+
+    // A data-driven test of sendTcpData on an open socket, its rows from
+    // columns fault (-1: none), result, delivered and minMs: the command
+    // written (commandPrefix and the byte count), the time it took, and the
+    // bytes the socket got; with awaitEndpoint, the endpoint's request too.
+    void checkSend(const QByteArray &faultCommand, const QByteArray &commandPrefix, int socket,
+                   const GsmHttpRequest &request, bool awaitEndpoint)
+    {
+        QFETCH(int, fault);
+        QFETCH(bool, result);
+        QFETCH(bool, delivered);
+        QFETCH(int, minMs);
+        auto modem = openModem();
+        QVERIFY(modem->activeNet());
+        QVERIFY(modem->openSocket("h:80"));
+        peer->clearRecord();
+        if (fault >= 0)
+            peer->addFault(ModemFault(fault), faultCommand);
+        const QByteArray data = request.createHttpPacket();
+        const qint64 start = fast.tickMs();
+        QCOMPARE(modem->sendTcpData(data), result);
+        QVERIFY(fast.tickMs() - start >= minMs);
+        QCOMPARE(peer->commands().value(0), commandPrefix + QByteArray::number(data.size()));
+        QCOMPARE(peer->socketBytes(socket), delivered ? data : QByteArray());
+        if (fault == int(ModemFault::NoPrompt))
+            QCOMPARE(peer->commands().value(1), QByteArray("\x1A"));
+        if (awaitEndpoint && delivered)
+            QVERIFY(endpoint->waitForRequests(1, 5000));
+    }
+
+    static void addExchangeFaultColumns()
+    {
+        QTest::addColumn<int>("fault"); // -1: none
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<int>("outcome"); // 1 done, 0 false, else the error code
+    }
+
+    // A data-driven upload with the row's fault on the peer's command: the
+    // error code thrown, or whether the socket opened and the exchange was
+    // done with the endpoint's reply.
+    void checkExchangeFaults(const GsmHttpRequest &request, const QByteArray &replyBody)
+    {
+        QFETCH(int, fault);
+        QFETCH(QByteArray, command);
+        QFETCH(int, value);
+        QFETCH(bool, opened);
+        QFETCH(int, outcome);
+        auto modem = openModem();
+        if (fault >= 0)
+            peer->addFault(ModemFault(fault), command, -1, value);
+        Upload u;
+        const int code = thrownCode([&] { u = upload(*modem, request); });
+        QCOMPARE(code, outcome > 1 ? outcome : 0);
+        if (code != 0)
+            return;
+        QCOMPARE(u.opened, opened);
+        QCOMPARE(u.done, outcome == 1);
+        if (u.done) {
+            QCOMPARE(u.body, replyBody);
+            QCOMPARE(endpoint->requests(), QList<QByteArray>{request.createHttpPacket()});
+        }
     }
 
     std::unique_ptr<TestRoot> root;
