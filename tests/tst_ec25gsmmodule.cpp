@@ -313,10 +313,7 @@ void TestEc25GsmModule::activeNet()
 
 void TestEc25GsmModule::openCommand_data()
 {
-    QTest::addColumn<QByteArray>("address");
-    QTest::addColumn<QByteArray>("command"); // empty: refused before anything is sent
-    QTest::addColumn<QByteArray>("host");
-    QTest::addColumn<int>("port");
+    addOpenCommandColumns();
 
     const QByteArray defaultHost = SocketAddress::kDefaultCloudHost;
     QTest::newRow("host and port") << QByteArray("h:8080") << QByteArray("AT+QIOPEN=1,0,\"TCP\",\"h\",8080,0")
@@ -334,29 +331,16 @@ void TestEc25GsmModule::openCommand_data()
 
 void TestEc25GsmModule::openCommand()
 {
-    QFETCH(QByteArray, address);
-    QFETCH(QByteArray, command);
-    QFETCH(QByteArray, host);
-    QFETCH(int, port);
-    auto modem = openModem();
-    QVERIFY(modem->activeNet());
-    peer->clearRecord();
-    QCOMPARE(modem->openSocket(address), !command.isEmpty());
-    if (command.isEmpty()) {
-        QVERIFY(peer->commands().isEmpty());
+    std::unique_ptr<Modem> modem;
+    checkOpenCommand(&modem);
+    if (!modem)
         return;
-    }
-    QCOMPARE(peer->commands(), QList<QByteArray>{command});
-    QCOMPARE(peer->record().connects, (QList<QPair<QByteArray, int>>{{host, port}}));
     QCOMPARE(modem->getState().flags & 0x408, 0x408u);
 }
 
 void TestEc25GsmModule::send_data()
 {
-    QTest::addColumn<int>("fault"); // -1: none
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<bool>("delivered");
-    QTest::addColumn<int>("minMs"); // scaled time the call takes at least
+    addSendColumns();
 
     QTest::newRow("prompt, then SEND OK") << -1 << true << true << 0;
     QTest::newRow("no prompt: Ctrl-Z, 500 ms, false") << int(ModemFault::NoPrompt) << false << false << 1000 + 500;

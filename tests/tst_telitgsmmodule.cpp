@@ -408,10 +408,7 @@ void TestTelitGsmModule::deactiveNet()
 
 void TestTelitGsmModule::openCommand_data()
 {
-    QTest::addColumn<QByteArray>("address");
-    QTest::addColumn<QByteArray>("command"); // empty: refused before anything is sent
-    QTest::addColumn<QByteArray>("host");
-    QTest::addColumn<int>("port");
+    addOpenCommandColumns();
 
     const QByteArray defaultHost = SocketAddress::kDefaultCloudHost;
     QTest::newRow("host and port") << QByteArray("h:8080") << QByteArray("AT#SD=1,0,8080,\"h\",0,0,1") << QByteArray("h") << 8080;
@@ -427,29 +424,16 @@ void TestTelitGsmModule::openCommand_data()
 
 void TestTelitGsmModule::openCommand()
 {
-    QFETCH(QByteArray, address);
-    QFETCH(QByteArray, command);
-    QFETCH(QByteArray, host);
-    QFETCH(int, port);
-    auto modem = openModem();
-    QVERIFY(modem->activeNet());
-    peer->clearRecord();
-    QCOMPARE(modem->openSocket(address), !command.isEmpty());
-    if (command.isEmpty()) {
-        QVERIFY(peer->commands().isEmpty());
+    std::unique_ptr<Modem> modem;
+    checkOpenCommand(&modem);
+    if (!modem)
         return;
-    }
-    QCOMPARE(peer->commands(), QList<QByteArray>{command});
-    QCOMPARE(peer->record().connects, (QList<QPair<QByteArray, int>>{{host, port}}));
     QVERIFY(!modem->isOnline());
 }
 
 void TestTelitGsmModule::send_data()
 {
-    QTest::addColumn<int>("fault"); // -1: none
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<bool>("delivered");
-    QTest::addColumn<int>("minMs");
+    addSendColumns();
 
     QTest::newRow("prompt, then OK") << -1 << true << true << 0;
     QTest::newRow("no prompt in 1000 passes: Ctrl-Z, false") << int(ModemFault::NoPrompt) << false << false << 1000 + 500;

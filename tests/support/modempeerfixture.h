@@ -103,6 +103,44 @@ protected:
         return u;
     }
 
+    static void addOpenCommandColumns()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<QByteArray>("command"); // empty: refused before anything is sent
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<int>("port");
+    }
+
+    // A data-driven openSocket in an active context: refused with nothing
+    // sent, or the row's one command and connect. The opened driver is
+    // handed out for the family's own checks; null when refused or failed.
+    void checkOpenCommand(std::unique_ptr<Driver> *opened)
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, host);
+        QFETCH(int, port);
+        auto modem = openModem();
+        QVERIFY(modem->activeNet());
+        peer->clearRecord();
+        QCOMPARE(modem->openSocket(address), !command.isEmpty());
+        if (command.isEmpty()) {
+            QVERIFY(peer->commands().isEmpty());
+            return;
+        }
+        QCOMPARE(peer->commands(), QList<QByteArray>{command});
+        QCOMPARE(peer->record().connects, (QList<QPair<QByteArray, int>>{{host, port}}));
+        *opened = std::move(modem);
+    }
+
+    static void addSendColumns()
+    {
+        QTest::addColumn<int>("fault"); // -1: none
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<bool>("delivered");
+        QTest::addColumn<int>("minMs"); // scaled time the call takes at least
+    }
+
     // A data-driven test of sendTcpData on an open socket, its rows from
     // columns fault (-1: none), result, delivered and minMs: the command
     // written (commandPrefix and the byte count), the time it took, and the
