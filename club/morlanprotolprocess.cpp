@@ -8,6 +8,7 @@
 #include "device/lfmodule.h"
 #include "device/rfconnector.h"
 #include "device/SDKHelp.h"
+#include "device/serialcommport.h"
 #include "race/pigeonbo.h"
 #include "storage/storage.h"
 
@@ -33,6 +34,9 @@ constexpr int kCloseFlushMs = 1000;
 constexpr int kConnectorBaud = 115200;
 constexpr int kClubBaud = 9600;
 constexpr int kConnectorPollMs = 50;
+// The PC slave looks at the line every millisecond; an idle line costs one
+// sleep a pass, a request is read as it arrives.
+constexpr int kCommPollMs = 1;
 constexpr int kConnectRetryMs = 1000;
 // Without a configured connector the link only looks again at the setting.
 constexpr int kChannelModeRecheckMs = 1000;
@@ -379,9 +383,35 @@ QByteArray MorlanProtocolProcess::toByteArray(qint64 value)
     return bytes;
 }
 
+void MorlanProtocolProcess::publishSlaver(MorlanSlaverHandler *handler)
+{
+    QMutexLocker lock(&stateMutex);
+    slaverHandler = handler;
+}
+
 void MorlanProtocolProcess::runCommMode(QSerialPort *port)
 {
-    Q_UNUSED(port);
-    while (stayInMode(CommSlave, kPassMs)) {
+    // One handler per stay: the session key, working copies and lists of the
+    // PC service start empty each time comm mode is entered.
+    SerialCommPort commPort(port);
+    MorlanSlaverHandler handler(&commPort);
+    handler.setCallback(this);
+    publishSlaver(&handler);
+    struct Unpublish {
+        MorlanProtocolProcess *process;
+        ~Unpublish() { process->publishSlaver(nullptr); }
+    } unpublish{this};
+
+    while (requestedMode == CommSlave) {
+        feedWatchdog();
+        HardwareControl::wait(kCommPollMs);
+        // A failed request gets no answer; the PC asks again.
+        try {
+            handler.parseRequest();
+        } catch (const VexException &) {
+            ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess::runCommMode VexException!"));
+        } catch (...) {
+            ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess::runCommMode UnknowException!"));
+        }
     }
 }

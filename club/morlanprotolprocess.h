@@ -130,6 +130,7 @@ private:
     // The set-time item's data: 8 bytes, least significant first.
     static QByteArray toByteArray(qint64 value);
     void runCommMode(QSerialPort *port);
+    void publishSlaver(MorlanSlaverHandler *handler);
 
     QVariant callSync(int type, const QByteArray &data, bool front);
 

@@ -74,6 +74,11 @@ void GsmModule::pause(int ms)
     clock->wait(ms);
 }
 
+qint64 GsmModule::tickMs() const
+{
+    return clock->tickMs();
+}
+
 // --- port ---------------------------------------------------------------
 
 void GsmModule::open(const QString &device)

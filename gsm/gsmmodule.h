@@ -111,6 +111,9 @@ protected:
 
     bool waitCharOrCancel(char c, int tries);
     void pause(int ms);
+    // The monotonic tick of the module's clock, for budgets that count the
+    // time an exchange really took.
+    qint64 tickMs() const;
     [[noreturn]] static void fail(int code, const char *message);
 
     qint8 socketId = -1;

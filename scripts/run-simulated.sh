@@ -7,6 +7,8 @@
 # Sound goes to ALSA's null device; with --sound-files every prompt played is
 # kept as a WAVE file under <root>/var/sound/ (prompt-<rate>-<format>.wav, then
 # .0001, .0002, ...) for a person to listen to afterwards.
+# The modem peer of the configured modem family answers on that family's node;
+# BRELLIUM_CLOUD_ENDPOINT=host:port bridges its socket to a cloud endpoint.
 # Usage: scripts/run-simulated.sh [--sound-files] [root-folder]   (default: build/simroot)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -16,7 +18,7 @@ if [ "${1:-}" = "--sound-files" ]; then sound_files=1; shift; fi
 root="${1:-$build/simroot}"
 bash "$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target brellium brellium_modulepeer
+cmake --build "$build" -j"$(nproc)" --target brellium brellium_modulepeer brellium_modempeer
 bash "$here/scripts/simroot.sh" "$root" 2
 root="$(cd "$root" && pwd)"   # the program runs in a folder of its own
 export CLOCK_ROOT="$root"
@@ -48,6 +50,8 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 
+modem_pid="$(bash "$here/scripts/modempeer.sh" "$build" "$root" "${BRELLIUM_CLOUD_ENDPOINT:-}")"
+
 (cd "$root/app/work" && exec "$build/brellium") >"$logs/clock.log" 2>&1 &
 clock_pid=$!
 
@@ -62,6 +66,7 @@ stop_all() {
     if kill -0 "$peer_pid" 2>/dev/null; then
         "$peer" --root "$root" --send quit >/dev/null 2>&1 || kill "$peer_pid" 2>/dev/null || true
     fi
+    kill "$modem_pid" 2>/dev/null || true
     wait 2>/dev/null || true
 }
 trap stop_all EXIT
@@ -69,6 +74,7 @@ trap stop_all EXIT
 cat <<EOF
 Simulated root: $root
 Clock output: $logs/clock.log   module peer: $logs/modulepeer.log
+Modem peer: $logs/modem-peer.log   SMS it received: $logs/modem-sms
 Board commands (recorded, never run): $logs/board-commands
 Type "help" for the console's commands.
 EOF

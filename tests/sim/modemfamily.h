@@ -34,5 +34,9 @@ struct ModemFamily
 ModemFamily modemCoreCommands();
 // The u-blox family: "AT+U" commands.
 ModemFamily ubloxModemFamily();
-// The family of that name ("ublox"); an unknown name gives an empty name.
+// The Quectel EC25 family: "AT+Q" commands.
+ModemFamily ec25ModemFamily();
+// The Telit family: "AT#" and "AT$" commands, with online mode.
+ModemFamily telitModemFamily();
+// The family of that name ("ublox", "ec25", "telit"); an unknown name gives an empty name.
 ModemFamily modemFamily(const QString &name);

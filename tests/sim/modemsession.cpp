@@ -16,6 +16,9 @@ constexpr int kMaxTextBytes = 64 * 1024;
 constexpr int kSplitGapMs = 20;
 constexpr int kMaxSocketId = 15;
 constexpr int kSocketWriteWaitMs = 1000;
+// The quiet time after "+++" that makes it the escape rather than data.
+constexpr int kEscapeGuardMs = 20;
+constexpr char kEscapeSequence[] = "+++";
 constexpr char kCtrlZ = 0x1A;
 constexpr char kEscape = 0x1B;
 
@@ -40,7 +43,14 @@ ModemSession::~ModemSession()
 void ModemSession::input(const QByteArray &bytes, qint64 now)
 {
     nowMs = now;
+    if (!bytes.isEmpty())
+        lastInputMs = now;
+    QByteArray online;
     for (char c : bytes) {
+        if (mode == Mode::Online) {
+            online.append(c);
+            continue;
+        }
         if (mode == Mode::Data) {
             dataBuffer.append(c);
             if (dataBuffer.size() >= dataCount) {
@@ -68,6 +78,68 @@ void ModemSession::input(const QByteArray &bytes, qint64 now)
         } else if (c != '\n' && lineBuffer.size() < kMaxLineBytes) {
             lineBuffer.append(c);
         }
+    }
+    if (!online.isEmpty()) {
+        const QByteArray data = onlineInput(online);
+        if (!data.isEmpty())
+            writeSocket(onlineSocket, data);
+    }
+}
+
+// The bytes to pass on now; a trailing run of up to three '+' is held back
+// until the line shows whether it was the escape.
+QByteArray ModemSession::onlineInput(const QByteArray &bytes)
+{
+    QByteArray data;
+    for (char c : bytes) {
+        if (c == '+') {
+            escapeHeld.append(c);
+            if (escapeHeld.size() > qsizetype(sizeof kEscapeSequence - 1)) {
+                data.append(escapeHeld.left(1));
+                escapeHeld.remove(0, 1);
+            }
+        } else {
+            data += escapeHeld;
+            escapeHeld.clear();
+            data.append(c);
+        }
+    }
+    return data;
+}
+
+void ModemSession::goOnline(int socket)
+{
+    finishAnswer();
+    mode = Mode::Online;
+    onlineSocket = socket;
+    escapeHeld.clear();
+}
+
+void ModemSession::pumpOnline()
+{
+    const auto it = sockets.find(onlineSocket);
+    if (it != sockets.end() && !it->pending.isEmpty()) {
+        enqueue(it->pending, nowMs);
+        it->pending.clear();
+    }
+    if (!escapeHeld.isEmpty() && nowMs - lastInputMs >= kEscapeGuardMs) {
+        const QByteArray held = escapeHeld;
+        escapeHeld.clear();
+        if (held == kEscapeSequence) {
+            mode = Mode::Command;
+            onlineSocket = -1;
+            enqueue("\r\nOK\r\n", nowMs);
+            return;
+        }
+        writeSocket(onlineSocket, held);
+    }
+    if (it == sockets.end() || it->remoteClosed) {
+        if (it != sockets.end())
+            it->closedAnnounced = true;
+        mode = Mode::Command;
+        onlineSocket = -1;
+        escapeHeld.clear();
+        enqueue("\r\nNO CARRIER\r\n", nowMs);
     }
 }
 
@@ -123,6 +195,8 @@ void ModemSession::resetLine()
     mode = Mode::Command;
     dataDone = nullptr;
     queue.clear();
+    onlineSocket = -1;
+    escapeHeld.clear();
 }
 
 void ModemSession::pumpSockets(qint64 now)
@@ -150,6 +224,14 @@ void ModemSession::pumpSockets(qint64 now)
         else
             ++i;
     }
+    if (mode == Mode::Online) {
+        pumpOnline();
+        return;
+    }
+    // An escape sent while no socket is online is not a command: drop it
+    // rather than let it spoil the next command line.
+    if (mode == Mode::Command && lineBuffer == kEscapeSequence && nowMs - lastInputMs >= kEscapeGuardMs)
+        lineBuffer.clear();
     if (!idle())
         return;
     for (auto it = sockets.begin(); it != sockets.end(); ++it) {
@@ -340,6 +422,14 @@ int ModemSession::createSocket()
         }
     }
     return -1;
+}
+
+int ModemSession::createSocket(int id)
+{
+    if (id < 0 || id > kMaxSocketId || sockets.contains(id))
+        return -1;
+    sockets.insert(id, Socket());
+    return id;
 }
 
 bool ModemSession::socketExists(int id) const

@@ -122,10 +122,18 @@ public:
     void prompt(const QByteArray &promptBytes, int count,
                 std::function<void(ModemSession &, const QByteArray &data, bool sent)> done);
     bool fault(ModemFault kind, int *value = nullptr) const;
+    // Online (transparent) mode on a connected socket: the command's answer so
+    // far goes out, then the program's bytes go straight to the endpoint and
+    // the endpoint's straight back, until "+++" arrives with a quiet line
+    // after it (answered "OK", the socket stays open) or the endpoint closes
+    // ("NO CARRIER").
+    void goOnline(int socket);
+    bool isOnline() const { return mode == Mode::Online; }
     static QList<QByteArray> fields(const QByteArray &args); // split at commas, quotes removed
     qint64 now() const { return nowMs; }
 
     int createSocket(); // -1 when none is free
+    int createSocket(int id); // that socket; -1 when it exists or is out of range
     bool connectSocket(int id, const QByteArray &host, int port);
     bool writeSocket(int id, const QByteArray &bytes);
     QByteArray readSocket(int id, int maxBytes);
@@ -147,7 +155,7 @@ private:
         bool remoteClosed = false;
         bool closedAnnounced = false;
     };
-    enum class Mode { Command, Data, Text };
+    enum class Mode { Command, Data, Text, Online };
 
     void commandLine(const QByteArray &line);
     const ModemCommand *find(const QByteArray &upper) const;
@@ -155,6 +163,8 @@ private:
     void completeData(bool sent);
     void enqueue(const QByteArray &bytes, qint64 atMs);
     bool idle() const;
+    QByteArray onlineInput(const QByteArray &bytes);
+    void pumpOnline();
 
     ModemFamily family;
     ModemFamily core;
@@ -170,4 +180,7 @@ private:
     std::function<void(ModemSession &, const QByteArray &, bool)> dataDone;
     QMap<int, Socket> sockets;
     qint64 nowMs = 0;
+    qint64 lastInputMs = 0;
+    int onlineSocket = -1;
+    QByteArray escapeHeld; // trailing '+' of online input that may be the escape
 };

@@ -1,0 +1,195 @@
+#include "club/morlanprotolprocess.h"
+#include "core/platform.h"
+#include "core/servicefactory.h"
+#include "device/hardware_control.h"
+#include "race/pigeonbo.h"
+#include "storage/pigeoninfo.h"
+#include "storage/pigeonrecord.h"
+#include "storage/storage.h"
+
+#include "pcpeer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cstdio>
+
+// The PC slave's costs, as ratios and counts that hold on any machine:
+// (1) the link thread's CPU time per wall second idle in comm mode (polling
+//     the line every millisecond for a PC that says nothing) against idle
+//     mode (port closed) in the same run, and against a thread that only
+//     sleeps;
+// (2) a PC reading 5,000 pigeons: one queryPigeon, then getPigeonInfo by
+//     index, round trips per second unpaced and with the peer pacing its
+//     bytes at 9600 baud, and the time of a read at index 4,999 over one at
+//     index 0 (near 1: the list is read once, never re-queried).
+namespace {
+
+constexpr int kWindowMs = 3000;
+constexpr int kPigeons = 5000;
+constexpr int kUnpacedReads = 500;
+constexpr int kPacedReads = 20;
+constexpr int kEdgeReads = 100;
+
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+// Time on the CPU of this process's threads whose name starts with prefix.
+qint64 threadCpuNs(const QString &prefix)
+{
+    qint64 total = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+        if (!comm.open(QIODevice::ReadOnly) || !QString::fromLatin1(comm.readAll()).startsWith(prefix))
+            continue;
+        QFile stat(tasks.filePath(tid + QStringLiteral("/schedstat")));
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readAll().split(' ').value(0).toLongLong();
+    }
+    return total;
+}
+
+class Sleeper : public QThread
+{
+public:
+    std::atomic<bool> stop{false};
+
+protected:
+    void run() override
+    {
+        while (!stop)
+            HardwareControl::wait(10);
+    }
+};
+
+// 5,000 pigeons, each with its record, in one transaction.
+void seedPigeons()
+{
+    Storage *storage = Storage::instance();
+    storage->_beginTransaction();
+    for (int i = 0; i < kPigeons; ++i) {
+        PigeonInfo pigeon;
+        pigeon.assocNum = QStringLiteral("NL-%1").arg(i, 5, 10, QLatin1Char('0'));
+        pigeon.eringNum = QStringLiteral("%1").arg(i + 1, 8, 16, QLatin1Char('0')).toUpper();
+        pigeon.color = QStringLiteral("blue");
+        pigeon.year = 2020 + i % 5;
+        storage->_insertPigeon(&pigeon);
+        PigeonRecord record;
+        record.assocNum = pigeon.assocNum;
+        record.eringNum = pigeon.eringNum;
+        storage->_insertRecord(&record);
+    }
+    storage->_commit();
+}
+
+QByteArray readRequest(int index)
+{
+    return QByteArray(R"({"method":"getPigeonInfo","index":)") + QByteArray::number(index)
+        + R"(,"fields":["assocNum","eringNum","color","year","sex","assigned"]})";
+}
+
+// Seconds for `count` reads at the given indexes (index < 0: spread over the list).
+double readTime(PcPeer &peer, int count, int index, int *failures)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < count; ++i) {
+        const int at = index >= 0 ? index : int((qint64(i) * 7919) % kPigeons);
+        if (!peer.call(readRequest(at)).ok())
+            ++*failures;
+    }
+    return timer.nsecsElapsed() / 1e9;
+}
+
+void idleCpu(MorlanProtocolProcess &process)
+{
+    std::printf("link thread            cpu ms/s   sleeper cpu ms/s   ratio to sleeper\n");
+    double idleMs = 0;
+    for (int mode : {int(MorlanProtocolProcess::Idle), int(MorlanProtocolProcess::CommSlave)}) {
+        process.switchWorkMode(mode, true);
+        HardwareControl::wait(300);
+        const qint64 link0 = threadCpuNs(QStringLiteral("LinkUnderTest"));
+        const qint64 ref0 = threadCpuNs(QStringLiteral("SleeperRef"));
+        QElapsedTimer wall;
+        wall.start();
+        HardwareControl::wait(kWindowMs);
+        const double seconds = wall.nsecsElapsed() / 1e9;
+        const double linkMs = (threadCpuNs(QStringLiteral("LinkUnderTest")) - link0) / 1e6 / seconds;
+        const double refMs = (threadCpuNs(QStringLiteral("SleeperRef")) - ref0) / 1e6 / seconds;
+        std::printf("%-22s %9.2f   %16.2f   %16.1f\n", mode == 1 ? "idle (1)" : "comm (4), silent PC", linkMs,
+                    refMs, refMs > 0 ? linkMs / refMs : 0.0);
+        if (mode == 1)
+            idleMs = linkMs;
+        else
+            std::printf("comm over idle: %.1f\n\n", idleMs > 0 ? linkMs / idleMs : 0.0);
+    }
+}
+
+void pigeonReads(PcPeer &peer)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const PcPeer::JsonReply counted = peer.call(R"({"method":"queryPigeon"})");
+    std::printf("queryPigeon over %d pigeons: %.1f ms, result %s\n", kPigeons, timer.nsecsElapsed() / 1e6,
+                counted.text.constData());
+    int failures = 0;
+    peer.setPacing(0);
+    const double unpaced = readTime(peer, kUnpacedReads, -1, &failures);
+    peer.setPacing(PcPeer::kLineBaud);
+    const double paced = readTime(peer, kPacedReads, -1, &failures);
+    peer.setPacing(0);
+    const double first = readTime(peer, kEdgeReads, 0, &failures);
+    const double last = readTime(peer, kEdgeReads, kPigeons - 1, &failures);
+    // Only the PC's bytes are paced: the pseudo-terminal carries the clock's
+    // reply at once, so the request's line time bounds a paced trip.
+    const int requestBytes = int(readRequest(kPigeons - 1).size()) + 4 + 5;
+    std::printf("getPigeonInfo round trips/s   unpaced %.0f   PC paced at %d baud %.2f"
+                " (request line time %.0f ms: at most %.2f/s)\n",
+                kUnpacedReads / unpaced, PcPeer::kLineBaud, kPacedReads / paced,
+                requestBytes * 10.0 * 1000.0 / PcPeer::kLineBaud, PcPeer::kLineBaud / (requestBytes * 10.0));
+    std::printf("read at index %d over index 0: %.2f   failed calls: %d\n", kPigeons - 1, last / first, failures);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(quiet);
+    QTemporaryDir root;
+    qputenv("CLOCK_ROOT", root.path().toLocal8Bit());
+    Platform::reloadRoot();
+    QDir().mkpath(root.path() + QStringLiteral("/dev"));
+    QDir().mkpath(root.path() + QStringLiteral("/app/work"));
+    QDir::setCurrent(root.path() + QStringLiteral("/app/work"));
+    Storage::init();
+    seedPigeons();
+
+    PcLineTransport line;
+    line.linkAt(root.path() + QStringLiteral("/dev/ttyS2"));
+    PcPeer peer(&line);
+    peer.setAnswerTimeoutMs(5000);
+    PigeonBo bo;
+    ServiceFactory::getInstance()->pigeonBo = &bo;
+    Sleeper sleeper;
+    sleeper.setObjectName(QStringLiteral("SleeperRef"));
+    sleeper.start();
+    MorlanProtocolProcess process(QStringLiteral("/dev/ttyS2"));
+    process.setObjectName(QStringLiteral("LinkUnderTest"));
+    process.start();
+
+    idleCpu(process);
+    pigeonReads(peer);
+
+    process.requestExit();
+    process.wait(5000);
+    sleeper.stop = true;
+    sleeper.wait();
+    ServiceFactory::getInstance()->pigeonBo = nullptr;
+    Storage::destroy();
+    return 0;
+}
