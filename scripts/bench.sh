@@ -72,6 +72,6 @@ echo
 echo "Full reports in $out:"
 for entry in "${ran[@]}"; do
     IFS='|' read -r name result secs <<<"$entry"
-    printf '  %-20s %s, %s s\n' "$name.txt" "$result" "$secs"
+    printf '  %-26s %s, %s s\n' "$name.txt" "$result" "$secs"
 done
 exit $failed
