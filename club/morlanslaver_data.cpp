@@ -120,23 +120,6 @@ QStringList withoutHidden(const QStringList &fields, const QStringList &hidden)
     return kept;
 }
 
-// The marking order of a record: 0 unbasketed; the nomination number in a
-// nominated race; else 1 plus the pigeons basketed earlier in the race.
-void fillMarkOrder(PigeonRecord *record)
-{
-    Storage *storage = Storage::instance();
-    if (record->markTime == 0) {
-        record->markOrder = 0;
-    } else if (storage->isRaceNomedById(record->raceCode)) {
-        record->markOrder = storage->getRacePigeonNom(record->assocNum, record->raceCode);
-    } else {
-        record->markOrder = 1 + storage->queryRecordsCount(
-                                    QStringLiteral("raceCode=") + Storage::quoted(record->raceCode)
-                                    + QStringLiteral(" AND markTime>0 AND markTime<")
-                                    + QString::number(record->markTime));
-    }
-}
-
 } // namespace
 
 void MorlanSlaverHandler::flushCurrentPigeon(const QString &assocNum)
@@ -283,7 +266,7 @@ void MorlanSlaverHandler::queryRaceRecord(const MorlanRequestPacket &request, QV
             jsonResponseError(request, kCodeIndex, QStringLiteral("Race record not exist!"));
             return;
         }
-        fillMarkOrder(currentRecord.data());
+        currentRecord->fillMarkOrder();
     }
     const PigeonRecord &record = *currentRecord;
     QStringList hidden;

@@ -1,45 +1,550 @@
 #include "gsm/gsmservice.h"
 
+#include "core/platform.h"
 #include "core/servicefactory.h"
+#include "core/vexexception.h"
 #include "device/hardware_control.h"
+#include "gsm/ec25gsmmodule.h"
+#include "gsm/gsmclock.h"
+#include "gsm/gsmhttp.h"
+#include "gsm/gsmmodule.h"
+#include "gsm/telitgsmmodule.h"
+#include "gsm/ubloxgsmmodule.h"
 #include "storage/storage.h"
 
+#include <QFileInfo>
+#include <QMutexLocker>
+
 namespace {
-constexpr int kIdleMs = 100;
-constexpr int kStopWaitMs = 5000;
+
+// The one step of every pause; never scaled.
+constexpr int kStepMs = 10;
+// A thread stuck past this at destruction is reported (and waited for again).
+constexpr unsigned long kDestroyWaitMs = 20000;
+constexpr int kMaxTurnErrors = 3;
+
+constexpr quint32 kLocTimeReady = 0x001;
+constexpr quint32 kApnSet = 0x004;
+constexpr quint32 kDataActive = 0x008;
+constexpr quint32 kInitialised = 0x010;
+constexpr quint32 kRegistered = 0x020 | 0x040;
+constexpr quint32 kGpsOn = 0x100;
+constexpr quint32 kNetTimeTaken = 0x800;
+
+// readGsmLoc: a position served from the driver's cache, not fresh.
+constexpr int kCachedLocation = 8;
+
+constexpr unsigned int kTypeEc25 = 0x0800;
+constexpr unsigned int kTypeTelit = 0x1000;
+
+bool registered(quint32 flags)
+{
+    return (flags & kRegistered) == kRegistered;
 }
+
+bool isExit(const VexException &e)
+{
+    return e.getErrorMessage() == QLatin1String("GSM exit!");
+}
+
+} // namespace
 
 GSMService::GSMService(GSMServiceCallback *cb, QObject *parent)
     : QThread(parent)
     , callback(cb)
+    , modemClock(GsmClock::system())
+    , smsTurn(timing.smsIdleMs, timing.smsRetryMs)
+    , gprsTurn(timing.gprsIdleMs, timing.gprsRetryMs)
 {
+    cregCountdown = unsigned(timing.regIntervalMs);
 }
 
 GSMService::~GSMService()
 {
     requestExit();
-    wait(kStopWaitMs);
+    // Qt ends the process when a running thread object is destroyed, and the
+    // loop still uses this object: rather than that, a thread that does not
+    // end is reported and waited for again, each round bounded.
+    while (!QThread::wait(kDestroyWaitMs))
+        ServiceFactory::debug(QStringLiteral("GSMService still running at destruction!"));
+}
+
+void GSMService::setTiming(const GsmTiming &value)
+{
+    timing = value;
+    cregCountdown = unsigned(timing.regIntervalMs);
+    smsTurn.setDelays(timing.smsIdleMs, timing.smsRetryMs);
+    gprsTurn.setDelays(timing.gprsIdleMs, timing.gprsRetryMs);
+}
+
+void GSMService::setModemClock(GsmClock *clock)
+{
+    modemClock = clock ? clock : GsmClock::system();
 }
 
 void GSMService::requestExit()
 {
+    // The flag first: a driver published after this look sees it there.
     exitRequested = true;
+    QMutexLocker lock(&mutex);
+    if (driver)
+        driver->requestExit();
 }
 
-void GSMService::run()
+bool GSMService::isRunning() const
 {
-    while (!exitRequested)
-        HardwareControl::wait(kIdleMs);
-    Storage::destroy();
-    ServiceFactory::debug(QStringLiteral("GSMService Exit!"));
+    return false;
+}
+
+GsmModule *GSMService::getGsmModule() const
+{
+    return driver;
 }
 
 GsmState GSMService::getGSMState() const
 {
-    return GsmState();
+    // The pointer stays valid while the lock is held; the driver copies its
+    // record under a lock of its own.
+    QMutexLocker lock(&mutex);
+    return driver ? driver->getState() : GsmState();
 }
 
 LocationInfo GSMService::getCurrentGPS() const
 {
-    return LocationInfo();
+    QMutexLocker lock(&mutex);
+    return location;
+}
+
+void GSMService::setGprsInterval(unsigned int ms)
+{
+    gprsTurn.setInterval(tick(), ms);
+}
+
+void GSMService::setSmsInterval(unsigned int ms)
+{
+    smsTurn.setInterval(tick(), ms);
+}
+
+bool GSMService::isGprsTickReady() const
+{
+    return gprsTurn.isReady(tick());
+}
+
+bool GSMService::isSmsTickReady() const
+{
+    return smsTurn.isReady(tick());
+}
+
+void GSMService::requestLocation()
+{
+    netTimeDue = 0;
+    gpsDue = 0;
+}
+
+void GSMService::checkHardware()
+{
+    if (driver && !(flags() & kInitialised))
+        driver->init();
+}
+
+QByteArray GSMService::postHttp(const QByteArray &body)
+{
+    GsmHttpRequest request;
+    request.charset = "UTF-8";
+    request.contentType = "application/json-rpc";
+    if (callback) {
+        request.host = callback->getHostIP().toLatin1();
+        request.path = callback->getSmdPath().toLatin1();
+    }
+    request.body = body;
+    GsmHttpResponse response;
+    if (!driver || !driver->requestHttp(request, response))
+        throw VexException(4097, QStringLiteral("requestHTTP error!"), QString());
+    return response.getBody();
+}
+
+void GSMService::onTime(qint64 utcMs, int source)
+{
+    if (callback)
+        callback->onTime(this, utcMs, source);
+}
+
+QString GSMService::portFor(unsigned int gsmType)
+{
+    switch (gsmType) {
+    case kTypeEc25:
+        return QStringLiteral("/dev/ttyUSB2");
+    case kTypeTelit:
+        return QStringLiteral("/dev/ttyUSB4");
+    default:
+        return QStringLiteral("/dev/ttyUSB1");
+    }
+}
+
+std::unique_ptr<GsmModule> GSMService::makeDriver(unsigned int gsmType)
+{
+    switch (gsmType) {
+    case kTypeEc25:
+        return std::make_unique<Ec25GsmModule>();
+    case kTypeTelit:
+        return std::make_unique<TelitGsmModule>();
+    default:
+        return std::make_unique<UbloxGsmModule>();
+    }
+}
+
+qint64 GSMService::tick()
+{
+    return ServiceFactory::getTickCount();
+}
+
+quint32 GSMService::flags() const
+{
+    return driver ? driver->getState().flags : 0;
+}
+
+// --- the loop -------------------------------------------------------------
+
+void GSMService::run()
+{
+    // No exception may leave a thread's run.
+    try {
+        while (!exitRequested) {
+            try {
+                startGSM();
+                doEvents();
+            } catch (const VexException &) {
+                ServiceFactory::debug(QStringLiteral("GSMService::run VexException!"));
+            } catch (...) {
+                ServiceFactory::debug(QStringLiteral("GSMService::run UnknowException!"));
+            }
+            stopGSM();
+            waitSteps(timing.cyclePauseMs);
+        }
+        Storage::destroy();
+        stopGSM();
+    } catch (...) {
+        ServiceFactory::debug(QStringLiteral("GSMService::run UnknowException!"));
+    }
+    ServiceFactory::debug(QStringLiteral("GSMService Exit!"));
+}
+
+bool GSMService::waitSteps(int totalMs)
+{
+    for (int waited = 0; waited < totalMs; waited += kStepMs) {
+        if (exitRequested)
+            return false;
+        HardwareControl::wait(kStepMs);
+    }
+    return !exitRequested;
+}
+
+void GSMService::startGSM()
+{
+    lastFlags = 0xFF;
+    smsTurn.resetErrors();
+    gprsTurn.resetErrors();
+    offlineMs = 0;
+
+    // The last cell position, read before the lock is taken; an unreadable
+    // parameter reads as its default.
+    qint64 locTick = 0;
+    int lon = 0;
+    int lat = 0;
+    try {
+        locTick = ServiceFactory::getParamInt64(QStringLiteral("gsmLocTick"), 0);
+        lon = ServiceFactory::getParamInt32(QStringLiteral("gsmLon"), 0);
+        lat = int(ServiceFactory::getParamInt64(QStringLiteral("gsmLan"), 0));
+    } catch (const VexException &) {
+        ServiceFactory::debug(QStringLiteral("GSMService::startGSM VexException!"));
+        locTick = 0;
+        lon = 0;
+        lat = 0;
+    }
+    {
+        QMutexLocker lock(&mutex);
+        location.init();
+        location.validTime = locTick;
+        location.validLo = lon;
+        location.validLa = lat;
+    }
+
+    if (HardwareControl::OSTYPE == 1) {
+        HardwareControl::usbInsMod();
+        if (!waitSteps(timing.usbWaitMs))
+            return;
+    }
+    ServiceFactory::debug(QStringLiteral("Gsm power on..."));
+    HardwareControl::GsmOn();
+}
+
+void GSMService::stopGSM()
+{
+    ServiceFactory::debug(QStringLiteral("Gsm shutdown ..."));
+    if (HardwareControl::OSTYPE == 1)
+        HardwareControl::usbRemove();
+    HardwareControl::GsmOff();
+}
+
+bool GSMService::waitForNode(const QString &port)
+{
+    const QString node = Platform::path(port);
+    for (int waited = 0; waited < timing.nodeWaitMs; waited += kStepMs) {
+        if (exitRequested)
+            return false;
+        if (QFileInfo::exists(node))
+            return true;
+        HardwareControl::wait(kStepMs);
+    }
+    if (exitRequested)
+        return false;
+    if (!QFileInfo::exists(node))
+        throw GsmException(268, QStringLiteral("GSM not exists!"), QString());
+    return true;
+}
+
+void GSMService::doEvents()
+{
+    flushWatchdog();
+    const unsigned int type = HardwareControl::gsmType();
+    const QString port = portFor(type);
+    if (!waitForNode(port))
+        return;
+
+    std::unique_ptr<GsmModule> fresh = makeDriver(type);
+    fresh->setClock(modemClock);
+    fresh->open(port);
+    pendingPauseMs = unsigned(timing.settleMs);
+    ServiceFactory::debug(QStringLiteral("Gsm open port \"") + port + QStringLiteral("\" OK!"));
+    {
+        QMutexLocker lock(&mutex);
+        driver = fresh.release();
+        if (exitRequested)
+            driver->requestExit();
+    }
+
+    try {
+        runSteps();
+    } catch (const VexException &) {
+        ServiceFactory::debug(QStringLiteral("GSMService::doEvents VexException!"));
+    } catch (...) {
+        ServiceFactory::debug(QStringLiteral("GSMService::doEvents UnknowException!"));
+    }
+    closeDriver();
+}
+
+void GSMService::runSteps()
+{
+    qint64 lastStep = tick();
+    while (smsTurn.errors() <= kMaxTurnErrors && gprsTurn.errors() <= kMaxTurnErrors) {
+        // At least one 10 ms step every time, the settle time at the start.
+        for (;;) {
+            HardwareControl::wait(kStepMs);
+            flushWatchdog();
+            if (exitRequested)
+                return;
+            if (pendingPauseMs <= unsigned(kStepMs))
+                break;
+            pendingPauseMs -= unsigned(kStepMs);
+        }
+        pendingPauseMs = 0;
+        const qint64 now = tick();
+        doEvent(unsigned(qBound<qint64>(0, now - lastStep, Q_INT64_C(0xFFFFFFF))));
+        lastStep = now;
+    }
+    ServiceFactory::debug(QString::asprintf("gsmErrorCount,gprsErrorCount:%d,%d", smsTurn.errors(),
+                                            gprsTurn.errors()));
+}
+
+void GSMService::closeDriver()
+{
+    ServiceFactory::debug(QStringLiteral("GSM close port..."));
+    GsmModule *old = nullptr;
+    {
+        QMutexLocker lock(&mutex);
+        old = driver;
+        driver = nullptr;
+    }
+    if (old)
+        old->close();
+    delete old;
+    ServiceFactory::debug(QStringLiteral("GSM close port!"));
+}
+
+void GSMService::doEvent(unsigned int elapsedMs)
+{
+    checkHardware();
+    checkGSM(elapsedMs);
+    syncNetTime();
+    syncGps();
+    doSMSEvent();
+    doGprsEvent();
+}
+
+void GSMService::flushWatchdog()
+{
+    const qint64 now = tick();
+    if (now - lastWatchdog > timing.watchdogMs || lastWatchdog - now > timing.watchdogMs) {
+        lastWatchdog = now;
+        HardwareControl::flushWatchdog(QStringLiteral("gsm:60000"));
+    }
+}
+
+// --- the steps ------------------------------------------------------------
+
+void GSMService::checkGSM(unsigned int elapsedMs)
+{
+    if (registered(flags()) && cregCountdown > elapsedMs) {
+        cregCountdown -= elapsedMs;
+        offlineMs = 0;
+        return;
+    }
+    cregCountdown = unsigned(timing.regIntervalMs);
+    driver->checkNetReg();
+    const GsmState state = driver->getState();
+    if (int(state.flags) != lastFlags) {
+        lastFlags = int(state.flags);
+        ServiceFactory::debug(QString::asprintf("gsm state:%X,CSQ:%d", state.flags, state.csq));
+    }
+    if (registered(state.flags)) {
+        offlineMs = 0;
+        return;
+    }
+    offlineMs += elapsedMs;
+    if (offlineMs > unsigned(timing.offlineLimitMs))
+        throw GsmException(769, QStringLiteral("GSM offline!"), QString());
+}
+
+void GSMService::syncNetTime()
+{
+    const quint32 before = flags();
+    if (!(before & kDataActive) || tick() <= netTimeDue)
+        return;
+    if (driver->getNetUtcTime(this)) {
+        netTimeDue = tick() + timing.netTimeIntervalMs;
+        return;
+    }
+    if ((before & kLocTimeReady) && !(before & kNetTimeTaken)) {
+        const bool taken = driver->getGsmLocTime(this) != 0;
+        netTimeDue = tick() + (taken ? timing.netTimeIntervalMs : timing.cellTimeRetryMs);
+        return;
+    }
+    netTimeDue = tick() + timing.netTimeRetryMs;
+}
+
+void GSMService::syncGps()
+{
+    if (!(flags() & kGpsOn)) {
+        // A failed set-up waits for the next position time: each try may
+        // wait on the modem for seconds.
+        if (tick() <= gpsDue)
+            return;
+        try {
+            driver->configGps();
+        } catch (const VexException &e) {
+            if (exitRequested || isExit(e))
+                throw;
+            ServiceFactory::debug(QStringLiteral("GSMService::syncGps VexException!"));
+        }
+        if (!(flags() & kGpsOn)) {
+            gpsDue = tick() + timing.gpsIntervalMs;
+            return;
+        }
+    }
+    if (tick() <= gpsDue)
+        return;
+    int lon = 0;
+    int lat = 0;
+    const int fix = driver->readGPS(&lon, &lat, nullptr, this);
+    gpsDue = tick() + timing.gpsIntervalMs;
+    if (fix > 0) {
+        QMutexLocker lock(&mutex);
+        location.lo = lon;
+        location.la = lat;
+        location.time = Platform::systemClockMs();
+        return;
+    }
+    takeGsmLocation();
+}
+
+// Without a GPS fix, the cell position stands in while no valid fix is left.
+void GSMService::takeGsmLocation()
+{
+    if (getCurrentGPS().isValid())
+        return;
+    int lon = 0;
+    int lat = 0;
+    const int result = driver->readGsmLoc(&lon, &lat);
+    if (result == 0)
+        return;
+    // Fix times are on the system clock, on which LocationInfo measures ages.
+    const qint64 now = Platform::systemClockMs();
+    {
+        QMutexLocker lock(&mutex);
+        location.validLo = lon;
+        location.validLa = lat;
+        location.validTime = now;
+    }
+    if (result & kCachedLocation)
+        return;
+    try {
+        ServiceFactory::setParamInt64(QStringLiteral("gsmLocTick"), now);
+        ServiceFactory::setParamInt32(QStringLiteral("gsmLon"), lon);
+        ServiceFactory::setParamInt64(QStringLiteral("gsmLan"), lat);
+    } catch (const VexException &) {
+        // The position is kept in memory; the modem is not at fault.
+        ServiceFactory::debug(QStringLiteral("GSMService::syncGps VexException!"));
+    }
+}
+
+void GSMService::doSMSEvent()
+{
+    if (!registered(flags()) || !callback || !isSmsTickReady())
+        return;
+    const int result = callback->doSmsEvent(this);
+    if (smsTurn.take(result, tick()))
+        ServiceFactory::debug(QString::asprintf("SMS error count:%d", smsTurn.errors()));
+}
+
+void GSMService::doGprsEvent()
+{
+    const quint32 before = flags();
+    if (!registered(before))
+        return;
+    if (!(before & kApnSet))
+        configureApn();
+    if (!(before & kDataActive)) {
+        // A refused activation is tried again after its delay, not at every step.
+        if (!isGprsTickReady())
+            return;
+        if (!driver->activeNet()) {
+            ServiceFactory::debug(QStringLiteral("GSM::openGPRS failed!"));
+            setGprsInterval(unsigned(timing.activationRetryMs));
+            return;
+        }
+        ServiceFactory::debug(QStringLiteral("GSM::openGPRS OK!"));
+    }
+    if (!callback || !isGprsTickReady())
+        return;
+    const int result = callback->doGprsEvent(this);
+    if (gprsTurn.take(result, tick()))
+        ServiceFactory::debug(QString::asprintf("Gprs exception count:%d", gprsTurn.errors()));
+}
+
+void GSMService::configureApn()
+{
+    const QString apn = callback ? callback->getApn() : QString();
+    if (apn.isEmpty()) {
+        driver->setAPN(QByteArray(), QByteArray(), QByteArray());
+    } else {
+        const QStringList parts = apn.split(QLatin1Char(','));
+        if (parts.size() >= 3)
+            driver->setAPN(parts.at(0).toLatin1(), parts.at(1).toLatin1(), parts.at(2).toLatin1());
+        else
+            driver->setAPN(apn.toLatin1(), QByteArray(), QByteArray());
+    }
+    ServiceFactory::debug(QStringLiteral("APN:") + apn);
+    const QString net = callback ? callback->getNet() : QString();
+    if (!net.isEmpty())
+        driver->selectNet(net.toLatin1());
 }

@@ -1,33 +1,112 @@
 #pragma once
 
 #include "core/locationinfo.h"
+#include "gsm/gsmservicecallback.h"
 #include "gsm/gsmstate.h"
+#include "gsm/gsmtiming.h"
+#include "gsm/gsmturn.h"
 
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 
-class GSMServiceCallback;
+class GsmClock;
+class GsmModule;
 
-// Owns the cellular modem: registration, time and position, then the race
-// engine's upload and SMS work through its callback. A polling QThread.
-class GSMService : public QThread
+// Owns the cellular modem: powers it, waits for its USB node, makes the
+// driver of the configured family and runs the modem cycle (registration,
+// network time, position, then the race engine's SMS and upload turns through
+// its callback), cycling the power after any failure. A polling QThread:
+// run() makes, uses and destroys the driver; other threads only request the
+// exit, set the upload interval and copy the state and the position, under
+// the one mutex that also guards the driver pointer.
+class GSMService : public QThread, public TimeCallback
 {
     Q_OBJECT
 public:
     explicit GSMService(GSMServiceCallback *callback, QObject *parent = nullptr);
     ~GSMService() override;
 
+    // Before start(): the durations of the loop, and the clock of the
+    // driver's own waits (not owned; the program's by default). Tests scale both.
+    void setTiming(const GsmTiming &timing);
+    void setModemClock(GsmClock *clock);
+
+    // Any thread: the wait in progress ends, then the loop.
     void requestExit();
-    // A copy of the modem state; neutral (flags 0) while there is no driver.
+    // False in every case: the shutdown sequence does not wait for the modem
+    // thread; this object's destructor does.
+    bool isRunning() const;
+
+    // This thread (the engine's turns): the driver of the current cycle, null between cycles.
+    GsmModule *getGsmModule() const;
+    // Any thread: the modem state; every flag clear between cycles.
     GsmState getGSMState() const;
-    // A copy of the position; no fix while there is no driver.
     LocationInfo getCurrentGPS() const;
+
+    // Any thread: the upload turn runs at now + ms.
+    void setGprsInterval(unsigned int ms);
+    // This thread.
+    void setSmsInterval(unsigned int ms);
+    bool isGprsTickReady() const;
+    bool isSmsTickReady() const;
+    void requestLocation();
+    void checkHardware();
+    // This thread, socket opened by the caller: one HTTP POST to the
+    // engine's host and path; the reply body. Throws 4097 when it fails.
+    QByteArray postHttp(const QByteArray &body);
+
+    // TimeCallback, this thread (the drivers): passed on to the engine.
+    void onTime(qint64 utcMs, int source) override;
+
+    // The AT port of a modem type (HardwareControl::gsmType()).
+    static QString portFor(unsigned int gsmType);
+    // The driver of a modem type.
+    static std::unique_ptr<GsmModule> makeDriver(unsigned int gsmType);
 
 protected:
     void run() override;
 
 private:
+    void startGSM();
+    void stopGSM();
+    void doEvents();
+    void runSteps();
+    void closeDriver();
+    void doEvent(unsigned int elapsedMs);
+    void checkGSM(unsigned int elapsedMs);
+    void syncNetTime();
+    void syncGps();
+    void takeGsmLocation();
+    void doSMSEvent();
+    void doGprsEvent();
+    void configureApn();
+    void flushWatchdog();
+    quint32 flags() const;
+    // Sleeps totalMs in steps of 10 ms; false as soon as exit is requested.
+    bool waitSteps(int totalMs);
+    bool waitForNode(const QString &port);
+    static qint64 tick();
+
     GSMServiceCallback *callback = nullptr;
+    GsmModule *driver = nullptr;            // guarded by mutex for other threads' reads
     std::atomic<bool> exitRequested{false};
+    GsmTiming timing;
+    GsmClock *modemClock = nullptr;
+    unsigned int pendingPauseMs = 0;
+    int lastFlags = 0xFF;
+    unsigned int cregCountdown = 15000;
+    unsigned int offlineMs = 0;
+    // Monotonic tick, ms: the device clock jumps with every synchronisation.
+    qint64 lastWatchdog = 0;
+    qint64 netTimeDue = 0;
+    qint64 gpsDue = 0;
+    GsmTurn smsTurn;
+    GsmTurn gprsTurn;
+    LocationInfo location;                  // guarded by mutex
+    mutable QMutex mutex;
 };

@@ -142,6 +142,7 @@ void PigeonBo::destroy()
         disconnect(tickTimer, &QTimer::timeout, this, &PigeonBo::onTickTime);
         tickTimer = nullptr; // stays a child of the engine and dies with it
     }
+    dropPendingReadings();
     running = false;
     ServiceFactory::debug(QStringLiteral("PigeonService Exit!"));
 }
@@ -289,6 +290,15 @@ QString PigeonBo::getLastEring()
 
 void PigeonBo::getGpsInfo(LocationInfo *info)
 {
+    PositionSource source;
+    {
+        QMutexLocker lock(&mutex);
+        source = positionSource;
+    }
+    if (source) {
+        *info = source();
+        return;
+    }
     if (GSMService *gsm = ServiceFactory::getInstance()->gsmService)
         *info = gsm->getCurrentGPS();
     else
@@ -301,8 +311,3 @@ void PigeonBo::notifyTagScaned(LFTAG_INFO *tag)
     emit tagScaned(copy);
 }
 
-void PigeonBo::onTagScaned(LFTAG_INFO tag)
-{
-    // Arrival processing comes later; until then the reading is only shown.
-    ServiceFactory::debug(QStringLiteral("PigeonBo::onTagScaned ") + tag.eRing);
-}

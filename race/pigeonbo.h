@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 class LocationInfo;
 class QTimer;
@@ -51,13 +52,42 @@ public:
     // The ring of the last live reading while it is held, else a null text.
     QString getLastEring();
     void getGpsInfo(LocationInfo *info);
+    // Test seam: where getGpsInfo takes the position from instead of the
+    // modem thread (empty restores the modem). Any thread.
+    using PositionSource = std::function<LocationInfo()>;
+    void setPositionSource(const PositionSource &source);
 
     // Any thread: hands one reading (a copy) to the engine's thread.
     void notifyTagScaned(LFTAG_INFO *tag);
 
-    // Time: the club time while it is locked, else the device time.
+    // Arrivals, service thread. Stores one updated record with its arrival
+    // log entry, then emits pigeonBack and speaks it; false, with nothing
+    // stored, when the record's row changed meanwhile. A database failure
+    // is thrown before anything is announced.
+    bool doRecordSave(const PigeonRecord *record);
+    // How often a reading whose storing fails is tried, and the pause
+    // between tries; later readings wait behind it. Tests shorten the pause.
+    struct ArrivalRetry {
+        int attempts = 3;
+        int delayMs = 3000;
+    };
+    void setArrivalRetry(const ArrivalRetry &retry); // before start()
+
+    // Time: the club time while it is locked, else the device time. Any
+    // thread, without the mutex.
     qint64 getLoftTime();
+    // The time mode: bit 1 network-verified, bit 2 club time locked, bit 4
+    // club time held as an offset. Any thread.
+    quint8 getTimeMode() const;
+    // Locks the club time at clubMs (basketing); the device time before.
+    qint64 lockClubTime(qint64 clubMs);
     void unlockClubTime();
+    // Basketing: locks the club time and logs "mark:" and id.
+    void verifyClubTime(qint64 clubMs, const QString &id);
+    // The time screen: sets the clock, only while no bit of the mode is set.
+    void verifyTimeManual(qint64 ms);
+    // Network time: sets the clock without a jump of a locked club time.
+    void verifyTime(qint64 ms, bool log);
 
     // GSMServiceCallback, modem thread.
     void onTime(GSMService *service, qint64 utcMs, int source) override;
@@ -87,6 +117,21 @@ private:
     void loadTimeMode();
     void verifyTimeout();
 
+    // Arrival processing (pigeonbo_arrival.cpp).
+    struct PendingReading {
+        LFTAG_INFO tag;
+        int attempts = 0;
+    };
+    bool acceptReading(const LFTAG_INFO &tag);
+    bool takeLiveRing(const QString &eRing);
+    void drainReadings();
+    void onArrivalRetry();
+    bool tryArrival(const LFTAG_INFO &tag);
+    void processReading(LFTAG_INFO tag);
+    void fillFirstArrival(const LFTAG_INFO &tag, PigeonRecord *record);
+    void announce(const PigeonRecord &record);
+    void dropPendingReadings();
+
     std::atomic<bool> exitRequested{false};
     int powerCountdown = 5000;              // ms; service thread only
     QTimer *tickTimer = nullptr;            // service thread only
@@ -109,5 +154,16 @@ private:
     QString mailboxParams;
     QString systemId;
     QList<LFCHANNEL_INFO> channels;
+    PositionSource positionSource;
     QMutex mutex;
+    // Serialises each change of the time mode with the saving of its
+    // parameters, so that what is stored is always the last change; taken
+    // before mutex, held until the parameters are written.
+    QMutex timeSaveMutex;
+
+    // Service thread only: readings waiting behind one whose storing failed.
+    QList<PendingReading> pendingReadings;
+    QTimer *retryTimer = nullptr;
+    bool draining = false;
+    ArrivalRetry arrivalRetry;
 };

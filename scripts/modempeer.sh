@@ -4,7 +4,9 @@
 # "userSettings": 0x800 EC25 on /dev/ttyUSB2, 0x1000 Telit on /dev/ttyUSB4,
 # anything else u-blox on /dev/ttyUSB1), and prints its process id. Its
 # output goes to <root>/var/log/modem-peer.log, the SMS it receives to
-# <root>/var/log/modem-sms. Without an endpoint its socket connects fail.
+# <root>/var/log/modem-sms. It follows the modem's power pin (GPIO 41 under
+# the root): the node is there only while the clock powers the modem. Without
+# an endpoint its socket connects fail.
 # Usage: scripts/modempeer.sh <build-dir> <root> [endpoint-host:port]
 set -euo pipefail
 build="$1"
@@ -18,7 +20,7 @@ case $(( ${settings:-0} & 0x1800 )) in
     *)    family=ublox; node=/dev/ttyUSB1 ;;
 esac
 mkdir -p "$root/var/log" "$root/dev"
-args=(--family "$family" --node "$root$node" --sms-log "$root/var/log/modem-sms")
+args=(--family "$family" --node "$root$node" --sms-log "$root/var/log/modem-sms" --root "$root")
 if [ -n "$endpoint" ]; then args+=(--endpoint "$endpoint"); fi
 "$build/brellium_modempeer" "${args[@]}" > "$root/var/log/modem-peer.log" 2>&1 < /dev/null &
 echo $!

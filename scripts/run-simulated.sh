@@ -57,6 +57,20 @@ clock_pid=$!
 
 order() { "$peer" --root "$root" --send "$*" || true; }
 
+# Registers a ringed pigeon, not basketed, so that its ring at the landing
+# antenna is a training arrival (until the pigeon screens do this). Both
+# values are checked before they reach SQL.
+register() {
+    local ring="$1" assoc="$2"
+    [[ "$ring" =~ ^[0-9A-Fa-f]{8}$ ]] || { echo "a ring is 8 hex digits"; return; }
+    [[ "$assoc" =~ ^[A-Za-z0-9-]{1,32}$ ]] || { echo "an association number is letters, digits and -"; return; }
+    ring="${ring^^}"
+    sqlite3 -cmd ".timeout 5000" "$root/app/work/data_20200505.db3" \
+        "insert or ignore into Pigeon(AssocNum,EringNum) values('$assoc','$ring');
+         insert or ignore into Record(AssocNum,EringNum,RaceCode,MarkTime) values('$assoc','$ring','train',0);" \
+        && echo "ok pigeon $assoc wears $ring"
+}
+
 stop_all() {
     if kill -0 "$clock_pid" 2>/dev/null; then
         echo "Closing the clock..."
@@ -82,6 +96,7 @@ EOF
 help() {
     cat <<'EOF'
   ring <8 hex digits> [uid]   present a ring at a landing antenna
+  pigeon <ring> <assocNum>    register a ringed pigeon (its ring then arrives)
   channels <n>                the module reports n landing antennas
   channel <index> error|ok    put a channel in error, or clear it
   module-clock on|off         module type with (4B31) or without (4A31) a clock
@@ -105,6 +120,7 @@ while kill -0 "$clock_pid" 2>/dev/null; do
         "") ;;
         help) help ;;
         ring) [ -n "${2:-}" ] && order tag "$2" "${3:-}" || echo "ring needs a ring number" ;;
+        pigeon) [ -n "${3:-}" ] && register "$2" "$3" || echo "pigeon needs a ring and an association number" ;;
         channels) order channels "${2:-1}" ;;
         channel) order channel "${2:-0}" "${3:-error}" ;;
         module-clock) [ "${2:-on}" = on ] && order type 4B31 || order type 4A31 ;;

@@ -1,6 +1,9 @@
 #include "storage/pigeonrecord.h"
 
 #include "storage/recordkeys.h"
+#include "storage/storage.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -72,4 +75,46 @@ QVariant PigeonRecord::getField(const QString &key) const
     case Key::MarkOrder: return markOrder;
     }
     return QVariant();
+}
+
+void PigeonRecord::fillMarkOrder()
+{
+    if (markTime == 0) {
+        markOrder = 0;
+        return;
+    }
+    Storage *storage = Storage::instance();
+    if (storage->isRaceNomedById(raceCode)) {
+        markOrder = storage->getRacePigeonNom(assocNum, raceCode);
+        return;
+    }
+    // Concatenated, not formatted with arg(): a race code holding "%2" must
+    // stay itself, and the quoting helper keeps a quote in it a value.
+    const QString where = QStringLiteral("raceCode=") + Storage::quoted(raceCode)
+        + QStringLiteral(" AND markTime>0 AND markTime<") + QString::number(markTime);
+    // Pigeons basketed in the same millisecond share an order.
+    markOrder = 1 + storage->queryRecordsCount(where);
+}
+
+void PigeonRecord::fillMarkOrder(const QList<QSharedPointer<PigeonRecord>> &records)
+{
+    for (const QSharedPointer<PigeonRecord> &record : records)
+        record->fillMarkOrder();
+}
+
+void PigeonRecord::sortByMarkOrder(QList<QSharedPointer<PigeonRecord>> &records)
+{
+    if (records.isEmpty())
+        return;
+    // The first record's race decides for the whole list.
+    if (!Storage::instance()->isRaceNomedById(records.first()->raceCode))
+        return;
+    // A nominated pigeon comes before every one without a nomination (order
+    // 0); stable, so equal orders keep the order they were given in.
+    std::stable_sort(records.begin(), records.end(),
+                     [](const QSharedPointer<PigeonRecord> &a, const QSharedPointer<PigeonRecord> &b) {
+                         if (a->markOrder == 0)
+                             return false;
+                         return b->markOrder == 0 || a->markOrder < b->markOrder;
+                     });
 }

@@ -16,6 +16,19 @@ public:
 
     QVariant getField(const QString &key) const;
 
+    // The marking order: 0 when not basketed; in a race with nominations the
+    // pigeon's nomination number (0 without one); otherwise 1 + the pigeons
+    // of its race basketed strictly earlier. Worked out on the calling
+    // thread's database connection; never stored.
+    void fillMarkOrder();
+    // Fills every record of the list, in list order. The list shares its
+    // records, so every holder sees the orders.
+    static void fillMarkOrder(const QList<QSharedPointer<PigeonRecord>> &records);
+    // When the first record's race has nominations: by order, ascending, the
+    // records without one (0) last, equal orders in their given order.
+    // Otherwise the list stays as it is.
+    static void sortByMarkOrder(QList<QSharedPointer<PigeonRecord>> &records);
+
     QString assocNum;               // null by default
     QString eringNum;               // empty by default: stored NOT NULL
     qint64 backTimeEring = 0;       // arrival time by the ring reading

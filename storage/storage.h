@@ -88,6 +88,10 @@ public:
     QSharedPointer<PigeonRecord> findRecordById(const QString &assocNum);
     QSharedPointer<PigeonRecord> findRecordByEring(const QString &eringNum);
     void saveRecord(const PigeonRecord *record);
+    // One arrival: the record's arrival columns and its arrival log entry, in
+    // one transaction. False, with nothing written, when the row read for it
+    // is gone (pigeon, ring, race or basketing changed meanwhile).
+    bool saveArrival(const PigeonRecord *record);
     void savePigeonRecord(const PigeonInfo *pigeon, const PigeonRecord *record);
     void modifyRecords(const QString &set, const QString &where);
     void resetRaceRecords(const QString &raceCode);

@@ -3,6 +3,7 @@
 #include "core/jsonwriter.h"
 #include "core/log.h"
 #include "core/utc.h"
+#include "core/version.h"
 #include "storage/loftinfo.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
@@ -35,7 +36,7 @@ constexpr int kSecondArriveUpload = 17;
 constexpr int kAssignment = 18;
 
 // The program version the power-on entry names.
-const char kVersion[] = "8.9.30";
+const char *const kVersion = ProgramVersion::kText;
 
 // Trimming at start-up: above the high mark the log is cut to the newest
 // kLogsKept rows, so it never holds more than the high mark after a start.

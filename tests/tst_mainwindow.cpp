@@ -2,6 +2,7 @@
 #include "core/platform.h"
 #include "core/vexexception.h"
 #include "device/hardware_control.h"
+#include "print/reportprinter.h"
 #include "ui/formkeyboard.h"
 #include "ui/formmessage.h"
 #include "ui/formmessagehandler.h"
@@ -164,6 +165,7 @@ private slots:
     void closeDatagram();
     void closePortTaken_windowRunsOn();
     void stopStep_givesUpAtItsBound();
+    void exit_heldWhilePrinting();
     void looks();
 
 private:
@@ -786,6 +788,49 @@ void TestMainWindow::stopStep_givesUpAtItsBound()
     QVERIFY(w->stopStep(QStringLiteral("Stop GSM Service..."), [&polls] { return ++polls == 3; }));
     QCOMPARE(polls, 3);
     QVERIFY(capture.contains(QStringLiteral("Stop GSM Service...")));
+}
+
+namespace {
+// A report that lets the main window tick inside its page topic, as a
+// listener's event pump does between lines, then fails as a broken link would.
+class TickingReport : public ReportPrinter
+{
+public:
+    std::function<void()> onTopic;
+
+protected:
+    void printPageTopic() override
+    {
+        onTopic();
+        throw VexException(0x506, QStringLiteral("Morlan no response!"), QString());
+    }
+    void printPageBottom() override {}
+    int getMaxRecordLines() override { return 0; }
+    int getRecordCount() override { return 0; }
+    void printReportTopic() override {}
+    void printReportBottom() override {}
+};
+} // namespace
+
+void TestMainWindow::exit_heldWhilePrinting()
+{
+    // A shutdown begun under the print would end this process (ctest then
+    // misses the totals line and fails the suite).
+    MainWindow *w = build();
+    MainWindow::requestExit();
+    TickingReport report;
+    bool ticked = false;
+    report.onTopic = [&] {
+        QVERIFY(ReportPrinter::isPrinting());
+        tick(w);
+        QVERIFY(w->isEnabled());
+        ticked = true;
+    };
+    QVERIFY_THROWS_EXCEPTION(VexException, report.printAll());
+    QVERIFY(ticked);
+    QVERIFY(!ReportPrinter::isPrinting());
+    // Still asked for: the next tick outside printing shuts down.
+    QVERIFY(MainWindow::isExitRequested());
 }
 
 void TestMainWindow::looks()

@@ -2,7 +2,8 @@
 // talking to its family's modem peer on the family's node and the peer's
 // socket bridged to a local HTTP endpoint: start-up, registration, network
 // time, position, and two uploads in a row. And the simulated device's peer
-// process, started for the family its configuration selects.
+// process, started for the family its configuration selects, following the
+// modem's power pin.
 #include "gsm/ec25gsmmodule.h"
 #include "gsm/gsmhttp.h"
 #include "gsm/telitgsmmodule.h"
@@ -26,6 +27,7 @@ namespace {
 
 constexpr int kScale = 20;
 constexpr int kPeerWaitMs = 5000;
+constexpr int kGpioModemPower = 41;
 const QByteArray kReplyBody = "{\"id\":3,\"result\":0}";
 
 std::unique_ptr<GsmModule> makeDriver(const QString &family)
@@ -165,7 +167,12 @@ void TestModemCycle::simulatedDevice_startsTheConfiguredFamily()
 
     QVERIFY(QTest::qWaitFor([&] { return root.readFile(QStringLiteral("/var/log/modem-peer.log")).contains(" on "); }, kPeerWaitMs));
     QVERIFY(root.readFile(QStringLiteral("/var/log/modem-peer.log")).startsWith("modem peer " + family.toLatin1()));
-    QVERIFY(QFile::exists(root.path(node)));
+    // The peer follows the modem's power pin: on (as the root starts), off, on again.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root.path(node)), kPeerWaitMs);
+    root.setGpio(kGpioModemPower, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(root.path(node)), kPeerWaitMs);
+    root.setGpio(kGpioModemPower, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root.path(node)), kPeerWaitMs);
     if (family == QLatin1String("ublox"))
         return; // the u-blox family has tests of its own
     std::unique_ptr<GsmModule> modem = makeDriver(family);

@@ -63,6 +63,23 @@ int powerLostRows(const QString &databaseFile)
     QSqlDatabase::removeDatabase(QStringLiteral("check"));
     return rows;
 }
+// One statement on a connection of the test's own; the first column of the
+// first row as a number, -1 when it fails.
+int sqlInt(const QString &databaseFile, const QString &sql)
+{
+    int result = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("arrival"));
+        db.setDatabaseName(databaseFile);
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(sql))
+                result = q.next() ? q.value(0).toInt() : 0;
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("arrival"));
+    return result;
+}
 } // namespace
 
 // The program on a simulated root with the module peer as a process of its
@@ -108,8 +125,28 @@ void TestModuleIntegration::program_pollsModule_takesRing_powersOffWithoutMains(
     QCOMPARE(statValue(order(root, QStringLiteral("stats")), QStringLiteral("startRace")), 1);
     QCOMPARE(root.gpio(kGpioRf), 1);
 
+    // A ringed pigeon of the loft, not basketed: its ring is a training arrival,
+    // stored and logged once; presented again, it adds nothing.
+    const QString dbFile = root.workDir() + QStringLiteral("/data_20200505.db3");
+    QCOMPARE(sqlInt(dbFile, QStringLiteral("insert into Pigeon(AssocNum,EringNum) values('NL-24-45','0A1B2C3D')")), 0);
+    QCOMPARE(sqlInt(dbFile, QStringLiteral("insert into Record(AssocNum,EringNum,RaceCode,MarkTime) "
+                                           "values('NL-24-45','0A1B2C3D','train',0)")),
+             0);
     QVERIFY(order(root, QStringLiteral("tag 0A1B2C3D")).startsWith(QLatin1String("ok")));
-    QTRY_VERIFY2_WITH_TIMEOUT(output.contains("PigeonBo::onTagScaned 0A1B2C3D"), output.constData(), kStartMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(sqlInt(dbFile, QStringLiteral("select count(*) from Log where LogType=1")) == 1,
+                              output.constData(), kStartMs);
+    QCOMPARE(sqlInt(dbFile, QStringLiteral("select BackOrder from Record where AssocNum='NL-24-45' "
+                                           "and BackTimeEring<>0")),
+             1);
+    const int tagsRead = statValue(order(root, QStringLiteral("stats")), QStringLiteral("getTag"));
+    QVERIFY(order(root, QStringLiteral("tag 0A1B2C3D")).startsWith(QLatin1String("ok")));
+    QTRY_VERIFY_WITH_TIMEOUT(statValue(order(root, QStringLiteral("stats")), QStringLiteral("getTag")) > tagsRead,
+                             kStartMs);
+    // Handed on at once; a few polls later the engine has long dealt with it.
+    const int polls = statValue(order(root, QStringLiteral("stats")), QStringLiteral("exchange"));
+    QTRY_VERIFY_WITH_TIMEOUT(statValue(order(root, QStringLiteral("stats")), QStringLiteral("exchange")) > polls + 2,
+                             kStartMs);
+    QCOMPARE(sqlInt(dbFile, QStringLiteral("select count(*) from Log where LogType=1")), 1);
 
     root.setGpio(kGpioMains, 0);
     QVERIFY2(program.waitForFinished(kPowerOffMs), output.constData());

@@ -3,6 +3,7 @@
 #include "core/servicefactory.h"
 #include "core/utc.h"
 #include "device/rfidservice.h"
+#include "gsm/gsmservice.h"
 #include "race/pigeonbo.h"
 
 #include "testroot.h"
@@ -51,6 +52,9 @@ void TestServiceFactory::startStop_inOrder()
     // Stop as the main window does, then let the service thread end.
     ServiceFactory::requestExit();
     QTRY_VERIFY(!factory->rfidService->isRunning());
+    // The modem thread reports itself stopped at once; its real end switches the modem off.
+    QVERIFY(!factory->gsmService->isRunning());
+    QTRY_VERIFY(!static_cast<QThread *>(factory->gsmService)->isRunning());
     QTRY_VERIFY(factory->pigeonBo->isFinished());
     factory->protocolProcess->requestExit();
     QTRY_VERIFY(!factory->protocolProcess->isRunning());
@@ -66,6 +70,9 @@ void TestServiceFactory::startStop_inOrder()
     // The workers powered their hardware down before the file systems were flushed.
     const int sync = commands.indexOf(QStringLiteral("sync"));
     QVERIFY(commands.indexOf(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0x40044703 0")) < sync); // RfOff
+    const int gsmOff = commands.indexOf(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044712 0"));
+    QVERIFY(gsmOff >= 0 && gsmOff < sync);
+    QVERIFY(commands.indexOf(QStringLiteral("rmmod ehci_hcd")) < sync);
     QVERIFY(commands.indexOf(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044711 1")) < sync); // SoundOff
 }
 

@@ -4,11 +4,13 @@
 #include "core/platform.h"
 #include "core/servicefactory.h"
 #include "core/utc.h"
+#include "core/version.h"
 #include "device/SoundThread.h"
 #include "device/VexPlayer.h"
 #include "device/hardware_control.h"
 #include "device/rfidservice.h"
 #include "gsm/gsmservice.h"
+#include "print/reportprinter.h"
 #include "race/pigeonbo.h"
 #include "storage/loftinfo.h"
 #include "storage/storage.h"
@@ -76,7 +78,7 @@ constexpr int kStepLimitMs = 8000;
 constexpr int kMaxDatagramsPerPass = 256;
 constexpr unsigned int kNoSmsFlag = 0x100;
 constexpr int kUploadModeSms = 6;
-const char kVersion[] = "8.9.30";
+const char *const kVersion = ProgramVersion::kText;
 const char kVersionFile[] = "/app/brellium/version";
 const char kCloseCommand[] = "brellium:close";
 const char kWatchdogTag[] = "gui:60000";
@@ -377,7 +379,10 @@ void MainWindow::tick()
     // Shown before an exit is acted on, so that a mains cut explains the
     // shutdown that follows.
     ui->labelPowerOff->setVisible(!HardwareControl::IsPowerAcSupply());
-    if (exitRequested)
+    // A report pumps events between its lines, so this tick can run inside
+    // printAll; the shutdown waits until the print ends (a failing link ends
+    // it within the synchronous-call bound).
+    if (exitRequested && !ReportPrinter::isPrinting())
         doDestroy();
     if (SubWindow *top = topSubForm())
         guardedCall("MainWindow::onTickTimeOut", top, [top] { top->onTimeTick(kTickMs); });
@@ -527,8 +532,9 @@ void MainWindow::doDestroy()
     stopStep(tr("Stop RF Service..."), [factory] {
         return !factory->rfidService || !factory->rfidService->isRunning();
     });
-    // The modem thread's real end, not a fixed pause: the service thread
-    // must never destroy a modem thread that still runs.
+    // GSMService::isRunning() is false by design: the modem thread ends on
+    // the exit request by itself, and its destructor in the service thread
+    // waits for it, so no running modem thread is ever destroyed.
     stopStep(tr("Stop GSM Service..."), [factory] {
         return !factory->gsmService || !factory->gsmService->isRunning();
     });

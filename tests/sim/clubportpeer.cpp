@@ -78,13 +78,17 @@ void ClubPortPeer::clearAnswer(quint8 command)
     answers.remove(command);
 }
 
-void ClubPortPeer::setCommandFault(quint8 command, const Fault &fault)
+void ClubPortPeer::setCommandFault(quint8 command, const Fault &fault, int fromNth)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (fault.kind == Fault::None)
+    commandFaultSkips.remove(command);
+    if (fault.kind == Fault::None) {
         commandFaults.remove(command);
-    else
-        commandFaults.insert(command, fault);
+        return;
+    }
+    commandFaults.insert(command, fault);
+    if (fromNth > 1)
+        commandFaultSkips.insert(command, fromNth - 1);
 }
 
 void ClubPortPeer::setNextFaults(int count, const Fault &fault)
@@ -98,6 +102,7 @@ void ClubPortPeer::clearFaults()
 {
     std::lock_guard<std::mutex> lock(mutex);
     commandFaults.clear();
+    commandFaultSkips.clear();
     nextFaultCount = 0;
 }
 
@@ -233,6 +238,8 @@ bool ClubPortPeer::answerRouter(const ClubFrames::Request &request, PeerReply *r
         if (nextFaultCount > 0) {
             fault = nextFault;
             --nextFaultCount;
+        } else if (commandFaultSkips.value(request.command) > 0) {
+            --commandFaultSkips[request.command];
         } else {
             fault = commandFaults.value(request.command);
         }

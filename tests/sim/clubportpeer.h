@@ -77,8 +77,10 @@ public:
     // the router's own answer (which changes nothing in the router) ...
     void setAnswer(quint8 command, quint8 status, const QByteArray &data);
     void clearAnswer(quint8 command);
-    // A fault for every answer to one command (Fault::None clears it) ...
-    void setCommandFault(quint8 command, const Fault &fault);
+    // A fault for every answer to one command (Fault::None clears it), from
+    // its fromNth request on, counted from this call (a printer that fails
+    // part-way through a page) ...
+    void setCommandFault(quint8 command, const Fault &fault, int fromNth = 1);
     // ... or for the next `count` answers, whatever their command.
     void setNextFaults(int count, const Fault &fault);
     void clearFaults();
@@ -122,6 +124,7 @@ private:
     bool pacing = true;
     QHash<quint8, QPair<quint8, QByteArray>> answers;
     QHash<quint8, Fault> commandFaults;
+    QHash<quint8, int> commandFaultSkips; // requests still answered before the fault
     Fault nextFault;
     int nextFaultCount = 0;
     QList<Frame> received;

@@ -2,6 +2,8 @@
 
 #include <QMutexLocker>
 
+#include <chrono>
+
 namespace {
 constexpr quint8 kCmdReboot = 10;     // group 0
 constexpr quint16 kStatusBadRequest = 0x0E;
@@ -88,14 +90,22 @@ void InnerModulePeer::presentTags(const QStringList &ringsHex)
 void InnerModulePeer::presentTag(const QString &ringHex, const QString &uidHex, quint16 randNum,
                                  const QString &extIdHex)
 {
+    presentTagsAtOnce({Reading{ringHex, uidHex, randNum, extIdHex}});
+}
+
+void InnerModulePeer::presentTagsAtOnce(const QList<Reading> &readings)
+{
     QMutexLocker l(&moduleMutex);
-    Tag tag;
-    tag.ring = fourBytes(ringHex);
-    tag.uid = fourBytes(uidHex);
-    tag.randNum = randNum;
-    tag.extId = fourBytes(extIdHex);
-    tag.version = ++tagVer;
-    tagList.append(tag);
+    ++tagVer;
+    for (const Reading &r : readings) {
+        Tag tag;
+        tag.ring = fourBytes(r.ring);
+        tag.uid = fourBytes(r.uid);
+        tag.randNum = r.randNum;
+        tag.extId = fourBytes(r.extId);
+        tag.version = tagVer;
+        tagList.append(tag);
+    }
 }
 
 void InnerModulePeer::setWholeList(bool whole)
@@ -218,6 +228,18 @@ bool InnerModulePeer::takeFailure(const RingWire::Frame &command, quint16 *statu
     return false;
 }
 
+void InnerModulePeer::noteFirstAnswer(const Tag &sent)
+{
+    for (Tag &t : tagList) {
+        if (t.version == sent.version && t.ring == sent.ring && t.firstAnsweredNs == 0) {
+            t.firstAnsweredNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::steady_clock::now().time_since_epoch())
+                                    .count();
+            return;
+        }
+    }
+}
+
 bool InnerModulePeer::answerRace(const RingWire::Frame &command, quint16 *status, QByteArray *data)
 {
     QMutexLocker l(&moduleMutex);
@@ -276,6 +298,7 @@ bool InnerModulePeer::answerRace(const RingWire::Frame &command, quint16 *status
             return true;
         }
         const Tag &t = tagView.at(index);
+        noteFirstAnswer(t);
         data->append(t.uid).append(t.ring);
         data->append(QByteArray(2, '\0'));
         putLe16(*data, t.randNum);

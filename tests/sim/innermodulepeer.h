@@ -41,6 +41,16 @@ public:
         quint16 randNum = 0;
         QByteArray extId;  // 4 bytes
         quint32 version = 0; // tag-list version that this reading brought
+        qint64 firstAnsweredNs = 0; // steady clock when a getTag first carried it; 0 never
+    };
+
+    // One ring as presented at a landing antenna; hex texts of 8 digits.
+    struct Reading
+    {
+        QString ring;
+        QString uid;        // empty: none (zeros on the wire)
+        quint16 randNum = 0;
+        QString extId;
     };
 
     // What the clock sent in one exchange-info request.
@@ -66,6 +76,9 @@ public:
                     const QString &extIdHex = QString());
     // Several rings landing together: one version step each, in one go.
     void presentTags(const QStringList &ringsHex);
+    // Several rings landing at the same instant: one change of the list and
+    // of its version for all of them.
+    void presentTagsAtOnce(const QList<Reading> &readings);
     void setWholeList(bool whole);
     quint32 channelVersion() const;
     quint32 tagVersion() const;
@@ -100,6 +113,8 @@ private:
     };
 
     bool answerRace(const RingWire::Frame &command, quint16 *status, QByteArray *data);
+    // Stamps the listed entry that a getTag answer carries, the first time.
+    void noteFirstAnswer(const Tag &sent);
     // A matching once-failure: its status, or false for no answer at all.
     bool takeFailure(const RingWire::Frame &command, quint16 *status, bool *answering);
 

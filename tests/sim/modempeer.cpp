@@ -23,6 +23,13 @@ constexpr int kStopWaitMs = 5000;
 constexpr int kCommandPollMs = 5;
 constexpr qint64 kBurstNs = 1000000; // pacing lets at most 1 ms of bytes through at once
 constexpr qint64 kNsPerMs = 1000000;
+constexpr int kPinReadMs = 10;
+
+bool pinHigh(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(16).trimmed() == "1";
+}
 
 } // namespace
 
@@ -153,6 +160,75 @@ void ModemPeer::restoreNode()
         pty->linkAt(linkPath);
 }
 
+void ModemPeer::followPower(const QString &gpioValuePath, int delayMs)
+{
+    QMutexLocker lock(&mutex);
+    powerPin = gpioValuePath;
+    bootDelayMs = qMax(0, delayMs);
+    bootDueNs = -1;
+    nextPinReadNs = 0;
+    if (poweredUp)
+        powerDown();
+}
+
+bool ModemPeer::isPoweredUp() const
+{
+    QMutexLocker lock(&mutex);
+    return poweredUp;
+}
+
+int ModemPeer::powerOnCount() const
+{
+    QMutexLocker lock(&mutex);
+    return powerOns;
+}
+
+// Under the lock.
+void ModemPeer::powerDown()
+{
+    pty->hangUp();
+    session->reboot();
+    if (!linkPath.isEmpty())
+        QFile::remove(linkPath);
+    poweredUp = false;
+}
+
+void ModemPeer::followPin(qint64 nowNs)
+{
+    QString pin;
+    {
+        QMutexLocker lock(&mutex);
+        if (powerPin.isEmpty() || nowNs < nextPinReadNs)
+            return;
+        nextPinReadNs = nowNs + kPinReadMs * kNsPerMs;
+        pin = powerPin;
+    }
+    const bool on = pinHigh(pin);
+    QMutexLocker lock(&mutex);
+    if (!on) {
+        bootDueNs = -1;
+        if (poweredUp)
+            powerDown();
+        return;
+    }
+    if (poweredUp)
+        return;
+    if (bootDueNs < 0) {
+        bootDueNs = nowNs + bootDelayMs * kNsPerMs;
+        return;
+    }
+    if (nowNs < bootDueNs)
+        return;
+    // A fresh line: the program's old port ends with the old pair.
+    pty = std::make_unique<PtyPair>();
+    session->reboot();
+    if (!linkPath.isEmpty())
+        pty->linkAt(linkPath);
+    poweredUp = true;
+    bootDueNs = -1;
+    ++powerOns;
+}
+
 bool ModemPeer::waitForCommand(const QByteArray &prefix, int timeoutMs) const
 {
     QDeadlineTimer deadline(timeoutMs);
@@ -176,6 +252,7 @@ void ModemPeer::run()
     QElapsedTimer clock;
     clock.start();
     while (!isInterruptionRequested()) {
+        followPin(clock.nsecsElapsed());
         std::vector<pollfd> fds;
         int timeoutMs = kIdlePollMs;
         {

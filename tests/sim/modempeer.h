@@ -48,6 +48,16 @@ public:
     void removeNode();
     void restoreNode();
 
+    // Power mode: the modem follows its power pin, a GPIO value file (for
+    // example <root>/sys/class/gpio/gpio41/value), on the node given to
+    // linkAt. "1" brings the node up bootDelayMs later with a freshly booted
+    // modem; anything else takes the node away at once and silences the
+    // modem. The node is down from this call until the pin reads "1".
+    void followPower(const QString &gpioValuePath, int bootDelayMs);
+    bool isPoweredUp() const;
+    // How often the modem was switched on (booted) in power mode.
+    int powerOnCount() const;
+
     // Waits until a command line starting with prefix was recorded.
     bool waitForCommand(const QByteArray &prefix, int timeoutMs) const;
     void stop();
@@ -57,6 +67,8 @@ protected:
 
 private:
     void pumpOnce(qint64 nowNs);
+    void followPin(qint64 nowNs);
+    void powerDown();
 
     mutable QMutex mutex;
     std::unique_ptr<PtyPair> pty;
@@ -65,4 +77,10 @@ private:
     int baud = 0;
     qint64 rxNextNs = 0;
     qint64 txNextNs = 0;
+    QString powerPin;       // empty: not in power mode
+    int bootDelayMs = 0;
+    bool poweredUp = true;
+    qint64 bootDueNs = -1;  // when the node comes up; -1: no boot under way
+    qint64 nextPinReadNs = 0;
+    int powerOns = 0;
 };

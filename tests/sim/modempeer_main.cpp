@@ -1,8 +1,11 @@
 // The modem peer as a process of its own, for the simulated device:
 //   brellium_modempeer --family ublox --node <root>/dev/ttyUSB1
 //                      [--endpoint 127.0.0.1:PORT] [--sms-log FILE]
+//                      [--root <root> [--boot-delay MS]]
 // It answers as a healthy registered modem, appends each SMS to the log as
 // one line (mode, number, text, separated by tabs) and runs until SIGTERM.
+// With --root it follows the modem's power pin <root>/sys/class/gpio/gpio41/value:
+// the node appears a boot delay after the pin goes to 1 and goes away at 0.
 #include "modempeer.h"
 
 #include <QCommandLineParser>
@@ -16,6 +19,8 @@
 namespace {
 
 constexpr int kSmsPollMs = 100;
+constexpr int kDefaultBootDelayMs = 300;
+const char kPowerPin[] = "/sys/class/gpio/gpio41/value";
 std::atomic<bool> stopRequested{false};
 
 void onSignal(int)
@@ -34,6 +39,9 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("node"), QStringLiteral("Device node to link."), QStringLiteral("path")});
     parser.addOption({QStringLiteral("endpoint"), QStringLiteral("TCP endpoint host:port."), QStringLiteral("address")});
     parser.addOption({QStringLiteral("sms-log"), QStringLiteral("File the SMS are appended to."), QStringLiteral("file")});
+    parser.addOption({QStringLiteral("root"), QStringLiteral("Simulated root whose modem power pin to follow."), QStringLiteral("path")});
+    parser.addOption({QStringLiteral("boot-delay"), QStringLiteral("Power-on to node, ms."), QStringLiteral("ms"),
+                      QString::number(kDefaultBootDelayMs)});
     parser.process(app);
 
     const QString familyName = parser.value(QStringLiteral("family"));
@@ -51,6 +59,9 @@ int main(int argc, char **argv)
         const int colon = int(endpoint.lastIndexOf(QLatin1Char(':')));
         peer.setEndpoint(quint16(endpoint.mid(colon + 1).toUInt()), endpoint.left(colon));
     }
+    if (parser.isSet(QStringLiteral("root")))
+        peer.followPower(parser.value(QStringLiteral("root")) + QLatin1String(kPowerPin),
+                         parser.value(QStringLiteral("boot-delay")).toInt());
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
     peer.start();

@@ -199,6 +199,27 @@ void ModemSession::resetLine()
     escapeHeld.clear();
 }
 
+void ModemSession::reboot()
+{
+    resetLine();
+    later.clear();
+    answer.clear();
+    active.clear();
+    for (const Socket &s : std::as_const(sockets)) {
+        if (s.fd >= 0)
+            ::close(s.fd);
+    }
+    sockets.clear();
+    state.echo = true;
+    state.smsMode = 0;
+    state.apn.clear();
+    state.apnUser.clear();
+    state.apnPassword.clear();
+    state.operatorCode.clear();
+    state.contextActive = false;
+    state.gpsOn = false;
+}
+
 void ModemSession::pumpSockets(qint64 now)
 {
     nowMs = now;

@@ -107,6 +107,10 @@ public:
     void pumpSockets(qint64 nowMs);
     QList<int> socketDescriptors() const;
     void resetLine(); // the port went away: forget a half-received command
+    // Power cycled: what the program set is gone (echo back on, no APN, no
+    // data context, GPS off, sockets closed, nothing left to send); what the
+    // test set (network, clock, faults) stays.
+    void reboot();
 
     // --- for the handlers ---
     void send(const QByteArray &bytes);

@@ -1,0 +1,315 @@
+// Arrival benchmark: the whole road of a ring, from the module peer pacing its
+// bytes at 9600 baud, through the real polling thread and the real engine in a
+// thread of its own, to the arrival committed in a database of 5,000 pigeons;
+// in both list modes of the module (new readings only, and the whole list
+// again on every change).
+//   latency: from the presentation at the peer, and from the peer's answer
+//     that carries the new tag, to the commit (the engine's signal, which
+//     follows the commit; each row is then read on a second connection):
+//     p50 and p99, beside the measured poll period and one bare durable
+//     single-row SQLite commit on the same disk;
+//   burst: 500 distinct rings at once, then the same rings read again: time
+//     to drain, its ratio to 500 bare commits, and as counts the readings
+//     handed to the engine and the SQL statements per arrival.
+// Runs on a simulated root in a temporary directory; the host is never
+// touched. Usage: bench_arrival [--burst N] [--samples N]
+
+#include "core/servicefactory.h"
+#include "core/utc.h"
+#include "device/hardware_control.h"
+#include "device/rfidservice.h"
+#include "storage/storage.h"
+
+#include "innermodulepeer.h"
+#include "ringwire.h"
+#include "runningengine.h"
+#include "storagefixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+constexpr int kBaud = 9600;
+constexpr int kPigeons = 5000;
+constexpr int kPollMs = 100;
+constexpr int kGpioMains = 51;
+constexpr int kGpioRf = 40;
+constexpr int kBareCommits = 200;
+constexpr int kTagAnswerDataBytes = 28;
+constexpr int kMaxJitterMs = kPollMs; // presentations fall anywhere in a poll
+constexpr int kArrivalWaitMs = 600000; // a whole burst at 9600 baud takes well under it
+constexpr int kStopMs = 10000;
+const RFIDService::Timing kTiming{10, 3000};
+
+qint64 steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double ms(qint64 ns)
+{
+    return double(ns) / 1e6;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
+    return values[index];
+}
+
+QString ringOf(int n)
+{
+    return QStringLiteral("%1").arg(0xA0000000u + unsigned(n), 8, 16, QLatin1Char('0')).toUpper();
+}
+
+// The line time of one getTag answer at 9600 baud (10 bits a byte): the
+// part of "answer -> commit" that is the wire, not the clock.
+double tagAnswerLineMs()
+{
+    const QByteArray answer = RingWire::frame(RingWire::body(
+        0xFFFF, 0xFFFF, RingWire::kResponseType, RingWire::responsePayload(0, QByteArray(kTagAnswerDataBytes, 0x11))));
+    return answer.size() * 10.0 * 1000.0 / kBaud;
+}
+
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+// A database of kPigeons basketed pigeons in one running race, the module
+// peer paced at 9600 baud, the engine and the polling thread: one run.
+class Rig
+{
+public:
+    explicit Rig(bool wholeList)
+        : rfid(QStringLiteral("/dev/ttyS3"), 0x311)
+    {
+        UTC::_timeBase = 0;
+        UTC::_clubTimeDiff = 0;
+        HardwareControl::init(0);
+        db.root().setGpio(kGpioMains, 1);
+        db.root().setGpio(kGpioRf, 0);
+        seed();
+        peer.linkUnder(db.root().root(), QStringLiteral("/dev/ttyS3"));
+        RingFault paced;
+        paced.baud = kBaud;
+        peer.setFault(paced);
+        peer.setWholeList(wholeList);
+        peer.start();
+        ok = engine.startEngine();
+        rfid.setTiming(kTiming);
+        rfid.start();
+        QElapsedTimer connecting;
+        connecting.start();
+        while (ok && !rfid.isValid() && connecting.elapsed() < kArrivalWaitMs)
+            QThread::msleep(10);
+        ok = ok && rfid.isValid();
+    }
+    ~Rig()
+    {
+        rfid.requestExit();
+        rfid.wait(kStopMs);
+        engine.quit();
+        engine.wait(kStopMs);
+    }
+
+    int exchanges() const { return int(peer.commands(InnerModulePeer::kGroupRace, InnerModulePeer::ExchangeInfo).size()); }
+    qint64 answeredNs(const QString &ring) const
+    {
+        const QByteArray bytes = QByteArray::fromHex(ring.toLatin1());
+        const QList<InnerModulePeer::Tag> tags = peer.tags();
+        for (auto it = tags.crbegin(); it != tags.crend(); ++it) {
+            if (it->ring == bytes)
+                return it->firstAnsweredNs;
+        }
+        return 0;
+    }
+    bool committed(const QString &ring) const
+    {
+        return db.value(QStringLiteral("select count(*) from Record where EringNum='%1' and BackTimeEring<>0").arg(ring))
+                   .toInt()
+            == 1;
+    }
+
+    StorageFixture db;
+    InnerModulePeer peer;
+    RunningEngine engine;
+    RFIDService rfid;
+    bool ok = false;
+
+private:
+    void seed() const
+    {
+        const qint64 markMs = UTC::now().value() - 3600000;
+        db.exec(QStringLiteral("insert into Race(RaceCode,RaceName,Valid,MarkDeviceTime,MarkReaderTime) "
+                               "values('R1','race',3,%1,%1)")
+                    .arg(markMs));
+        db.exec(QStringLiteral("BEGIN"));
+        for (int n = 0; n < kPigeons; ++n) {
+            const QString assoc = QStringLiteral("NL-24-%1").arg(n, 5, 10, QLatin1Char('0'));
+            db.exec(QStringLiteral("insert into Pigeon(AssocNum,EringNum) values('%1','%2')").arg(assoc, ringOf(n)));
+            db.exec(QStringLiteral("insert into Record(AssocNum,EringNum,RaceCode,MarkTime) values('%1','%2','R1',%3)")
+                        .arg(assoc, ringOf(n))
+                        .arg(markMs + n));
+        }
+        db.exec(QStringLiteral("COMMIT"));
+    }
+};
+
+// One bare single-row commit on a file beside the database, with the
+// settings the product opens its database with (the driver's defaults).
+std::vector<double> bareCommitsMs(const QString &dir)
+{
+    std::vector<double> times;
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-bare"));
+        raw.setDatabaseName(dir + QStringLiteral("/bare.db3"));
+        if (!raw.open())
+            return times;
+        QSqlQuery q(raw);
+        q.exec(QStringLiteral("create table t(id INTEGER PRIMARY KEY, v BIGINT)"));
+        for (int i = 0; i < kBareCommits; ++i) {
+            const qint64 start = steadyNs();
+            q.exec(QStringLiteral("insert into t(v) values(%1)").arg(i));
+            times.push_back(ms(steadyNs() - start));
+        }
+        q.finish();
+        raw.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench-bare"));
+    return times;
+}
+
+void latency(bool wholeList, int samples, double bareP50)
+{
+    Rig rig(wholeList);
+    if (!rig.ok) {
+        std::printf("arrival latency: the rig did not start\n");
+        return;
+    }
+    std::minstd_rand jitter(20240501);
+    std::vector<double> fromPresent;
+    std::vector<double> fromAnswer;
+    int visible = 0;
+    const int firstExchange = rig.exchanges();
+    const qint64 begin = steadyNs();
+    for (int i = 0; i < samples; ++i) {
+        QThread::msleep(jitter() % kMaxJitterMs);
+        const QString ring = ringOf(i);
+        const qint64 presented = steadyNs();
+        rig.peer.presentTag(ring, QStringLiteral("C0DE%1").arg(i, 4, 16, QLatin1Char('0')), quint16(i));
+        if (!rig.engine.waitForArrivals(i + 1, kArrivalWaitMs))
+            break;
+        const qint64 committed = rig.engine.arrivals().last().steadyNs;
+        fromPresent.push_back(ms(committed - presented));
+        fromAnswer.push_back(ms(committed - rig.answeredNs(ring)));
+        visible += rig.committed(ring) ? 1 : 0;
+    }
+    const double periodMs = ms(steadyNs() - begin) / std::max(1, rig.exchanges() - firstExchange);
+    std::printf("arrival latency, %s: n=%zu (visible on a second connection: %d)\n"
+                "  presentation -> commit: p50=%.1f ms p99=%.1f ms\n"
+                "  tag answer   -> commit: p50=%.1f ms p99=%.1f ms\n"
+                "  references: poll period %.1f ms (nominal %d), bare durable commit p50 %.2f ms, "
+                "tag answer line time %.1f ms\n"
+                "  ratios: presentation p50 / poll period = %.2f; (answer p50 - line time) / bare commit = %.1f\n",
+                wholeList ? "whole list each change" : "new readings only", fromPresent.size(), visible,
+                percentile(fromPresent, 0.5), percentile(fromPresent, 0.99), percentile(fromAnswer, 0.5),
+                percentile(fromAnswer, 0.99), periodMs, kPollMs, bareP50, tagAnswerLineMs(),
+                percentile(fromPresent, 0.5) / periodMs, (percentile(fromAnswer, 0.5) - tagAnswerLineMs()) / bareP50);
+}
+
+// Presents the readings at once and waits for the arrivals they must bring;
+// prints the drain time and the counts.
+void burstPhase(Rig &rig, const char *label, const QList<InnerModulePeer::Reading> &readings, int arrivals,
+                int rings, double bareMean)
+{
+    const int arrivalsBefore = rig.engine.arrivalCount();
+    const int handedBefore = rig.engine.readingsHanded();
+    const quint64 statementsBefore = Storage::statementCount();
+    const qint64 presented = steadyNs();
+    rig.peer.presentTagsAtOnce(readings);
+    const bool drained = rig.engine.waitForArrivals(arrivalsBefore + arrivals, kArrivalWaitMs);
+    const QList<RunningEngine::Back> backs = rig.engine.arrivals();
+    const qint64 lastCommit = backs.isEmpty() ? steadyNs() : backs.last().steadyNs;
+    const qint64 lastAnswer = rig.answeredNs(readings.last().ring);
+    const int handed = rig.engine.readingsHanded() - handedBefore;
+    const double statements = double(Storage::statementCount() - statementsBefore);
+    const double drainMs = ms(lastCommit - presented);
+    std::printf("  %s: %s; %d readings presented, %d handed to the engine, %d arrivals\n"
+                "    drain %.0f ms (last tag answer -> last commit %.1f ms); drain / %d bare commits = %.2f\n"
+                "    SQL statements: %.0f, %.2f per arrival, %.2f per reading handed\n",
+                label, drained ? "drained" : "NOT DRAINED", int(readings.size()), handed,
+                rig.engine.arrivalCount() - arrivalsBefore, drainMs, ms(lastCommit - lastAnswer), rings,
+                drainMs / (rings * bareMean), statements, statements / std::max(1, arrivals),
+                statements / std::max(1, handed));
+}
+
+void burst(bool wholeList, int rings, double bareMean)
+{
+    Rig rig(wholeList);
+    if (!rig.ok) {
+        std::printf("arrival burst: the rig did not start\n");
+        return;
+    }
+    std::printf("arrival burst, %s:\n", wholeList ? "whole list each change" : "new readings only");
+    QList<InnerModulePeer::Reading> first;
+    for (int i = 0; i < rings; ++i)
+        first << InnerModulePeer::Reading{ringOf(i), QStringLiteral("C0DE%1").arg(i, 4, 16, QLatin1Char('0')),
+                                          quint16(i), QString()};
+    burstPhase(rig, "distinct rings", first, rings, rings, bareMean);
+    // The same rings again, then one new ring whose arrival marks the end:
+    // every repeated reading is looked up and dropped.
+    QList<InnerModulePeer::Reading> again = first;
+    again << InnerModulePeer::Reading{ringOf(rings), QStringLiteral("C0DEFFFF"), 1, QString()};
+    burstPhase(rig, "repeated readings + 1 new", again, 1, rings, bareMean);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(quiet);
+    qRegisterMetaType<LFTAG_INFO>("LFTAG_INFO");
+    qRegisterMetaType<PigeonRecord>("PigeonRecord");
+    int rings = 500;
+    int samples = 60;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--burst"))
+            rings = std::clamp(args.at(i + 1).toInt(), 1, kPigeons - 1);
+        else if (args.at(i) == QLatin1String("--samples"))
+            samples = std::clamp(args.at(i + 1).toInt(), 1, kPigeons - 1);
+    }
+
+    double bareP50 = 0;
+    double bareMean = 0;
+    {
+        StorageFixture place; // the same kind of directory the rigs use
+        const std::vector<double> bare = bareCommitsMs(place.root().workDir());
+        bareP50 = percentile(bare, 0.5);
+        for (double t : bare)
+            bareMean += t;
+        bareMean /= std::max<size_t>(1, bare.size());
+        std::printf("bare durable single-row commit: n=%zu p50=%.2f ms p99=%.2f ms mean=%.2f ms\n", bare.size(),
+                    bareP50, percentile(bare, 0.99), bareMean);
+    }
+    // The whole list costs one getTag per listed reading at every change, so
+    // its latency run is kept shorter.
+    latency(false, samples, bareP50);
+    latency(true, std::max(1, samples / 3), bareP50);
+    burst(false, rings, bareMean);
+    burst(true, rings, bareMean);
+    return 0;
+}

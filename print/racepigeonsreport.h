@@ -1,0 +1,46 @@
+#pragma once
+
+#include "print/reportprinter.h"
+#include "storage/loftinfo.h"
+#include "storage/raceinfo.h"
+
+#include <QList>
+#include <QSharedPointer>
+#include <QString>
+
+class PigeonRecord;
+
+// The list of a race after the arrivals ("Race in Progress" while the race
+// runs, else "Race Finalization"): the loft and race head with the basketed
+// and arrived counts, one line for each basketed pigeon (the arrived first)
+// with arrival time, marking order and the check of its secret numbers, the
+// totals on the last page and the declaration on every page. Printed in the
+// GUI thread by the race detail screen.
+class RacePigeonsReport : public ReportPrinter
+{
+    Q_OBJECT
+public:
+    explicit RacePigeonsReport(QObject *parent = nullptr);
+    ~RacePigeonsReport() override;
+
+    void loadReport(const QString &clockNo, const LoftInfo &loft, const RaceInfo &race,
+                    QList<QSharedPointer<PigeonRecord>> arrived, QList<QSharedPointer<PigeonRecord>> notArrived);
+
+protected:
+    void printPageTopic() override;
+    void printPageBottom() override;
+    void printRecord() override;
+    int getMaxRecordLines() override;
+    int getRecordCount() override;
+    void printReportTopic() override;
+    void printReportBottom() override;
+    virtual void printRecordsTopic();
+
+private:
+    int basketedCount = 0;
+    int arrivedCount = 0;
+    QString clockNo;
+    RaceInfo race;
+    LoftInfo loft;
+    QList<QSharedPointer<PigeonRecord>> records;
+};
