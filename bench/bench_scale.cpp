@@ -47,16 +47,18 @@ const char kRawConnection[] = "bench-scale-raw";
 
 int runs = kDefaultRuns;
 
+constexpr int kSlowCallRuns = 3; // for calls that may take seconds
+
 struct Timing
 {
     double medianMs = 0;
     double worstMs = 0;
 };
 
-Timing timeCalls(const std::function<void()> &call)
+Timing timeCalls(const std::function<void()> &call, int times)
 {
     std::vector<double> samples;
-    for (int i = 0; i < runs; ++i) {
+    for (int i = 0; i < times; ++i) {
         QElapsedTimer timer;
         timer.start();
         call();
@@ -86,10 +88,10 @@ int rawSelect(const QString &sql)
 }
 
 void report(const QString &figure, const QString &detail, const std::function<void()> &call,
-            const std::function<void()> &raw)
+            const std::function<void()> &raw, int times = -1)
 {
-    const Timing product = timeCalls(call);
-    const Timing reference = timeCalls(raw);
+    const Timing product = timeCalls(call, times < 0 ? runs : times);
+    const Timing reference = timeCalls(raw, times < 0 ? runs : times);
     std::printf("%s: %s; per call median %.2f ms, worst %.2f ms; raw select median %.2f ms\n", qPrintable(figure),
                 qPrintable(detail), product.medianMs, product.worstMs, reference.medianMs);
     BenchRow row;
@@ -196,6 +198,41 @@ void benchLogPages(Storage *storage)
            [&] { storage->queryLogs(0, kPcLogLimit, 0); }, [&] { rawSelect(select.arg(kPcLogLimit).arg(0)); });
 }
 
+// The printed basketing list: the race's records in basketing order with
+// their marking orders (sorted by them in a nominated race). The PC
+// service's record query and the race detail screens compute one record's
+// order the same way.
+void benchMarkingOrder(Storage *storage)
+{
+    const QString race = QLatin1String(LoftDatabase::kRace);
+    int listed = 0;
+    report(QStringLiteral("marking order for printing (5,000)"),
+           QStringLiteral("findRecordsByRaceCode(race, \"markTime\") + fillMarkOrder + sortByMarkOrder"),
+           [&] {
+               QList<QSharedPointer<PigeonRecord>> records = storage->findRecordsByRaceCode(race, QStringLiteral("markTime"));
+               PigeonRecord::fillMarkOrder(records);
+               PigeonRecord::sortByMarkOrder(records);
+               listed = int(records.size());
+           },
+           [] {
+               rawSelect(kRecordColumns + QStringLiteral("where raceCode=") + quotedRace()
+                         + QStringLiteral(" AND markTime<>0 order by markTime"));
+           },
+           kSlowCallRuns);
+    report(QStringLiteral("one record with its marking order"),
+           QStringLiteral("findRecordById + fillMarkOrder, the PC's queryRaceRecord and the race detail"),
+           [&] {
+               QSharedPointer<PigeonRecord> record =
+                   storage->findRecordById(LoftDatabase::assocNum(LoftDatabase::kPigeons - 1));
+               record->fillMarkOrder();
+           },
+           [&] {
+               rawSelect(kRecordColumns + QStringLiteral("where assocNum=")
+                         + Storage::quoted(LoftDatabase::assocNum(LoftDatabase::kPigeons - 1)));
+           });
+    std::printf("  (%d records ordered)\n", listed);
+}
+
 // What a start does to the log of 20,000 entries: open (with the schema
 // check) and trim. Measured first, reported last.
 BenchRow benchStartTrim()
@@ -246,6 +283,7 @@ int main(int argc, char *argv[])
         benchCounts(storage);
         benchRacePage(storage);
         benchLogPages(storage);
+        benchMarkingOrder(storage);
         trim.print();
     } catch (const VexException &e) {
         std::fprintf(stderr, "bench_scale: %s\n", qPrintable(e.getErrorMessage()));
