@@ -2,9 +2,7 @@
 
 #include "core/utc.h"
 #include "core/vexexception.h"
-#include "gsm/attext.h"
 #include "gsm/gsmhttp.h"
-#include "gsm/gsmservicecallback.h"
 #include "gsm/modemanswer.h"
 #include "gsm/socketaddress.h"
 
@@ -26,14 +24,11 @@ constexpr int kGpsConfigMs = 3000;
 constexpr int kGpsOnMs = 10000;
 constexpr int kGpsOffMs = 2000;
 constexpr int kRmcAnswerMs = 2000;
-constexpr int kRmcRestMs = 1000;
 constexpr int kLocAnswerMs = 10000;
 constexpr int kLocOkMs = 2000;
 constexpr int kClockAnswerMs = 1000;
-constexpr int kClockRestMs = 2000;
 constexpr int kDateBytes = 10;
 constexpr int kTimeBytes = 8;
-constexpr qint64 k2020Ms = Q_INT64_C(1577836800000); // 2020-01-01 00:00:00 UTC
 
 } // namespace
 
@@ -47,9 +42,7 @@ bool Ec25GsmModule::_init()
 
 void Ec25GsmModule::setAPN(QByteArray apn, QByteArray user, QByteArray password)
 {
-    if (!AtText::quotable("APN", apn) || !AtText::quotable("APN user", user)
-        || !AtText::quotable("APN password", password))
-        fail(769, "GSM response ERROR!");
+    requireQuotableApn(apn, user, password);
     sendCommand("AT+QICSGP=1,1,\"" + apn + "\",\"" + user + "\",\"" + password + "\",0");
     waitOKLine(kApnMs, true);
     setFlags(0x004);
@@ -101,12 +94,8 @@ bool Ec25GsmModule::_openSocket(QByteArray address, bool)
 
 bool Ec25GsmModule::sendTcpData(QByteArray data)
 {
-    sendCommand(QString::asprintf("AT+QISEND=0,%d", int(data.size())).toLatin1());
-    if (!waitCharOrCancel('>', kSendPromptTries))
-        return false;
-    if (!data.isEmpty())
-        sendBytes(data);
-    return waitUntil("SEND OK", kSendDoneMs, false);
+    return sendAfterPrompt(QString::asprintf("AT+QISEND=0,%d", int(data.size())).toLatin1(), data, kSendPromptTries,
+                           "SEND OK", kSendDoneMs);
 }
 
 int Ec25GsmModule::readTcpData(QByteArray &)
@@ -156,38 +145,23 @@ void Ec25GsmModule::configGps()
 
 bool Ec25GsmModule::closeGps()
 {
-    sendCommand("AT+QGPS=0");
-    const bool ok = waitOKLine(kGpsOffMs, false);
-    clearFlags(0x100 | 0x200);
-    return ok;
+    return switchGpsOff("AT+QGPS=0", kGpsOffMs);
 }
 
 QString Ec25GsmModule::_readGRMC()
 {
-    sendCommand("AT+QGPSGNMEA=\"RMC\"");
-    const QByteArray answer = waitResponseLine("+QGPSGNMEA:", kRmcAnswerMs, false);
-    if (answer.startsWith("$GPRMC"))
-        return QString::fromLatin1(answer);
-    waitOKLine(kRmcRestMs, false);
-    return QString();
+    return readRmcSentence("AT+QGPSGNMEA=\"RMC\"", "+QGPSGNMEA:", QByteArray(), kRmcAnswerMs);
 }
 
 bool Ec25GsmModule::_readGPS(int *lon, int *lat, qint64 *utcMs, TimeCallback *cb)
 {
-    const QString sentence = _readGRMC();
-    qint64 fixMs = 0;
-    if (sentence.isEmpty() || !parseGRMC(sentence, lon, lat, &fixMs)) {
-        *lon = 0;
-        *lat = 0;
-        if (utcMs)
-            *utcMs = 0;
-        return false;
-    }
+    if (takeRmcFix(_readGRMC(), lon, lat, utcMs, cb))
+        return true;
+    *lon = 0;
+    *lat = 0;
     if (utcMs)
-        *utcMs = fixMs;
-    if (cb && fixMs != 0)
-        cb->onTime(fixMs, 2);
-    return true;
+        *utcMs = 0;
+    return false;
 }
 
 bool Ec25GsmModule::_getGsmLocGps(int *lon, int *lat)
@@ -213,15 +187,7 @@ bool Ec25GsmModule::parseGsmLocation(QByteArray answer, int *lon, int *lat)
     const int result = fields.at(0).trimmed().toInt(&ok);
     if (!ok || result != 0)
         return false;
-    // A garbled figure is no position: it would be cached for a day.
-    int east = 0;
-    int north = 0;
-    if (!ModemAnswer::degrees(fields.at(1), ModemAnswer::kMaxLongitude, &east)
-        || !ModemAnswer::degrees(fields.at(2), ModemAnswer::kMaxLatitude, &north))
-        return false;
-    *lon = east;
-    *lat = north;
-    return true;
+    return ModemAnswer::position(fields.at(1), fields.at(2), lon, lat);
 }
 
 qint64 Ec25GsmModule::_getNetUtcTime(TimeCallback *cb)
@@ -240,12 +206,5 @@ qint64 Ec25GsmModule::_getNetUtcTime(TimeCallback *cb)
         if (parsed != 0)
             utcMs = parsed + 500;
     }
-    if (utcMs <= k2020Ms) {
-        waitOKLine(kClockRestMs, false);
-        return 0;
-    }
-    if (cb)
-        cb->onTime(utcMs, 1);
-    waitOKLine(kClockRestMs, false);
-    return utcMs;
+    return finishNetTime(utcMs, cb);
 }

@@ -494,7 +494,7 @@ bool GsmModule::sendPDUSms(QByteArray number, QString text)
     return waitOKLine(kSmsAnswerMs, false);
 }
 
-bool GsmModule::sendTXTSms(QByteArray number, QByteArray text)
+bool GsmModule::sendTextSmsBody(const QByteArray &number, const QByteArray &text)
 {
     if (!AtText::quotable("SMS number", number))
         return false;
@@ -504,6 +504,13 @@ bool GsmModule::sendTXTSms(QByteArray number, QByteArray text)
     if (!waitCharOrCancel('>', kSmsPromptTries))
         return false;
     sendCommand(clean + kCtrlZ);
+    return true;
+}
+
+bool GsmModule::sendTXTSms(QByteArray number, QByteArray text)
+{
+    if (!sendTextSmsBody(number, text))
+        return false;
     if (waitResponseLine("+CMGS:", kSmsAnswerMs, false).isEmpty())
         return false;
     return waitOKLine(kSmsAnswerMs, false);

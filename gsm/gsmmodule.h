@@ -111,6 +111,30 @@ protected:
 
     bool waitCharOrCancel(char c, int tries);
     void pause(int ms);
+
+    // Steps that several families share (the text SMS in gsmmodule.cpp, the
+    // others in gsmmodule_family.cpp).
+    // The text SMS up to its body sent; false when the number cannot stand
+    // in quotes or the prompt does not come. The answer is the caller's.
+    bool sendTextSmsBody(const QByteArray &number, const QByteArray &text);
+    // Fails with 769 unless the APN, user and password can stand in quotes.
+    static void requireQuotableApn(const QByteArray &apn, const QByteArray &user, const QByteArray &password);
+    // Switches the GPS off with the family's command; its flags go either way.
+    bool switchGpsOff(const QByteArray &command, int timeoutMs);
+    // Asks for the RMC sentence, which follows `head` in the `prefix` answer;
+    // empty, after the rest of the answer, when none came.
+    QString readRmcSentence(const QByteArray &command, const QByteArray &prefix, const QByteArray &head,
+                            int answerMs);
+    // The position and time of an RMC sentence with a fix; the time goes to
+    // cb as a GPS time. False, outputs untouched, without one.
+    bool takeRmcFix(const QString &sentence, int *lon, int *lat, qint64 *utcMs, TimeCallback *cb);
+    // Data sent after the '>' prompt, then the wait for doneMarker; false
+    // when either does not come.
+    bool sendAfterPrompt(const QByteArray &command, const QByteArray &data, int promptTries,
+                         const QByteArray &doneMarker, int doneMs);
+    // Ends a network clock reading: the rest of the answer is read, and a
+    // time after 2020 is given (and reported to cb); 0 otherwise.
+    qint64 finishNetTime(qint64 utcMs, TimeCallback *cb);
     // The monotonic tick of the module's clock, for budgets that count the
     // time an exchange really took.
     qint64 tickMs() const;

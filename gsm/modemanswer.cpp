@@ -29,3 +29,14 @@ bool ModemAnswer::degrees(const QByteArray &text, double limit, int *arcMs)
     *arcMs = GsmModule::gsmLocToInt(value);
     return true;
 }
+
+bool ModemAnswer::position(const QByteArray &lonText, const QByteArray &latText, int *lon, int *lat)
+{
+    int east = 0;
+    int north = 0;
+    if (!degrees(lonText, kMaxLongitude, &east) || !degrees(latText, kMaxLatitude, &north))
+        return false;
+    *lon = east;
+    *lat = north;
+    return true;
+}

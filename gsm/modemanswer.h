@@ -18,6 +18,10 @@ public:
     // Decimal degrees within -limit..limit to milliseconds of arc (truncated
     // toward zero, double precision); false for no number or out of range.
     static bool degrees(const QByteArray &text, double limit, int *arcMs);
+    // A longitude and a latitude in decimal degrees to milliseconds of arc;
+    // false, outputs untouched, when either is garbled: such a position
+    // would be cached for a day.
+    static bool position(const QByteArray &lonText, const QByteArray &latText, int *lon, int *lat);
 
     static constexpr double kMaxLongitude = 180.0;
     static constexpr double kMaxLatitude = 90.0;

@@ -6,7 +6,6 @@
 #include "gsm/attext.h"
 #include "gsm/gps.h"
 #include "gsm/gsmhttp.h"
-#include "gsm/gsmservicecallback.h"
 #include "gsm/modemanswer.h"
 #include "gsm/socketaddress.h"
 
@@ -42,7 +41,6 @@ constexpr int kClockAnswerMs = 2000;
 constexpr int kClockRestMs = 2000;
 constexpr int kClockTextBytes = 19;
 constexpr int kMinCoordinateChars = 7;
-constexpr qint64 k2020Ms = Q_INT64_C(1577836800000); // 2020-01-01 00:00:00 UTC
 
 // One NMEA coordinate with its hemisphere letter ("4542.82691N"), signed.
 bool coordinate(const QString &text, QChar positive, double *value)
@@ -151,12 +149,8 @@ bool TelitGsmModule::sendTcpData(QByteArray data)
             sendBytes(data);
         return true;
     }
-    sendCommand("AT#SSENDEXT=1," + QByteArray::number(data.size()));
-    if (!waitCharOrCancel('>', kSendPromptTries))
-        return false;
-    if (!data.isEmpty())
-        sendBytes(data);
-    return waitUntil("OK", kSendDoneMs, false);
+    return sendAfterPrompt("AT#SSENDEXT=1," + QByteArray::number(data.size()), data, kSendPromptTries, "OK",
+                           kSendDoneMs);
 }
 
 int TelitGsmModule::readTcpData(QByteArray &out)
@@ -241,10 +235,7 @@ void TelitGsmModule::configGps()
 
 bool TelitGsmModule::closeGps()
 {
-    sendCommand("AT$GPSP=0");
-    const bool ok = waitOKLine(kGpsSwitchMs, false);
-    clearFlags(0x100 | 0x200);
-    return ok;
+    return switchGpsOff("AT$GPSP=0", kGpsSwitchMs);
 }
 
 bool TelitGsmModule::_readGPS(int *lon, int *lat, qint64 *utcMs, TimeCallback *)
@@ -303,15 +294,7 @@ bool TelitGsmModule::parseGsmLocation(QByteArray answer, int *lon, int *lat)
     const QList<QByteArray> fields = answer.split(',');
     if (fields.size() < 4 || fields.at(0).trimmed().isEmpty() || fields.at(1).trimmed().isEmpty())
         return false;
-    // A garbled figure is no position: it would be cached for a day.
-    int east = 0;
-    int north = 0;
-    if (!ModemAnswer::degrees(fields.at(1), ModemAnswer::kMaxLongitude, &east)
-        || !ModemAnswer::degrees(fields.at(0), ModemAnswer::kMaxLatitude, &north))
-        return false;
-    *lon = east;
-    *lat = north;
-    return true;
+    return ModemAnswer::position(fields.at(1), fields.at(0), lon, lat);
 }
 
 qint64 TelitGsmModule::_getNetUtcTime(TimeCallback *cb)
@@ -329,12 +312,5 @@ qint64 TelitGsmModule::_getNetUtcTime(TimeCallback *cb)
     }
     const qint64 parsed = UTC::parseUTC(QString::fromLatin1(text.left(kClockTextBytes)), QStringLiteral("yyyy/MM/dd HH:mm:ss")).value();
     const qint64 utcMs = parsed != 0 ? parsed + 500 : 0;
-    if (utcMs <= k2020Ms) {
-        waitOKLine(kClockRestMs, false);
-        return 0;
-    }
-    if (cb)
-        cb->onTime(utcMs, 1);
-    waitOKLine(kClockRestMs, false);
-    return utcMs;
+    return finishNetTime(utcMs, cb);
 }

@@ -7,7 +7,6 @@
 #include "gsm/gsmhttp.h"
 #include "gsm/gsmservicecallback.h"
 
-
 namespace {
 
 constexpr int kProfileMs = 5000;
@@ -31,19 +30,14 @@ constexpr int kGpsCommandMs = 3000;
 constexpr int kGpsSwitchMs = 5000;
 constexpr int kAidingMs = 15000;
 constexpr int kRmcAnswerMs = 500;
-constexpr int kRmcRestMs = 1000;
 constexpr int kLocOkMs = 5000;
 constexpr int kLocAnswerMs = 30000;
 constexpr int kClockAnswerMs = 10000;
-constexpr int kClockRestMs = 2000;
-constexpr int kSmsPromptTries = 2000;
 constexpr int kSmsAnswerMs = 15000;
 constexpr int kMaxSocketId = 127;
 constexpr int kClockTextBytes = 22;
 constexpr qint64 kQuarterHourMs = 900000;
 constexpr qint64 k2015Ms = Q_INT64_C(1420070400000); // 2015-01-01 00:00:00 UTC
-constexpr qint64 k2020Ms = Q_INT64_C(1577836800000); // 2020-01-01 00:00:00 UTC
-constexpr char kCtrlZ = 0x1A;
 
 QByteArray command(const char *format, int a)
 {
@@ -85,9 +79,7 @@ bool UbloxGsmModule::configUGPRF()
 
 void UbloxGsmModule::setAPN(QByteArray apn, QByteArray user, QByteArray password)
 {
-    if (!AtText::quotable("APN", apn) || !AtText::quotable("APN user", user)
-        || !AtText::quotable("APN password", password))
-        fail(769, "GSM response ERROR!");
+    requireQuotableApn(apn, user, password);
     sendCommand("AT+UPSD=0,1,\"" + apn + '"');
     waitOKLine(kApnMs, true);
     if (!user.isEmpty()) {
@@ -207,10 +199,7 @@ void UbloxGsmModule::configGps()
 
 bool UbloxGsmModule::closeGps()
 {
-    sendCommand("AT+UGPS=0");
-    const bool ok = waitOKLine(kGpsSwitchMs, false);
-    clearFlags(0x100 | 0x200);
-    return ok;
+    return switchGpsOff("AT+UGPS=0", kGpsSwitchMs);
 }
 
 void UbloxGsmModule::_configAGps()
@@ -243,25 +232,12 @@ bool UbloxGsmModule::_configGps()
 
 QString UbloxGsmModule::_readGRMC()
 {
-    sendCommand("AT+UGRMC?");
-    const QByteArray answer = waitResponseLine("+UGRMC:", kRmcAnswerMs, false);
-    if (answer.startsWith("1,$GPRMC"))
-        return QString::fromLatin1(answer.mid(2));
-    waitOKLine(kRmcRestMs, false);
-    return QString();
+    return readRmcSentence("AT+UGRMC?", "+UGRMC:", "1,", kRmcAnswerMs);
 }
 
 bool UbloxGsmModule::_readGPS(int *lon, int *lat, qint64 *utcMs, TimeCallback *cb)
 {
-    const QString sentence = _readGRMC();
-    qint64 fixMs = 0;
-    if (sentence.isEmpty() || !parseGRMC(sentence, lon, lat, &fixMs))
-        return false;
-    if (utcMs)
-        *utcMs = fixMs;
-    if (cb && fixMs != 0)
-        cb->onTime(fixMs, 2);
-    return true;
+    return takeRmcFix(_readGRMC(), lon, lat, utcMs, cb);
 }
 
 bool UbloxGsmModule::queryLocation(CellLocation *where)
@@ -328,26 +304,13 @@ qint64 UbloxGsmModule::_getNetUtcTime(TimeCallback *cb)
         if (fieldsMs != 0 && zoneOk)
             utcMs = fieldsMs + 500 - quarters * kQuarterHourMs;
     }
-    if (utcMs <= k2020Ms) {
-        waitOKLine(kClockRestMs, false);
-        return 0;
-    }
-    if (cb)
-        cb->onTime(utcMs, 1);
-    waitOKLine(kClockRestMs, false);
-    return utcMs;
+    return finishNetTime(utcMs, cb);
 }
 
 bool UbloxGsmModule::sendTXTSms(QByteArray number, QByteArray text)
 {
-    if (!AtText::quotable("SMS number", number))
+    if (!sendTextSmsBody(number, text))
         return false;
-    const QByteArray clean = AtText::withoutControls(text);
-    setSmsMode(1);
-    sendCommand("AT+CMGS=\"" + number + '"');
-    if (!waitCharOrCancel('>', kSmsPromptTries))
-        return false;
-    sendCommand(clean + kCtrlZ);
     // The "+CMGS:" line comes before the OK and is passed over.
     return waitOKLine(kSmsAnswerMs, false);
 }

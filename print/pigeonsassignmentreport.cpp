@@ -51,9 +51,7 @@ void PigeonsAssignmentReport::printPageTopic()
 {
     doPrintLine(ReportLayout::text(kTitle));
     doPrintLine(ReportLayout::rule('-'));
-    notifyState(IPrinterNotify::PrintReportTopicBegin);
-    printReportTopic();
-    notifyState(IPrinterNotify::PrintReportTopicEnd);
+    printNotifiedReportTopic();
     printRecordsTopic();
 }
 
@@ -67,9 +65,7 @@ void PigeonsAssignmentReport::printReportTopic()
 
 void PigeonsAssignmentReport::printRecordsTopic()
 {
-    doPrintLine(QLatin1String(kColumnRule));
-    doPrintLine(ReportLayout::text(kColumnHeader));
-    doPrintLine(QLatin1String(kColumnRule));
+    ReportLayout::printColumnHeads(*this, QLatin1String(kColumnRule), {ReportLayout::text(kColumnHeader)});
 }
 
 void PigeonsAssignmentReport::printRecord()
@@ -96,7 +92,7 @@ void PigeonsAssignmentReport::printRecord()
 
 int PigeonsAssignmentReport::getMaxRecordLines()
 {
-    return (getMaxPageLines() - getLineCount() - kReservedLines) * kBirdsPerLine;
+    return linesLeft(kReservedLines) * kBirdsPerLine;
 }
 
 int PigeonsAssignmentReport::getRecordCount()

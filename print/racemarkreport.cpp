@@ -10,12 +10,9 @@
 namespace {
 
 // Lines kept free on every page for the report bottom (2) and the closing
-// lines (5).
-constexpr int kReservedLines = 7;
-constexpr int kClosingLines = 5;
-constexpr int kNumberChars = 3;
+// lines (the declaration).
+constexpr int kReservedLines = 2 + ReportLayout::kDeclarationLines;
 constexpr int kBirdChars = 20;
-constexpr int kRingChars = 8;
 constexpr int kColorChars = 8;
 constexpr int kTimeChars = 16;
 
@@ -51,9 +48,7 @@ void RaceMarkReport::loadReport(const QString &clockNumber, const LoftInfo &loft
 void RaceMarkReport::printPageTopic()
 {
     ReportLayout::printBoxTitle(*this, ReportLayout::text(kTitle));
-    notifyState(IPrinterNotify::PrintReportTopicBegin);
-    printReportTopic();
-    notifyState(IPrinterNotify::PrintReportTopicEnd);
+    printNotifiedReportTopic();
     printRecordsTopic();
 }
 
@@ -70,10 +65,8 @@ void RaceMarkReport::printReportTopic()
 
 void RaceMarkReport::printRecordsTopic()
 {
-    doPrintLine(QLatin1String(kColumnRule));
-    doPrintLine(QLatin1String(kColumnUpperHeader));
-    doPrintLine(ReportLayout::text(kColumnHeader));
-    doPrintLine(QLatin1String(kColumnRule));
+    ReportLayout::printColumnHeads(*this, QLatin1String(kColumnRule),
+                                   {QLatin1String(kColumnUpperHeader), ReportLayout::text(kColumnHeader)});
 }
 
 void RaceMarkReport::printRecord()
@@ -84,17 +77,8 @@ void RaceMarkReport::printRecord()
     // A pigeon deleted since basketing prints no line; its number stays unused.
     if (!pigeon)
         return;
+    ReportLayout::printPigeonColumns(index + 1, *pigeon, kBirdChars, kColorChars);
     const QString separator = QLatin1String(kSeparator);
-    doPrintData(QString::number(index + 1), kNumberChars);
-    doPrintData(separator);
-    doPrintData(pigeon->assocNum, kBirdChars);
-    doPrintData(separator);
-    doPrintData(pigeon->eringNum, kRingChars);
-    doPrintData(separator);
-    doPrintData(ReportLayout::sexMark(pigeon->sex));
-    doPrintData(separator);
-    doPrintData(pigeon->color, kColorChars);
-    doPrintData(separator);
     if (record->markTime == 0) {
         doPrintData(QString(), kTimeChars);
         doPrintData(separator);
@@ -110,7 +94,7 @@ void RaceMarkReport::printRecord()
 
 int RaceMarkReport::getMaxRecordLines()
 {
-    return getMaxPageLines() - getLineCount() - kReservedLines;
+    return linesLeft(kReservedLines);
 }
 
 int RaceMarkReport::getRecordCount()
@@ -120,7 +104,7 @@ int RaceMarkReport::getRecordCount()
 
 void RaceMarkReport::printPageBottom()
 {
-    printTotalsAndFill(kClosingLines);
+    printTotalsAndFill(ReportLayout::kDeclarationLines);
     ReportLayout::printDeclaration(*this);
 }
 

@@ -10,12 +10,9 @@
 namespace {
 
 // Lines kept free on every page for the report bottom (2) and the closing
-// lines (5).
-constexpr int kReservedLines = 7;
-constexpr int kClosingLines = 5;
-constexpr int kNumberChars = 3;
+// lines (the declaration).
+constexpr int kReservedLines = 2 + ReportLayout::kDeclarationLines;
 constexpr int kBirdChars = 19;
-constexpr int kRingChars = 8;
 constexpr int kColorChars = 5;
 constexpr int kTimeChars = 15;
 constexpr int kRunningRace = 3;
@@ -62,9 +59,7 @@ void RacePigeonsReport::printPageTopic()
 {
     const char *title = race.valid == kRunningRace ? kTitleInProgress : kTitleFinal;
     ReportLayout::printBoxTitle(*this, ReportLayout::text(title));
-    notifyState(IPrinterNotify::PrintReportTopicBegin);
-    printReportTopic();
-    notifyState(IPrinterNotify::PrintReportTopicEnd);
+    printNotifiedReportTopic();
     printRecordsTopic();
 }
 
@@ -84,10 +79,8 @@ void RacePigeonsReport::printReportTopic()
 
 void RacePigeonsReport::printRecordsTopic()
 {
-    doPrintLine(QLatin1String(kColumnRule));
-    doPrintLine(ReportLayout::text(kColumnUpperHeader));
-    doPrintLine(ReportLayout::text(kColumnHeader));
-    doPrintLine(QLatin1String(kColumnRule));
+    ReportLayout::printColumnHeads(*this, QLatin1String(kColumnRule),
+                                   {ReportLayout::text(kColumnUpperHeader), ReportLayout::text(kColumnHeader)});
 }
 
 void RacePigeonsReport::printRecord()
@@ -98,17 +91,8 @@ void RacePigeonsReport::printRecord()
     // A pigeon deleted since basketing prints no line; its number stays unused.
     if (!pigeon)
         return;
+    ReportLayout::printPigeonColumns(index + 1, *pigeon, kBirdChars, kColorChars);
     const QString separator = QLatin1String(kSeparator);
-    doPrintData(QString::number(index + 1), kNumberChars);
-    doPrintData(separator);
-    doPrintData(pigeon->assocNum, kBirdChars);
-    doPrintData(separator);
-    doPrintData(pigeon->eringNum, kRingChars);
-    doPrintData(separator);
-    doPrintData(ReportLayout::sexMark(pigeon->sex));
-    doPrintData(separator);
-    doPrintData(pigeon->color, kColorChars);
-    doPrintData(separator);
     const bool arrived = record->backTimeEring != 0;
     doPrintData(arrived ? ReportLayout::recordTime(record->backTimeEring) : QString(), kTimeChars);
     doPrintData(separator);
@@ -123,7 +107,7 @@ void RacePigeonsReport::printRecord()
 
 int RacePigeonsReport::getMaxRecordLines()
 {
-    return getMaxPageLines() - getLineCount() - kReservedLines;
+    return linesLeft(kReservedLines);
 }
 
 int RacePigeonsReport::getRecordCount()
@@ -133,7 +117,7 @@ int RacePigeonsReport::getRecordCount()
 
 void RacePigeonsReport::printPageBottom()
 {
-    printTotalsAndFill(kClosingLines);
+    printTotalsAndFill(ReportLayout::kDeclarationLines);
     ReportLayout::printDeclaration(*this);
 }
 

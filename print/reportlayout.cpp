@@ -20,6 +20,8 @@ constexpr int kClockFieldChars = 21;
 constexpr int kHalfLineChars = 39;
 constexpr int kSexHen = 0;
 constexpr int kSexCock = 1;
+constexpr int kNumberChars = 3;
+constexpr int kRingChars = 8;
 constexpr int kMinutesPerHour = 60;
 constexpr int kSecondsPerMinute = 60;
 
@@ -37,6 +39,7 @@ const char *const kLoftNo = QT_TRANSLATE_NOOP("ReportPrinter", "LOFT No: ");
 const char *const kTelephone = QT_TRANSLATE_NOOP("ReportPrinter", "TELEPHONE: ");
 const char *const kAddress = QT_TRANSLATE_NOOP("ReportPrinter", "ADDRESS: ");
 const char kAddressSeparator[] = " - ";
+const char kColumnSeparator[] = "|";
 
 const char *const kTimeSet = QT_TRANSLATE_NOOP("ReportPrinter", "TIME SET:       ");
 const char *const kMembersClock = QT_TRANSLATE_NOOP("ReportPrinter", "MEMBER'S CLOCK: ");
@@ -161,6 +164,29 @@ void ReportLayout::printDeclaration(ReportPrinter &report)
     report.doPrintLine(text(kRegistered));
     report.doPrintLine(QString());
     report.doPrintLine(text(kSigned));
+}
+
+void ReportLayout::printColumnHeads(ReportPrinter &report, const QString &columnRule, const QList<QString> &heads)
+{
+    report.doPrintLine(columnRule);
+    for (const QString &head : heads)
+        report.doPrintLine(head);
+    report.doPrintLine(columnRule);
+}
+
+void ReportLayout::printPigeonColumns(int number, const PigeonInfo &pigeon, int birdChars, int colorChars)
+{
+    const QString separator = QLatin1String(kColumnSeparator);
+    ReportPrinter::doPrintData(QString::number(number), kNumberChars);
+    ReportPrinter::doPrintData(separator);
+    ReportPrinter::doPrintData(pigeon.assocNum, birdChars);
+    ReportPrinter::doPrintData(separator);
+    ReportPrinter::doPrintData(pigeon.eringNum, kRingChars);
+    ReportPrinter::doPrintData(separator);
+    ReportPrinter::doPrintData(sexMark(pigeon.sex));
+    ReportPrinter::doPrintData(separator);
+    ReportPrinter::doPrintData(pigeon.color, colorChars);
+    ReportPrinter::doPrintData(separator);
 }
 
 QSharedPointer<PigeonInfo> ReportLayout::pigeonOf(const QSharedPointer<PigeonRecord> &record)

@@ -19,6 +19,8 @@ class ReportLayout
 public:
     // Fixed width of the lists: rules, titles and column headers.
     static constexpr int kLineChars = 77;
+    // Lines that printDeclaration takes at the foot of a page.
+    static constexpr int kDeclarationLines = 5;
 
     // A label, title, header or sex mark in the context "ReportPrinter".
     static QString text(const char *source);
@@ -51,6 +53,11 @@ public:
     static void printRaceCodes(ReportPrinter &report, const RaceInfo &race);
     // The five closing lines of the race lists.
     static void printDeclaration(ReportPrinter &report);
+    // The column heads of a list: the rule, each head line, the rule again.
+    static void printColumnHeads(ReportPrinter &report, const QString &columnRule, const QList<QString> &heads);
+    // The leading columns of a race list line, each closed by "|": number,
+    // bird, e-ring, sex and colour.
+    static void printPigeonColumns(int number, const PigeonInfo &pigeon, int birdChars, int colorChars);
 
     // The record's pigeon from storage; null when it is gone (or no record).
     static QSharedPointer<PigeonInfo> pigeonOf(const QSharedPointer<PigeonRecord> &record);

@@ -147,7 +147,7 @@ int ReportPrinter::getMaxPageLines()
 
 void ReportPrinter::printToBottom(int reserved)
 {
-    const int emptyLines = getMaxPageLines() - lineCount - reserved;
+    const int emptyLines = linesLeft(reserved);
     for (int i = 0; i < emptyLines; ++i)
         doPrintLine(QString());
 }
@@ -205,6 +205,18 @@ void ReportPrinter::notifyState(IPrinterNotify::PrintNotifyState state)
 {
     if (notify)
         notify->onState(this, state);
+}
+
+void ReportPrinter::printNotifiedReportTopic()
+{
+    notifyState(IPrinterNotify::PrintReportTopicBegin);
+    printReportTopic();
+    notifyState(IPrinterNotify::PrintReportTopicEnd);
+}
+
+int ReportPrinter::linesLeft(int reserved) const
+{
+    return getMaxPageLines() - lineCount - reserved;
 }
 
 void ReportPrinter::printTotalsAndFill(int closingLines)

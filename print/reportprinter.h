@@ -66,6 +66,10 @@ protected:
 
     // Sends the state to the listener, if one is bound.
     void notifyState(IPrinterNotify::PrintNotifyState state);
+    // The report topic between the states of its begin and end.
+    void printNotifiedReportTopic();
+    // Lines left on the page when `reserved` lines are kept for its end.
+    int linesLeft(int reserved) const;
     // The common start of every page bottom: on the last page the report
     // bottom between states 10 and 11; then empty lines down to the
     // `closingLines` that the caller prints next.

@@ -5,16 +5,21 @@
 #include "storage/loftinfo.h"
 #include "storage/pigeonrecord.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QSharedPointer>
 #include <QString>
+#include <QVariant>
 
 #include <atomic>
 #include <functional>
 
+class GsmModule;
 class LocationInfo;
 class QTimer;
+class RaceInfo;
 
 // The race engine: turns ring readings into arrivals, keeps the time mode and
 // the loft settings, notification phones, device id and reader channels that
@@ -89,6 +94,59 @@ public:
     // Network time: sets the clock without a jump of a locked club time.
     void verifyTime(qint64 ms, bool log);
 
+    // Upload payloads: complete JSON texts built from the database and the
+    // caches. They only read, so the GUI and the modem thread may build at
+    // once; never called with the mutex held (they take the locking getters).
+    QString toJsonMarkRecord(const PigeonRecord *record, const RaceInfo *race);
+    QString toJsonMarkRecordList(QList<QSharedPointer<PigeonRecord>> records, const RaceInfo *race);
+    QString toJsonArriveData(const RaceInfo *race);
+    QString toJsonRecordList(QList<QSharedPointer<PigeonRecord>> records);
+    QString toJsonRecord(const PigeonRecord *record);
+    QString makeJsonStateString();
+    // The record flags word of the arrival line and the record SMS.
+    static int recordFlags(const PigeonRecord *record, bool testPigeon);
+    // The device's time zone in minutes, truncated toward zero.
+    static int timeZoneMinutes();
+
+    // Authentication and SMS, modem thread. The code is the first 4 bytes of
+    // MD5 over first, second and text, in that order.
+    static QByteArray getMacW5(QByteArray text, QByteArray first, QByteArray second);
+    QString toSmsRecord(const PigeonRecord *record);
+    int uploadSmsRecord(GsmModule *gsm, QString smsHost, QByteArray deviceId, QByteArray password,
+                        const PigeonRecord *record);
+    QString toUserSms(const PigeonRecord *record);
+    int uploadSmsNotify(GsmModule *gsm, QList<QString> phones, const PigeonRecord *record);
+    static QByteArray encrypt(QByteArray data, QByteArray key);
+    static QByteArray decrypt(QByteArray data, QByteArray key);
+    QByteArray computeKey(const QByteArray &seed);
+    // The longest text one text-mode SMS carries.
+    static constexpr int kMaxSmsChars = 160;
+
+    // The data turn's uploads, modem thread; each returns a turn result
+    // (0 sent, 1 nothing to send, 2 failed, -1 modem failure).
+    int uploadJsonState(GSMService *service);
+    int uploadMarkData(GSMService *service, bool races, bool training);
+    int uploadMarkRecord2(GSMService *service, QString json);
+    int uploadJsonRecords(GSMService *service, bool races, bool training);
+    int uploadJsonRecordList(GSMService *service, QList<QSharedPointer<PigeonRecord>> &records);
+    int doSecuritySMD(GSMService *service, QString method, QString params, QVariant *result);
+
+    // Blocking uploads of the screens (GUI thread): posted into the one-slot
+    // mailbox, run by the modem thread's next data turn. Throw 4609 while a
+    // command is in the slot, 4099 when no turn ran it in time, 4098 when it failed.
+    void uploadMarkRecord(const PigeonRecord *record, const RaceInfo *race);
+    void uploadMarkRecordList(QList<QSharedPointer<PigeonRecord>> records, const RaceInfo *race);
+    void uploadArriveData(const RaceInfo *race);
+    // The next SMS turn sends the test text to this number, and nothing else.
+    void startTestSMS(QString phone);
+    // How long a blocking upload polls the mailbox: polls times pollMs.
+    // Tests shorten it; production keeps 2000 x 10 ms.
+    struct MailboxWait {
+        int polls = 2000;
+        int pollMs = 10;
+    };
+    void setMailboxWait(const MailboxWait &wait);
+
     // GSMServiceCallback, modem thread.
     void onTime(GSMService *service, qint64 utcMs, int source) override;
     int doSmsEvent(GSMService *service) override;
@@ -132,6 +190,13 @@ private:
     void announce(const PigeonRecord &record);
     void dropPendingReadings();
 
+    // Network work helpers (pigeonbo_net.cpp, pigeonbo_mailbox.cpp).
+    void postCommand(const QString &method, const QString &params);
+    int uploadRaceMarks(GSMService *service, const RaceInfo &race);
+    int uploadArrivals(GSMService *service, const QString &where, bool fillOrder);
+    int sendSmsRecords(GsmModule *gsm, const LoftInfo &loftCopy, const QString &where, bool fillOrder);
+    int sendNotifications(GsmModule *gsm);
+
     std::atomic<bool> exitRequested{false};
     int powerCountdown = 5000;              // ms; service thread only
     QTimer *tickTimer = nullptr;            // service thread only
@@ -154,6 +219,8 @@ private:
     QString mailboxParams;
     QString systemId;
     QList<LFCHANNEL_INFO> channels;
+    std::atomic<int> mailboxPolls{2000};
+    std::atomic<int> mailboxPollMs{10};
     PositionSource positionSource;
     QMutex mutex;
     // Serialises each change of the time mode with the saving of its

@@ -98,6 +98,10 @@ public:
     bool saveArrival(const PigeonRecord *record);
     void savePigeonRecord(const PigeonInfo *pigeon, const PigeonRecord *record);
     void modifyRecords(const QString &set, const QString &where);
+    // Marks an arrival as uploaded (ring time and, when given, uid time), but
+    // only while the row still holds the times that were sent: an arrival
+    // reset or completed meanwhile keeps its own state. The rows changed.
+    int markRecordUploaded(const QString &assocNum, qint64 backTimeEring, qint64 backTimeUid);
     void resetRaceRecords(const QString &raceCode);
     void resetTrainRecords();
     void _insertRecord(const PigeonRecord *record);

@@ -229,6 +229,27 @@ void Storage::modifyRecords(const QString &set, const QString &where)
     _modifyRecords(set, where);
 }
 
+int Storage::markRecordUploaded(const QString &assocNum, qint64 backTimeEring, qint64 backTimeUid)
+{
+    QStringList set;
+    if (backTimeEring != 0)
+        set << QStringLiteral("EringUploadState=1");
+    if (backTimeUid != 0)
+        set << QStringLiteral("UidUploadState=1");
+    if (set.isEmpty())
+        return 0;
+    QString sql = QStringLiteral("update record set ") + set.join(QLatin1Char(','))
+        + QStringLiteral(" where AssocNum=:AssocNum AND BackTimeEring=:BackTimeEring");
+    Bindings bindings{{QStringLiteral(":AssocNum"), assocNum}, {QStringLiteral(":BackTimeEring"), backTimeEring}};
+    // A uid time that was not sent is no condition: one completed meanwhile
+    // stays unsent and goes with the next upload.
+    if (backTimeUid != 0) {
+        sql += QStringLiteral(" AND BackTimeUid=:BackTimeUid");
+        bindings.append({QStringLiteral(":BackTimeUid"), backTimeUid});
+    }
+    return run(sql, bindings);
+}
+
 void Storage::resetRaceRecords(const QString &raceCode)
 {
     // Bound: a race code from the PC holding a quote must clear that race

@@ -6,23 +6,18 @@
 
 #include "gsm/gsmhttp.h"
 #include "gsm/socketaddress.h"
-#include "gsmtestclock.h"
-#include "httpendpoint.h"
 #include "modemfixture.h"
-#include "modempeer.h"
+#include "modempeerfixture.h"
 #include "nmeabuilder.h"
 #include "scriptedmodem.h"
-#include "testroot.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QTest>
 
 #include <memory>
 
 namespace {
 
-constexpr int kScale = 20;
 const QString kNode = QStringLiteral("/dev/ttyUSB2");
 const QByteArray kReplyBody = "{\"id\":1,\"result\":0}";
 
@@ -34,13 +29,7 @@ public:
 
 GsmHttpRequest rpcRequest()
 {
-    GsmHttpRequest r;
-    r.path = "/rpc";
-    r.host = "cloud.test:9080";
-    r.contentType = "application/json-rpc";
-    r.charset = "UTF-8";
-    r.body = "{\"method\":\"sendState4\",\"params\":[]}";
-    return r;
+    return jsonRpcRequest("{\"method\":\"sendState4\",\"params\":[]}");
 }
 
 // One "+QIRD:" answer carrying data (with its count written as given).
@@ -50,32 +39,9 @@ QByteArray qird(const QByteArray &data, const QByteArray &count = QByteArray())
     return "\r\n+QIRD: " + n + "\r\n" + data + (data.isEmpty() ? "" : "\r\n") + "\r\nOK\r\n";
 }
 
-QList<QByteArray> repeated(const QByteArray &answer, int times)
-{
-    QList<QByteArray> out;
-    for (int i = 0; i < times; ++i)
-        out << answer;
-    return out;
-}
-
-int countPrefix(const QList<QByteArray> &commands, const QByteArray &prefix)
-{
-    int n = 0;
-    for (const QByteArray &c : commands)
-        n += c.startsWith(prefix) ? 1 : 0;
-    return n;
-}
-
-struct Upload
-{
-    bool opened = false;
-    bool done = false;
-    QByteArray body;
-};
-
 } // namespace
 
-class TestEc25GsmModule : public QObject
+class TestEc25GsmModule : public QObject, public ModemPeerFixture<Modem>
 {
     Q_OBJECT
 private slots:
@@ -109,62 +75,16 @@ private slots:
     void gpsSetUpRefused_throwsAndTheModemGoesOn();
     void cellLocation_fromThePeer();
 
-private:
-    std::unique_ptr<Modem> openModem();
-    Upload upload(Modem &modem, const QByteArray &address = "cloud.test:9080");
-
-    std::unique_ptr<TestRoot> root;
-    std::unique_ptr<HttpEndpoint> endpoint;
-    std::unique_ptr<ModemPeer> peer;
-    ScaledClock fast{kScale};
 };
 
 void TestEc25GsmModule::init()
 {
-    root = std::make_unique<TestRoot>();
-    root->activate();
-    endpoint = std::make_unique<HttpEndpoint>();
-    QVERIFY(endpoint->begin());
-    endpoint->setReply({HttpEndpoint::okReply(kReplyBody)});
-    peer = std::make_unique<ModemPeer>(QStringLiteral("ec25"));
-    QDir().mkpath(root->path(QStringLiteral("/dev")));
-    QVERIFY(peer->linkAt(root->path(kNode)));
-    peer->setEndpoint(endpoint->port());
-    peer->start();
+    QVERIFY(startPeer(QStringLiteral("ec25"), kNode, kReplyBody));
 }
 
 void TestEc25GsmModule::cleanup()
 {
-    peer.reset();
-    endpoint.reset();
-    root.reset();
-}
-
-std::unique_ptr<Modem> TestEc25GsmModule::openModem()
-{
-    auto modem = std::make_unique<Modem>();
-    modem->open(kNode);
-    modem->setClock(&fast);
-    modem->echoOff();
-    peer->clearRecord();
-    return modem;
-}
-
-// What the modem service does for one upload: the context when it is not
-// active, a socket, the HTTP exchange, and the socket closed again.
-Upload TestEc25GsmModule::upload(Modem &modem, const QByteArray &address)
-{
-    Upload u;
-    if (!(modem.getState().flags & 0x008))
-        modem.activeNet();
-    u.opened = modem.openSocket(address);
-    if (u.opened) {
-        GsmHttpResponse response;
-        u.done = modem.requestHttp(rpcRequest(), response);
-        u.body = response.getBody();
-    }
-    modem.closeSocket();
-    return u;
+    stopPeer();
 }
 
 // --- parsers and budgets on the in-memory modem ------------------------------
@@ -393,10 +313,7 @@ void TestEc25GsmModule::activeNet()
 
 void TestEc25GsmModule::openCommand_data()
 {
-    QTest::addColumn<QByteArray>("address");
-    QTest::addColumn<QByteArray>("command"); // empty: refused before anything is sent
-    QTest::addColumn<QByteArray>("host");
-    QTest::addColumn<int>("port");
+    addOpenCommandColumns();
 
     const QByteArray defaultHost = SocketAddress::kDefaultCloudHost;
     QTest::newRow("host and port") << QByteArray("h:8080") << QByteArray("AT+QIOPEN=1,0,\"TCP\",\"h\",8080,0")
@@ -414,29 +331,16 @@ void TestEc25GsmModule::openCommand_data()
 
 void TestEc25GsmModule::openCommand()
 {
-    QFETCH(QByteArray, address);
-    QFETCH(QByteArray, command);
-    QFETCH(QByteArray, host);
-    QFETCH(int, port);
-    auto modem = openModem();
-    QVERIFY(modem->activeNet());
-    peer->clearRecord();
-    QCOMPARE(modem->openSocket(address), !command.isEmpty());
-    if (command.isEmpty()) {
-        QVERIFY(peer->commands().isEmpty());
+    std::unique_ptr<Modem> modem;
+    checkOpenCommand(&modem);
+    if (!modem)
         return;
-    }
-    QCOMPARE(peer->commands(), QList<QByteArray>{command});
-    QCOMPARE(peer->record().connects, (QList<QPair<QByteArray, int>>{{host, port}}));
     QCOMPARE(modem->getState().flags & 0x408, 0x408u);
 }
 
 void TestEc25GsmModule::send_data()
 {
-    QTest::addColumn<int>("fault"); // -1: none
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<bool>("delivered");
-    QTest::addColumn<int>("minMs"); // scaled time the call takes at least
+    addSendColumns();
 
     QTest::newRow("prompt, then SEND OK") << -1 << true << true << 0;
     QTest::newRow("no prompt: Ctrl-Z, 500 ms, false") << int(ModemFault::NoPrompt) << false << false << 1000 + 500;
@@ -445,35 +349,12 @@ void TestEc25GsmModule::send_data()
 
 void TestEc25GsmModule::send()
 {
-    QFETCH(int, fault);
-    QFETCH(bool, result);
-    QFETCH(bool, delivered);
-    QFETCH(int, minMs);
-    auto modem = openModem();
-    QVERIFY(modem->activeNet());
-    QVERIFY(modem->openSocket("h:80"));
-    peer->clearRecord();
-    if (fault >= 0)
-        peer->addFault(ModemFault(fault), "AT+QISEND");
-    const QByteArray data = rpcRequest().createHttpPacket();
-    const qint64 start = fast.tickMs();
-    QCOMPARE(modem->sendTcpData(data), result);
-    QVERIFY(fast.tickMs() - start >= minMs);
-    QCOMPARE(peer->commands().value(0), "AT+QISEND=0," + QByteArray::number(data.size()));
-    QCOMPARE(peer->socketBytes(0), delivered ? data : QByteArray());
-    if (fault == int(ModemFault::NoPrompt))
-        QCOMPARE(peer->commands().value(1), QByteArray("\x1A"));
-    if (delivered)
-        QVERIFY(endpoint->waitForRequests(1, 5000));
+    checkSend("AT+QISEND", "AT+QISEND=0,", 0, rpcRequest(), true);
 }
 
 void TestEc25GsmModule::exchangeFaults_data()
 {
-    QTest::addColumn<int>("fault"); // -1: none
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("opened");
-    QTest::addColumn<int>("outcome"); // 1 done, 0 false, else the error code
+    addExchangeFaultColumns();
 
     QTest::newRow("healthy") << -1 << QByteArray() << 0 << true << 1;
     QTest::newRow("read answers in pieces") << int(ModemFault::Split) << QByteArray("AT+QIRD") << 4 << true << 1;
@@ -490,32 +371,14 @@ void TestEc25GsmModule::exchangeFaults_data()
 
 void TestEc25GsmModule::exchangeFaults()
 {
-    QFETCH(int, fault);
-    QFETCH(QByteArray, command);
-    QFETCH(int, value);
-    QFETCH(bool, opened);
-    QFETCH(int, outcome);
-    auto modem = openModem();
-    if (fault >= 0)
-        peer->addFault(ModemFault(fault), command, -1, value);
-    Upload u;
-    const int code = thrownCode([&] { u = upload(*modem); });
-    QCOMPARE(code, outcome > 1 ? outcome : 0);
-    if (code != 0)
-        return;
-    QCOMPARE(u.opened, opened);
-    QCOMPARE(u.done, outcome == 1);
-    if (u.done) {
-        QCOMPARE(u.body, kReplyBody);
-        QCOMPARE(endpoint->requests(), QList<QByteArray>{rpcRequest().createHttpPacket()});
-    }
+    checkExchangeFaults(rpcRequest(), kReplyBody);
 }
 
 void TestEc25GsmModule::endpointClosesMidReply_failsAfterTheHundredPasses()
 {
     endpoint->setReply({HttpEndpoint::okReply(kReplyBody).left(30)}, 0, true);
     auto modem = openModem();
-    const Upload u = upload(*modem);
+    const Upload u = upload(*modem, rpcRequest());
     QVERIFY(u.opened);
     QVERIFY(!u.done);
     QCOMPARE(countPrefix(peer->commands(), "AT+QIRD=0,1500"), Ec25GsmModule::kReceivePasses);
@@ -526,7 +389,7 @@ void TestEc25GsmModule::twoUploadsInARow_bothSucceed()
     endpoint->setReply(HttpEndpoint::pieces(HttpEndpoint::okReply(kReplyBody), 16), 30);
     auto modem = openModem();
     for (int i = 0; i < 2; ++i) {
-        const Upload u = upload(*modem);
+        const Upload u = upload(*modem, rpcRequest());
         QVERIFY2(u.done, qPrintable(QStringLiteral("upload %1").arg(i + 1)));
         QCOMPARE(u.body, kReplyBody);
         // The close ended the whole context, and the state says so.
@@ -595,7 +458,7 @@ void TestEc25GsmModule::gpsSetUpRefused_throwsAndTheModemGoesOn()
     QCOMPARE(modem->getState().flags & 0x100, 0u);
     modem->checkNetReg();
     QCOMPARE(modem->getState().flags & 0x040, 0x040u);
-    QVERIFY(upload(*modem).done);
+    QVERIFY(upload(*modem, rpcRequest()).done);
 }
 
 void TestEc25GsmModule::cellLocation_fromThePeer()

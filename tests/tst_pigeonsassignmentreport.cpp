@@ -1,12 +1,9 @@
 #include "print/pigeonsassignmentreport.h"
 #include "storage/pigeoninfo.h"
-#include "storage/storage.h"
 
 #include "reportfixture.h"
 
 #include <QTest>
-
-#include <memory>
 
 namespace {
 
@@ -30,16 +27,11 @@ QString field(const QString &text, int width)
     return ReportFixture::field(text, width);
 }
 
+// The columns' order: number, colour, ring.
 QSharedPointer<PigeonInfo> bird(const QString &assocNum, const QString &color, const QString &ring, int sex,
                                 int year)
 {
-    auto p = QSharedPointer<PigeonInfo>::create();
-    p->assocNum = assocNum;
-    p->color = color;
-    p->eringNum = ring;
-    p->sex = sex;
-    p->year = year;
-    return p;
+    return ReportFixture::bird(assocNum, ring, sex, color, year);
 }
 
 Birds numberedBirds(int count)
@@ -59,59 +51,31 @@ QString birdColumns(int number, const QString &assoc, const QString &color, cons
 
 QString totals(int total, int hens, int cocks, int yearlings)
 {
-    return field(QStringLiteral("Total: %1").arg(total), 20) + field(QStringLiteral("Total hens: %1").arg(hens), 20)
-        + field(QStringLiteral("Total cocks: %1").arg(cocks), 20)
-        + field(QStringLiteral("Yearlings: %1").arg(yearlings), 20);
+    return ReportFixture::totalsLine(QStringLiteral("Total: %1").arg(total), hens, cocks, yearlings);
 }
 
 // One whole page: topic, body, totals (last page), filling, closing lines.
 QStringList page(const QString &printed, const QStringList &body, const QString &totalsLine, int lines = 62)
 {
-    QStringList out{kTitle,
-                    QString(77, QLatin1Char('-')),
-                    field("CLUB: Ostend Club", 29) + field("CLOCK No: C0FFEE01", 21) + "PRINTED: " + printed,
-                    field("MEMBER: Jan Peeters", 29) + field("LOFT No: BE-4411", 21) + "TELEPHONE: +32 59 123456",
-                    "ADDRESS: Kerkstraat 12 - Oostende - 8400",
-                    QString(),
-                    kColumnRule,
-                    kColumnHeader,
-                    kColumnRule};
+    QStringList out{kTitle, QString(77, QLatin1Char('-'))};
+    out += ReportFixture::loftLines(printed);
+    out << QString() << kColumnRule << kColumnHeader << kColumnRule;
     out += body;
     if (!totalsLine.isNull())
         out << totalsLine;
-    while (out.size() < lines - 2)
-        out << QString();
-    out << QString(77, QLatin1Char('_')) << kSigned;
-    return out;
+    return ReportFixture::closedPage(out, lines, {QString(77, QLatin1Char('_')), kSigned});
 }
 
 } // namespace
 
 // The ring-assignment list, page for page as the club's form lays it out.
-class TestPigeonsAssignmentReport : public QObject
+class TestPigeonsAssignmentReport : public ReportSuite
 {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-
     void pages_data();
     void pages();
-
-private:
-    std::unique_ptr<ReportFixture> fixture;
 };
-
-void TestPigeonsAssignmentReport::init()
-{
-    fixture = std::make_unique<ReportFixture>();
-    QVERIFY(fixture->startClub());
-}
-
-void TestPigeonsAssignmentReport::cleanup()
-{
-    fixture.reset();
-}
 
 void TestPigeonsAssignmentReport::pages_data()
 {
@@ -208,16 +172,13 @@ void TestPigeonsAssignmentReport::pages()
     QFETCH(qint64, clubDiffMs);
     QFETCH(Pages, expected);
     fixture->setClock(deviceMs, clubDiffMs, ReportFixture::kZoneSeconds);
-    Storage::instance()->setParam(QStringLiteral("cmbPrintPageSize"), QString::number(pageSize));
+    fixture->setPageSize(pageSize);
 
     StateRecorder recorder(fixture.get());
     PigeonsAssignmentReport report;
     report.loadReport(ReportFixture::clockNo(), ReportFixture::loft(), birds);
-    report.bindNotify(&recorder);
-    report.printAll();
-
     QString problem;
-    const Pages printed = fixture->printedPages(&problem);
+    const Pages printed = fixture->printPages(report, recorder, &problem);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(printed, expected);
     // The page topic, with states 2 and 3 around its loft block, on every page.

@@ -1,13 +1,10 @@
 #include "print/racemarkreport.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
-#include "storage/storage.h"
 
 #include "reportfixture.h"
 
 #include <QTest>
-
-#include <memory>
 
 namespace {
 
@@ -22,7 +19,6 @@ constexpr qint64 kMemberClockMs = 1773473213000;
 constexpr qint64 kFirstMarkMs = 1773473415000;
 constexpr qint64 kMinuteMs = 60000;
 
-const QString kBoxRule = QLatin1Char('+') + QString(75, QLatin1Char('-')) + QLatin1Char('+');
 const QString kTitle = QStringLiteral("|                      QUARVELO  -  Race Marked List                        |");
 const QString kColumnRule =
     QStringLiteral("---+--------------------+--------+----+--------+----------------+------------");
@@ -30,10 +26,6 @@ const QString kUpperHeader =
     QStringLiteral("   |                    |        |    |        |    Marked      |            ");
 const QString kColumnHeader =
     QStringLiteral("No.|       Bird         | e-Ring |Sex | Color  | Day     Time   | Nom.       ");
-const QString kVaccinated =
-    QStringLiteral("All entered pigeons have been fully vaccinated against Paramyxovirus and are ");
-const QString kSigned =
-    QStringLiteral("Signed Member:         Flyer:            Club:           Clock Checked:      ");
 
 QString field(const QString &text, int width)
 {
@@ -43,13 +35,7 @@ QString field(const QString &text, int width)
 QSharedPointer<PigeonInfo> bird(const QString &assocNum, const QString &ring, int sex, const QString &color,
                                 int year = 2020)
 {
-    auto p = QSharedPointer<PigeonInfo>::create();
-    p->assocNum = assocNum;
-    p->eringNum = ring;
-    p->sex = sex;
-    p->color = color;
-    p->year = year;
-    return p;
+    return ReportFixture::bird(assocNum, ring, sex, color, year);
 }
 
 QSharedPointer<PigeonRecord> mark(const QString &assocNum, qint64 markTime, int markOrder)
@@ -64,13 +50,7 @@ QSharedPointer<PigeonRecord> mark(const QString &assocNum, qint64 markTime, int 
 
 RaceInfo race(qint64 timeSetMs, qint64 memberClockMs)
 {
-    RaceInfo info;
-    info.raceCode = QStringLiteral("R2026-07");
-    info.assocCode = QStringLiteral("KBDB");
-    info.liberCode = QStringLiteral("LIB9");
-    info.liberName = QStringLiteral("Orleans");
-    info.markReaderId = QStringLiteral("00A1B2C3");
-    info.markAuthKey = QStringLiteral("0A1B2C3D");
+    RaceInfo info = ReportFixture::raceCodes();
     info.markReaderTime = timeSetMs;
     info.markDeviceTime = memberClockMs;
     info.valid = 3;
@@ -98,42 +78,23 @@ QString line(int number, const QString &assoc, const QString &ring, const QStrin
 
 QString totals(int marked, int hens, int cocks, int yearlings)
 {
-    return field(QStringLiteral("Total Marked: %1").arg(marked), 20)
-        + field(QStringLiteral("Total hens: %1").arg(hens), 20)
-        + field(QStringLiteral("Total cocks: %1").arg(cocks), 20)
-        + field(QStringLiteral("Yearlings: %1").arg(yearlings), 20);
+    return ReportFixture::totalsLine(QStringLiteral("Total Marked: %1").arg(marked), hens, cocks, yearlings);
 }
 
 // A whole page: 19-line topic, the record lines, on the last page an empty
 // line and the totals, filling lines and the five closing lines.
 QStringList page(const Head &head, const QStringList &body, const QString &totalsLine, int lines = 62)
 {
-    QStringList out{kBoxRule,
-                    kTitle,
-                    kBoxRule,
-                    QString(),
-                    field("CLUB: Ostend Club", 29) + field("CLOCK No: C0FFEE01", 21) + "PRINTED: " + head.printed,
-                    field("MEMBER: Jan Peeters", 29) + field("LOFT No: BE-4411", 21) + "TELEPHONE: +32 59 123456",
-                    "ADDRESS: Kerkstraat 12 - Oostende - 8400",
-                    QString(),
-                    field("TIME SET:       " + head.timeSet, 39) + field("MEMBER'S CLOCK: " + head.memberClock, 39),
-                    field("VERSION:        v8.9.30", 39) + field("TIME ZONE:      " + head.zone, 39),
-                    QString(),
-                    field("ASSOC CODE: KBDB", 39) + field("RACE CODE: R2026-07", 39),
-                    field("MARKER ID: 00A1B2C3", 39) + field("KEY CODE: 0A1B2C3D", 39),
-                    field("LIBER CODE: LIB9", 39) + field("LIBER SITE: Orleans", 39),
-                    QString(),
-                    kColumnRule,
-                    kUpperHeader,
-                    kColumnHeader,
-                    kColumnRule};
+    QStringList out = ReportFixture::boxTitleLines(kTitle) + ReportFixture::loftLines(head.printed);
+    out << QString()
+        << field("TIME SET:       " + head.timeSet, 39) + field("MEMBER'S CLOCK: " + head.memberClock, 39)
+        << field("VERSION:        v8.9.30", 39) + field("TIME ZONE:      " + head.zone, 39) << QString();
+    out += ReportFixture::raceCodeLines();
+    out << QString() << kColumnRule << kUpperHeader << kColumnHeader << kColumnRule;
     out += body;
     if (!totalsLine.isNull())
         out << QString() << totalsLine;
-    while (out.size() < lines - 5)
-        out << QString();
-    out << QString(77, QLatin1Char('_')) << kVaccinated << "registered in my name." << QString() << kSigned;
-    return out;
+    return ReportFixture::closedPage(out, lines, ReportFixture::declarationLines());
 }
 
 const Birds kFour{bird("BE-2024-1000001", "0A1B2C3D", 0, "Blue"), bird("BE-2024-1000002", "0A1B2C3E", 1, "Red"),
@@ -150,30 +111,13 @@ Records fourMarks()
 } // namespace
 
 // The race marked list, page for page as the club's form lays it out.
-class TestRaceMarkReport : public QObject
+class TestRaceMarkReport : public ReportSuite
 {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-
     void pages_data();
     void pages();
-
-private:
-    std::unique_ptr<ReportFixture> fixture;
 };
-
-void TestRaceMarkReport::init()
-{
-    fixture = std::make_unique<ReportFixture>();
-    QVERIFY(fixture->startClub());
-}
-
-void TestRaceMarkReport::cleanup()
-{
-    fixture.reset();
-}
 
 void TestRaceMarkReport::pages_data()
 {
@@ -271,19 +215,15 @@ void TestRaceMarkReport::pages()
     QFETCH(int, zone);
     QFETCH(int, pageSize);
     QFETCH(Pages, expected);
-    for (const auto &pigeon : stored)
-        Storage::instance()->savePigeon(pigeon.data());
+    fixture->storePigeons(stored);
     fixture->setClock(ReportFixture::kDeviceMs, ReportFixture::kClubDiffMs, zone);
-    Storage::instance()->setParam(QStringLiteral("cmbPrintPageSize"), QString::number(pageSize));
+    fixture->setPageSize(pageSize);
 
     StateRecorder recorder(fixture.get());
     RaceMarkReport report;
     report.loadReport(ReportFixture::clockNo(), ReportFixture::loft(), raceInfo, records);
-    report.bindNotify(&recorder);
-    report.printAll();
-
     QString problem;
-    const Pages printed = fixture->printedPages(&problem);
+    const Pages printed = fixture->printPages(report, recorder, &problem);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(printed, expected);
     QCOMPARE(int(recorder.states().count(IPrinterNotify::PrintReportTopicEnd)), int(expected.size()));

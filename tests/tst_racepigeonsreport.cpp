@@ -1,13 +1,10 @@
 #include "print/racepigeonsreport.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
-#include "storage/storage.h"
 
 #include "reportfixture.h"
 
 #include <QTest>
-
-#include <memory>
 
 namespace {
 
@@ -25,7 +22,6 @@ constexpr qint64 kStrikeClockMs = 1773478768000;
 constexpr qint64 kFirstArrivalMs = 1773475805000;
 constexpr qint64 kMinuteMs = 60000;
 
-const QString kBoxRule = QLatin1Char('+') + QString(75, QLatin1Char('-')) + QLatin1Char('+');
 const QString kInProgress =
     QStringLiteral("|                    QUARVELO  -  Race in Progress List                     |");
 const QString kFinalization =
@@ -36,10 +32,6 @@ const QString kUpperHeader =
     QStringLiteral("   |                   |        |    |     |    Arrival    |   | Secret Num  ");
 const QString kColumnHeader =
     QStringLiteral("No.|       Bird        | e-Ring |Sex |Color| Day    Time   |Nom|   Checked   ");
-const QString kVaccinated =
-    QStringLiteral("All entered pigeons have been fully vaccinated against Paramyxovirus and are ");
-const QString kSigned =
-    QStringLiteral("Signed Member:         Flyer:            Club:           Clock Checked:      ");
 
 QString field(const QString &text, int width)
 {
@@ -49,13 +41,7 @@ QString field(const QString &text, int width)
 QSharedPointer<PigeonInfo> bird(const QString &assocNum, const QString &ring, int sex, const QString &color,
                                 int year = 2020)
 {
-    auto p = QSharedPointer<PigeonInfo>::create();
-    p->assocNum = assocNum;
-    p->eringNum = ring;
-    p->sex = sex;
-    p->color = color;
-    p->year = year;
-    return p;
+    return ReportFixture::bird(assocNum, ring, sex, color, year);
 }
 
 QSharedPointer<PigeonRecord> record(const QString &assocNum, qint64 backTime, int markOrder, int marked, int back)
@@ -73,13 +59,7 @@ QSharedPointer<PigeonRecord> record(const QString &assocNum, qint64 backTime, in
 
 RaceInfo race(int valid, qint64 strikeSetMs, qint64 strikeClockMs)
 {
-    RaceInfo info;
-    info.raceCode = QStringLiteral("R2026-07");
-    info.assocCode = QStringLiteral("KBDB");
-    info.liberCode = QStringLiteral("LIB9");
-    info.liberName = QStringLiteral("Orleans");
-    info.markReaderId = QStringLiteral("00A1B2C3");
-    info.markAuthKey = QStringLiteral("0A1B2C3D");
+    RaceInfo info = ReportFixture::raceCodes();
     info.markReaderTime = kTimeSetMs;
     info.markDeviceTime = kMemberClockMs;
     info.raceStopReaderTime = strikeSetMs;
@@ -107,45 +87,27 @@ QString line(int number, const QString &assoc, const QString &ring, const QStrin
 
 QString totals(int hens, int cocks, int yearlings)
 {
-    return field(QStringLiteral("Total hens: %1").arg(hens), 20)
-        + field(QStringLiteral("Total cocks: %1").arg(cocks), 20)
-        + field(QStringLiteral("Yearlings: %1").arg(yearlings), 20);
+    return ReportFixture::totalsLine(QString(), hens, cocks, yearlings);
 }
 
 // A whole page: 21-line topic, the record lines, on the last page an empty
 // line and the totals, filling lines and the five closing lines.
 QStringList page(const Head &head, const QStringList &body, const QString &totalsLine, int lines = 62)
 {
-    QStringList out{
-        kBoxRule,
-        head.title,
-        kBoxRule,
-        QString(),
-        field("CLUB: Ostend Club", 29) + field("CLOCK No: C0FFEE01", 21) + "PRINTED: 14/03/2026 17:28:58",
-        field("MEMBER: Jan Peeters", 29) + field("LOFT No: BE-4411", 21) + "TELEPHONE: +32 59 123456",
-        "ADDRESS: Kerkstraat 12 - Oostende - 8400",
-        QString(),
-        field("TIME SET:       14/03/2026 15:27:00", 39) + field("MEMBER'S CLOCK: 14/03/2026 15:26:53", 39),
-        field("STRIKE SET:     " + head.strikeSet, 39) + field("MEMBER'S CLOCK: " + head.strikeClock, 39),
-        field("VERSION:        v8.9.30", 39) + field("TIME ZONE:      UTC+08:00", 39),
-        QString(),
-        field("ASSOC CODE: KBDB", 39) + field("RACE CODE: R2026-07", 39),
-        field("MARKER ID: 00A1B2C3", 39) + field("KEY CODE: 0A1B2C3D", 39),
-        field("LIBER CODE: LIB9", 39) + field("LIBER SITE: Orleans", 39),
-        field(QStringLiteral("TOTAL BASKETED: %1").arg(head.basketed), 39)
-            + field(QStringLiteral("TOTAL ARRIVED: %1").arg(head.arrived), 39),
-        QString(),
-        kColumnRule,
-        kUpperHeader,
-        kColumnHeader,
-        kColumnRule};
+    QStringList out =
+        ReportFixture::boxTitleLines(head.title) + ReportFixture::loftLines(QStringLiteral("14/03/2026 17:28:58"));
+    out << QString()
+        << field("TIME SET:       14/03/2026 15:27:00", 39) + field("MEMBER'S CLOCK: 14/03/2026 15:26:53", 39)
+        << field("STRIKE SET:     " + head.strikeSet, 39) + field("MEMBER'S CLOCK: " + head.strikeClock, 39)
+        << field("VERSION:        v8.9.30", 39) + field("TIME ZONE:      UTC+08:00", 39) << QString();
+    out += ReportFixture::raceCodeLines();
+    out << field(QStringLiteral("TOTAL BASKETED: %1").arg(head.basketed), 39)
+            + field(QStringLiteral("TOTAL ARRIVED: %1").arg(head.arrived), 39)
+        << QString() << kColumnRule << kUpperHeader << kColumnHeader << kColumnRule;
     out += body;
     if (!totalsLine.isNull())
         out << QString() << totalsLine;
-    while (out.size() < lines - 5)
-        out << QString();
-    out << QString(77, QLatin1Char('_')) << kVaccinated << "registered in my name." << QString() << kSigned;
-    return out;
+    return ReportFixture::closedPage(out, lines, ReportFixture::declarationLines());
 }
 
 const Birds kFive{bird("BE-2024-1000001", "0A1B2C3D", 0, "Blue"), bird("BE-2024-1000002", "0A1B2C3E", 1, "Red"),
@@ -155,30 +117,13 @@ const Birds kFive{bird("BE-2024-1000001", "0A1B2C3D", 0, "Blue"), bird("BE-2024-
 } // namespace
 
 // The race list, page for page as the club's form lays it out.
-class TestRacePigeonsReport : public QObject
+class TestRacePigeonsReport : public ReportSuite
 {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-
     void pages_data();
     void pages();
-
-private:
-    std::unique_ptr<ReportFixture> fixture;
 };
-
-void TestRacePigeonsReport::init()
-{
-    fixture = std::make_unique<ReportFixture>();
-    QVERIFY(fixture->startClub());
-}
-
-void TestRacePigeonsReport::cleanup()
-{
-    fixture.reset();
-}
 
 void TestRacePigeonsReport::pages_data()
 {
@@ -258,18 +203,14 @@ void TestRacePigeonsReport::pages()
     QFETCH(RaceInfo, raceInfo);
     QFETCH(int, pageSize);
     QFETCH(Pages, expected);
-    for (const auto &pigeon : stored)
-        Storage::instance()->savePigeon(pigeon.data());
-    Storage::instance()->setParam(QStringLiteral("cmbPrintPageSize"), QString::number(pageSize));
+    fixture->storePigeons(stored);
+    fixture->setPageSize(pageSize);
 
     StateRecorder recorder(fixture.get());
     RacePigeonsReport report;
     report.loadReport(ReportFixture::clockNo(), ReportFixture::loft(), raceInfo, arrived, notArrived);
-    report.bindNotify(&recorder);
-    report.printAll();
-
     QString problem;
-    const Pages printed = fixture->printedPages(&problem);
+    const Pages printed = fixture->printPages(report, recorder, &problem);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(printed, expected);
     // The totals once, on the last page, between states 10 and 11.

@@ -6,14 +6,11 @@
 
 #include "gsm/gsmhttp.h"
 #include "gsm/socketaddress.h"
-#include "gsmtestclock.h"
-#include "httpendpoint.h"
 #include "messagecapture.h"
 #include "modemfixture.h"
-#include "modempeer.h"
+#include "modempeerfixture.h"
 #include "nmeabuilder.h"
 #include "scriptedmodem.h"
-#include "testroot.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -24,7 +21,6 @@
 
 namespace {
 
-constexpr int kScale = 20;
 constexpr int kThreadWaitMs = 5000;
 const QString kNode = QStringLiteral("/dev/ttyUSB4");
 const QByteArray kReplyBody = "{\"id\":7,\"result\":\"ok\"}";
@@ -38,13 +34,7 @@ public:
 
 GsmHttpRequest rpcRequest()
 {
-    GsmHttpRequest r;
-    r.path = "/rpc";
-    r.host = "cloud.test:9080";
-    r.contentType = "application/json-rpc";
-    r.charset = "UTF-8";
-    r.body = "{\"method\":\"sendRecords\",\"params\":[]}";
-    return r;
+    return jsonRpcRequest("{\"method\":\"sendRecords\",\"params\":[]}");
 }
 
 // One "#SRECV:" answer carrying data (its count written as given).
@@ -54,32 +44,9 @@ QByteArray srecv(const QByteArray &data, const QByteArray &count = QByteArray())
     return "\r\n#SRECV: 1," + n + "\r\n" + data + (data.isEmpty() ? "" : "\r\n") + "\r\nOK\r\n";
 }
 
-QList<QByteArray> repeated(const QByteArray &answer, int times)
-{
-    QList<QByteArray> out;
-    for (int i = 0; i < times; ++i)
-        out << answer;
-    return out;
-}
-
-int countPrefix(const QList<QByteArray> &commands, const QByteArray &prefix)
-{
-    int n = 0;
-    for (const QByteArray &c : commands)
-        n += c.startsWith(prefix) ? 1 : 0;
-    return n;
-}
-
-struct Upload
-{
-    bool opened = false;
-    bool done = false;
-    QByteArray body;
-};
-
 } // namespace
 
-class TestTelitGsmModule : public QObject
+class TestTelitGsmModule : public QObject, public ModemPeerFixture<Modem>
 {
     Q_OBJECT
 private slots:
@@ -118,61 +85,16 @@ private slots:
     void onlineMode();
     void onlineMode_withoutConnect_runsTheExitAndFails();
 
-private:
-    std::unique_ptr<Modem> openModem();
-    Upload upload(Modem &modem);
-
-    std::unique_ptr<TestRoot> root;
-    std::unique_ptr<HttpEndpoint> endpoint;
-    std::unique_ptr<ModemPeer> peer;
-    ScaledClock fast{kScale};
 };
 
 void TestTelitGsmModule::init()
 {
-    root = std::make_unique<TestRoot>();
-    root->activate();
-    endpoint = std::make_unique<HttpEndpoint>();
-    QVERIFY(endpoint->begin());
-    endpoint->setReply({HttpEndpoint::okReply(kReplyBody)});
-    peer = std::make_unique<ModemPeer>(QStringLiteral("telit"));
-    QVERIFY(peer->linkAt(root->path(kNode)));
-    peer->setEndpoint(endpoint->port());
-    peer->start();
+    QVERIFY(startPeer(QStringLiteral("telit"), kNode, kReplyBody));
 }
 
 void TestTelitGsmModule::cleanup()
 {
-    peer.reset();
-    endpoint.reset();
-    root.reset();
-}
-
-// Opened without init: its ten-second start-up has a test of its own.
-std::unique_ptr<Modem> TestTelitGsmModule::openModem()
-{
-    auto modem = std::make_unique<Modem>();
-    modem->open(kNode);
-    modem->setClock(&fast);
-    modem->echoOff();
-    peer->clearRecord();
-    return modem;
-}
-
-// What the modem service does for one upload.
-Upload TestTelitGsmModule::upload(Modem &modem)
-{
-    Upload u;
-    if (!(modem.getState().flags & 0x008))
-        modem.activeNet();
-    u.opened = modem.openSocket("cloud.test:9080");
-    if (u.opened) {
-        GsmHttpResponse response;
-        u.done = modem.requestHttp(rpcRequest(), response);
-        u.body = response.getBody();
-    }
-    modem.closeSocket();
-    return u;
+    stopPeer();
 }
 
 // --- parsers, start-up and budgets on the in-memory modem ---------------------
@@ -486,10 +408,7 @@ void TestTelitGsmModule::deactiveNet()
 
 void TestTelitGsmModule::openCommand_data()
 {
-    QTest::addColumn<QByteArray>("address");
-    QTest::addColumn<QByteArray>("command"); // empty: refused before anything is sent
-    QTest::addColumn<QByteArray>("host");
-    QTest::addColumn<int>("port");
+    addOpenCommandColumns();
 
     const QByteArray defaultHost = SocketAddress::kDefaultCloudHost;
     QTest::newRow("host and port") << QByteArray("h:8080") << QByteArray("AT#SD=1,0,8080,\"h\",0,0,1") << QByteArray("h") << 8080;
@@ -505,29 +424,16 @@ void TestTelitGsmModule::openCommand_data()
 
 void TestTelitGsmModule::openCommand()
 {
-    QFETCH(QByteArray, address);
-    QFETCH(QByteArray, command);
-    QFETCH(QByteArray, host);
-    QFETCH(int, port);
-    auto modem = openModem();
-    QVERIFY(modem->activeNet());
-    peer->clearRecord();
-    QCOMPARE(modem->openSocket(address), !command.isEmpty());
-    if (command.isEmpty()) {
-        QVERIFY(peer->commands().isEmpty());
+    std::unique_ptr<Modem> modem;
+    checkOpenCommand(&modem);
+    if (!modem)
         return;
-    }
-    QCOMPARE(peer->commands(), QList<QByteArray>{command});
-    QCOMPARE(peer->record().connects, (QList<QPair<QByteArray, int>>{{host, port}}));
     QVERIFY(!modem->isOnline());
 }
 
 void TestTelitGsmModule::send_data()
 {
-    QTest::addColumn<int>("fault"); // -1: none
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<bool>("delivered");
-    QTest::addColumn<int>("minMs");
+    addSendColumns();
 
     QTest::newRow("prompt, then OK") << -1 << true << true << 0;
     QTest::newRow("no prompt in 1000 passes: Ctrl-Z, false") << int(ModemFault::NoPrompt) << false << false << 1000 + 500;
@@ -536,33 +442,12 @@ void TestTelitGsmModule::send_data()
 
 void TestTelitGsmModule::send()
 {
-    QFETCH(int, fault);
-    QFETCH(bool, result);
-    QFETCH(bool, delivered);
-    QFETCH(int, minMs);
-    auto modem = openModem();
-    QVERIFY(modem->activeNet());
-    QVERIFY(modem->openSocket("h:80"));
-    peer->clearRecord();
-    if (fault >= 0)
-        peer->addFault(ModemFault(fault), "AT#SSENDEXT");
-    const QByteArray data = rpcRequest().createHttpPacket();
-    const qint64 start = fast.tickMs();
-    QCOMPARE(modem->sendTcpData(data), result);
-    QVERIFY(fast.tickMs() - start >= minMs);
-    QCOMPARE(peer->commands().value(0), "AT#SSENDEXT=1," + QByteArray::number(data.size()));
-    QCOMPARE(peer->socketBytes(1), delivered ? data : QByteArray());
-    if (fault == int(ModemFault::NoPrompt))
-        QCOMPARE(peer->commands().value(1), QByteArray("\x1A"));
+    checkSend("AT#SSENDEXT", "AT#SSENDEXT=1,", 1, rpcRequest(), false);
 }
 
 void TestTelitGsmModule::exchangeFaults_data()
 {
-    QTest::addColumn<int>("fault"); // -1: none
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("opened");
-    QTest::addColumn<int>("outcome"); // 1 done, 0 false, else the error code
+    addExchangeFaultColumns();
 
     QTest::newRow("healthy") << -1 << QByteArray() << 0 << true << 1;
     QTest::newRow("read answers in pieces") << int(ModemFault::Split) << QByteArray("AT#SRECV") << 4 << true << 1;
@@ -578,25 +463,7 @@ void TestTelitGsmModule::exchangeFaults_data()
 
 void TestTelitGsmModule::exchangeFaults()
 {
-    QFETCH(int, fault);
-    QFETCH(QByteArray, command);
-    QFETCH(int, value);
-    QFETCH(bool, opened);
-    QFETCH(int, outcome);
-    auto modem = openModem();
-    if (fault >= 0)
-        peer->addFault(ModemFault(fault), command, -1, value);
-    Upload u;
-    const int code = thrownCode([&] { u = upload(*modem); });
-    QCOMPARE(code, outcome > 1 ? outcome : 0);
-    if (code != 0)
-        return;
-    QCOMPARE(u.opened, opened);
-    QCOMPARE(u.done, outcome == 1);
-    if (u.done) {
-        QCOMPARE(u.body, kReplyBody);
-        QCOMPARE(endpoint->requests(), QList<QByteArray>{rpcRequest().createHttpPacket()});
-    }
+    checkExchangeFaults(rpcRequest(), kReplyBody);
 }
 
 void TestTelitGsmModule::endpointClosesMidReply_failsWithinTheBudget()
@@ -604,7 +471,7 @@ void TestTelitGsmModule::endpointClosesMidReply_failsWithinTheBudget()
     endpoint->setReply({HttpEndpoint::okReply(kReplyBody).left(30)}, 0, true);
     auto modem = openModem();
     const qint64 start = fast.tickMs();
-    const Upload u = upload(*modem);
+    const Upload u = upload(*modem, rpcRequest());
     QVERIFY(u.opened);
     QVERIFY(!u.done);
     // The 15 s time-out: the first indication, then the 13 s budget.
@@ -616,7 +483,7 @@ void TestTelitGsmModule::twoUploadsInARow_bothSucceed()
     endpoint->setReply(HttpEndpoint::pieces(HttpEndpoint::okReply(kReplyBody), 16), 30);
     auto modem = openModem();
     for (int i = 0; i < 2; ++i) {
-        const Upload u = upload(*modem);
+        const Upload u = upload(*modem, rpcRequest());
         QVERIFY2(u.done, qPrintable(QStringLiteral("upload %1").arg(i + 1)));
         QCOMPARE(u.body, kReplyBody);
         // Closing the socket keeps the context, and the flags say so.

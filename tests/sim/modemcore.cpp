@@ -71,6 +71,23 @@ QByteArray networkClock(const ModemState &state)
 
 } // namespace
 
+void modemJustOk(ModemSession &s, const QByteArray &)
+{
+    s.ok();
+}
+
+void modemGpsSwitch(ModemSession &s, const QByteArray &args)
+{
+    s.state.gpsOn = args.trimmed() == "1";
+    s.ok();
+}
+
+void modemCloseSocket(ModemSession &s, const QByteArray &args)
+{
+    s.closeSocket(ModemSession::fields(args).value(0).toInt());
+    s.ok();
+}
+
 ModemFamily modemCoreCommands()
 {
     ModemFamily core;

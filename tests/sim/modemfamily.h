@@ -32,6 +32,12 @@ struct ModemFamily
 
 // AT, ATE, +CMGF, +CMGS, +CSQ, +CREG, +COPS, +CCLK.
 ModemFamily modemCoreCommands();
+// Handlers that several families' tables share: "OK" alone; the GPS on
+// with "1" and off otherwise; the socket of the first field closed (there
+// or not).
+void modemJustOk(ModemSession &s, const QByteArray &args);
+void modemGpsSwitch(ModemSession &s, const QByteArray &args);
+void modemCloseSocket(ModemSession &s, const QByteArray &args);
 // The u-blox family: "AT+U" commands.
 ModemFamily ubloxModemFamily();
 // The Quectel EC25 family: "AT+Q" commands.

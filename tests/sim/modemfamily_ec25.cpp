@@ -75,40 +75,21 @@ void openSocket(ModemSession &s, const QByteArray &args)
 
 void sendData(ModemSession &s, const QByteArray &args)
 {
-    const QList<QByteArray> f = ModemSession::fields(args);
-    const int id = f.value(0).toInt();
-    const int count = f.value(1).toInt();
-    if (!s.socketExists(id) || count < 0) {
-        s.error();
-        return;
-    }
-    s.prompt("\r\n> ", count, [id](ModemSession &m, const QByteArray &data, bool) {
+    s.promptSocketData(args, "\r\n> ", [](ModemSession &m, int id, int, const QByteArray &data) {
         m.line(m.writeSocket(id, data) ? "SEND OK" : "SEND FAIL");
     });
 }
 
 void readData(ModemSession &s, const QByteArray &args)
 {
-    const QList<QByteArray> f = ModemSession::fields(args);
-    const int id = f.value(0).toInt();
-    if (!s.socketExists(id)) {
-        s.error();
+    int id = 0;
+    QByteArray data;
+    int count = 0;
+    if (!s.takeSocketRead(args, &id, &data, &count))
         return;
-    }
-    const QByteArray data = s.readSocket(id, f.value(1).toInt());
-    int count = int(data.size());
-    int extra = 0;
-    if (s.fault(ModemFault::WrongByteCount, &extra))
-        count += extra;
     s.line("+QIRD: " + QByteArray::number(count));
     if (!data.isEmpty())
         s.send(data + "\r\n");
-    s.ok();
-}
-
-void gpsPower(ModemSession &s, const QByteArray &args)
-{
-    s.state.gpsOn = args.trimmed() == "1";
     s.ok();
 }
 
@@ -144,11 +125,6 @@ void networkTime(ModemSession &s, const QByteArray &)
     s.ok();
 }
 
-void justOk(ModemSession &s, const QByteArray &)
-{
-    s.ok();
-}
-
 } // namespace
 
 ModemFamily ec25ModemFamily()
@@ -159,16 +135,13 @@ ModemFamily ec25ModemFamily()
         {"AT+QICSGP=", contextSettings},
         {"AT+QIACT=", activate},
         {"AT+QIDEACT=", deactivate},
-        {"AT+QLBSCFG=", justOk},
+        {"AT+QLBSCFG=", modemJustOk},
         {"AT+QIOPEN=", openSocket},
         {"AT+QISEND=", sendData},
         {"AT+QIRD=", readData},
-        {"AT+QICLOSE=", [](ModemSession &s, const QByteArray &args) {
-             s.closeSocket(ModemSession::fields(args).value(0).toInt());
-             s.ok();
-         }},
-        {"AT+QGPSCFG=", justOk},
-        {"AT+QGPS=", gpsPower},
+        {"AT+QICLOSE=", modemCloseSocket},
+        {"AT+QGPSCFG=", modemJustOk},
+        {"AT+QGPS=", modemGpsSwitch},
         {"AT+QGPSGNMEA=", readNmea},
         {"AT+QLBS", locate},
         {"AT+QLTS=", networkTime},

@@ -88,14 +88,7 @@ void socketDial(ModemSession &s, const QByteArray &args)
 
 void sendData(ModemSession &s, const QByteArray &args)
 {
-    const QList<QByteArray> f = ModemSession::fields(args);
-    const int id = f.value(0).toInt();
-    const int count = f.value(1).toInt();
-    if (!s.socketExists(id) || count < 0) {
-        s.error();
-        return;
-    }
-    s.prompt("\r\n> ", count, [id](ModemSession &m, const QByteArray &data, bool) {
+    s.promptSocketData(args, "\r\n> ", [](ModemSession &m, int id, int, const QByteArray &data) {
         if (m.writeSocket(id, data))
             m.ok();
         else
@@ -105,26 +98,14 @@ void sendData(ModemSession &s, const QByteArray &args)
 
 void receiveData(ModemSession &s, const QByteArray &args)
 {
-    const QList<QByteArray> f = ModemSession::fields(args);
-    const int id = f.value(0).toInt();
-    if (!s.socketExists(id)) {
-        s.error();
+    int id = 0;
+    QByteArray data;
+    int count = 0;
+    if (!s.takeSocketRead(args, &id, &data, &count))
         return;
-    }
-    const QByteArray data = s.readSocket(id, f.value(1).toInt());
-    int count = int(data.size());
-    int extra = 0;
-    if (s.fault(ModemFault::WrongByteCount, &extra))
-        count += extra;
     s.line("#SRECV: " + QByteArray::number(id) + ',' + QByteArray::number(count));
     if (!data.isEmpty())
         s.send(data + "\r\n");
-    s.ok();
-}
-
-void gpsPower(ModemSession &s, const QByteArray &args)
-{
-    s.state.gpsOn = args.trimmed() == "1";
     s.ok();
 }
 
@@ -194,18 +175,15 @@ ModemFamily telitModemFamily()
              s.ok();
          }},
         {"AT+CGDCONT=", contextSettings},
-        {"AT#SCFG=", [](ModemSession &s, const QByteArray &) { s.ok(); }},
-        {"AT#GTPEN=", [](ModemSession &s, const QByteArray &) { s.ok(); }},
+        {"AT#SCFG=", modemJustOk},
+        {"AT#GTPEN=", modemJustOk},
         {"AT#SGACT=", context},
         {"AT#SGACT?", contextQuery},
         {"AT#SD=", socketDial},
         {"AT#SSENDEXT=", sendData},
         {"AT#SRECV=", receiveData},
-        {"AT#SH=", [](ModemSession &s, const QByteArray &args) {
-             s.closeSocket(ModemSession::fields(args).value(0).toInt());
-             s.ok();
-         }},
-        {"AT$GPSP=", gpsPower},
+        {"AT#SH=", modemCloseSocket},
+        {"AT$GPSP=", modemGpsSwitch},
         {"AT$GPSACP", readPosition},
         {"AT#GTP", locate},
     };

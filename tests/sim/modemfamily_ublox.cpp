@@ -68,14 +68,7 @@ void connectSocket(ModemSession &s, const QByteArray &args)
 
 void writeSocket(ModemSession &s, const QByteArray &args)
 {
-    const QList<QByteArray> f = ModemSession::fields(args);
-    const int id = f.value(0).toInt();
-    const int count = f.value(1).toInt();
-    if (!s.socketExists(id) || count < 0) {
-        s.error();
-        return;
-    }
-    s.prompt("@", count, [id, count](ModemSession &m, const QByteArray &data, bool) {
+    s.promptSocketData(args, "@", [](ModemSession &m, int id, int count, const QByteArray &data) {
         if (!m.writeSocket(id, data)) {
             m.error();
             return;
@@ -87,17 +80,11 @@ void writeSocket(ModemSession &s, const QByteArray &args)
 
 void readSocket(ModemSession &s, const QByteArray &args)
 {
-    const QList<QByteArray> f = ModemSession::fields(args);
-    const int id = f.value(0).toInt();
-    if (!s.socketExists(id)) {
-        s.error();
+    int id = 0;
+    QByteArray data;
+    int count = 0;
+    if (!s.takeSocketRead(args, &id, &data, &count))
         return;
-    }
-    const QByteArray data = s.readSocket(id, f.value(1).toInt());
-    int count = int(data.size());
-    int extra = 0;
-    if (s.fault(ModemFault::WrongByteCount, &extra))
-        count += extra;
     const QByteArray shown = s.fault(ModemFault::UnquotedData) ? data : '"' + data + '"';
     s.send("\r\n+USORD: " + QByteArray::number(id) + ',' + QByteArray::number(count) + ',' + shown + "\r\n");
     s.ok();
@@ -140,11 +127,6 @@ void locate(ModemSession &s, const QByteArray &)
     s.announce("+UULOC: " + s.state.cellLocation, kLocationAnswerMs);
 }
 
-void justOk(ModemSession &s, const QByteArray &)
-{
-    s.ok();
-}
-
 } // namespace
 
 ModemFamily ubloxModemFamily()
@@ -152,7 +134,7 @@ ModemFamily ubloxModemFamily()
     ModemFamily f;
     f.name = QStringLiteral("ublox");
     f.commands = {
-        {"AT+UGPRF=", justOk},
+        {"AT+UGPRF=", modemJustOk},
         {"AT+UPSD=", profile},
         {"AT+UPSDA=", profileAction},
         {"AT+USOCR=", createSocket},
@@ -160,9 +142,9 @@ ModemFamily ubloxModemFamily()
         {"AT+USOWR=", writeSocket},
         {"AT+USORD=", readSocket},
         {"AT+USOCL=", closeSocket},
-        {"AT+UGIND=", justOk},
+        {"AT+UGIND=", modemJustOk},
         {"AT+UGPS=", gpsPower},
-        {"AT+UGRMC=", justOk},
+        {"AT+UGRMC=", modemJustOk},
         {"AT+UGRMC?", readRmc},
         {"AT+ULOC=", locate},
     };

@@ -412,6 +412,39 @@ void ModemSession::completeData(bool sent)
     dropAnswer = false;
 }
 
+void ModemSession::promptSocketData(
+    const QByteArray &args, const QByteArray &promptBytes,
+    std::function<void(ModemSession &, int socket, int count, const QByteArray &data)> done)
+{
+    const QList<QByteArray> f = fields(args);
+    const int id = f.value(0).toInt();
+    const int count = f.value(1).toInt();
+    if (!socketExists(id) || count < 0) {
+        error();
+        return;
+    }
+    prompt(promptBytes, count, [id, count, done](ModemSession &m, const QByteArray &data, bool) {
+        done(m, id, count, data);
+    });
+}
+
+bool ModemSession::takeSocketRead(const QByteArray &args, int *socket, QByteArray *data, int *count)
+{
+    const QList<QByteArray> f = fields(args);
+    const int id = f.value(0).toInt();
+    if (!socketExists(id)) {
+        error();
+        return false;
+    }
+    *socket = id;
+    *data = readSocket(id, f.value(1).toInt());
+    *count = int(data->size());
+    int extra = 0;
+    if (fault(ModemFault::WrongByteCount, &extra))
+        *count += extra;
+    return true;
+}
+
 bool ModemSession::fault(ModemFault kind, int *value) const
 {
     for (const ModemFaultRule &rule : active) {

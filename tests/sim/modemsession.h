@@ -126,6 +126,14 @@ public:
     void prompt(const QByteArray &promptBytes, int count,
                 std::function<void(ModemSession &, const QByteArray &data, bool sent)> done);
     bool fault(ModemFault kind, int *value = nullptr) const;
+    // A socket write "<socket>,<count>": the prompt, then done with the
+    // bytes taken; ERROR when the socket does not exist or count < 0.
+    void promptSocketData(const QByteArray &args, const QByteArray &promptBytes,
+                          std::function<void(ModemSession &, int socket, int count, const QByteArray &data)> done);
+    // A socket read "<socket>,<most bytes>": false, after ERROR, when the
+    // socket does not exist; else the bytes taken and the count to report
+    // (with WrongByteCount's extra).
+    bool takeSocketRead(const QByteArray &args, int *socket, QByteArray *data, int *count);
     // Online (transparent) mode on a connected socket: the command's answer so
     // far goes out, then the program's bytes go straight to the endpoint and
     // the endpoint's straight back, until "+++" arrives with a quiet line

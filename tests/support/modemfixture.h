@@ -2,6 +2,7 @@
 
 #include "gsm/gsmservicecallback.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QPair>
 
@@ -12,3 +13,21 @@ public:
     void onTime(qint64 utcMs, int source) override { times << qMakePair(utcMs, source); }
     QList<QPair<qint64, int>> times;
 };
+
+// The answer `times` times over: a script of equal answers.
+inline QList<QByteArray> repeated(const QByteArray &answer, int times)
+{
+    QList<QByteArray> out;
+    for (int i = 0; i < times; ++i)
+        out << answer;
+    return out;
+}
+
+// How many of the command lines start with prefix.
+inline int countPrefix(const QList<QByteArray> &commands, const QByteArray &prefix)
+{
+    int n = 0;
+    for (const QByteArray &c : commands)
+        n += c.startsWith(prefix) ? 1 : 0;
+    return n;
+}

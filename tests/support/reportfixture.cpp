@@ -6,11 +6,14 @@
 #include "core/utc.h"
 #include "device/hardware_control.h"
 #include "print/reportprinter.h"
+#include "storage/pigeoninfo.h"
+#include "storage/storage.h"
 
 #include "clubportpeer.h"
 #include "clubrouter.h"
 
 #include <QDir>
+#include <QTest>
 
 namespace {
 
@@ -103,6 +106,90 @@ QString ReportFixture::field(const QString &text, int width)
     return text.leftJustified(width, QLatin1Char(' '), true);
 }
 
+QSharedPointer<PigeonInfo> ReportFixture::bird(const QString &assocNum, const QString &ring, int sex,
+                                               const QString &color, int year)
+{
+    auto p = QSharedPointer<PigeonInfo>::create();
+    p->assocNum = assocNum;
+    p->eringNum = ring;
+    p->sex = sex;
+    p->color = color;
+    p->year = year;
+    return p;
+}
+
+RaceInfo ReportFixture::raceCodes()
+{
+    RaceInfo info;
+    info.raceCode = QStringLiteral("R2026-07");
+    info.assocCode = QStringLiteral("KBDB");
+    info.liberCode = QStringLiteral("LIB9");
+    info.liberName = QStringLiteral("Orleans");
+    info.markReaderId = QStringLiteral("00A1B2C3");
+    info.markAuthKey = QStringLiteral("0A1B2C3D");
+    return info;
+}
+
+QStringList ReportFixture::boxTitleLines(const QString &title)
+{
+    const QString boxRule = QLatin1Char('+') + QString(75, QLatin1Char('-')) + QLatin1Char('+');
+    return {boxRule, title, boxRule, QString()};
+}
+
+QStringList ReportFixture::loftLines(const QString &printed)
+{
+    return {field("CLUB: Ostend Club", 29) + field("CLOCK No: C0FFEE01", 21) + "PRINTED: " + printed,
+            field("MEMBER: Jan Peeters", 29) + field("LOFT No: BE-4411", 21) + "TELEPHONE: +32 59 123456",
+            "ADDRESS: Kerkstraat 12 - Oostende - 8400"};
+}
+
+QStringList ReportFixture::raceCodeLines()
+{
+    return {field("ASSOC CODE: KBDB", 39) + field("RACE CODE: R2026-07", 39),
+            field("MARKER ID: 00A1B2C3", 39) + field("KEY CODE: 0A1B2C3D", 39),
+            field("LIBER CODE: LIB9", 39) + field("LIBER SITE: Orleans", 39)};
+}
+
+QStringList ReportFixture::declarationLines()
+{
+    return {QString(77, QLatin1Char('_')),
+            "All entered pigeons have been fully vaccinated against Paramyxovirus and are ",
+            "registered in my name.", QString(),
+            "Signed Member:         Flyer:            Club:           Clock Checked:      "};
+}
+
+QString ReportFixture::totalsLine(const QString &leading, int hens, int cocks, int yearlings)
+{
+    return (leading.isNull() ? QString() : field(leading, 20)) + field(QStringLiteral("Total hens: %1").arg(hens), 20)
+        + field(QStringLiteral("Total cocks: %1").arg(cocks), 20)
+        + field(QStringLiteral("Yearlings: %1").arg(yearlings), 20);
+}
+
+QStringList ReportFixture::closedPage(QStringList page, int lines, const QStringList &closing)
+{
+    while (page.size() < lines - closing.size())
+        page << QString();
+    return page + closing;
+}
+
+void ReportFixture::storePigeons(const QList<QSharedPointer<PigeonInfo>> &pigeons)
+{
+    for (const QSharedPointer<PigeonInfo> &pigeon : pigeons)
+        Storage::instance()->savePigeon(pigeon.data());
+}
+
+void ReportFixture::setPageSize(int pageSize)
+{
+    Storage::instance()->setParam(QStringLiteral("cmbPrintPageSize"), QString::number(pageSize));
+}
+
+QList<QStringList> ReportFixture::printPages(ReportPrinter &report, StateRecorder &recorder, QString *problem)
+{
+    report.bindNotify(&recorder);
+    report.printAll();
+    return printedPages(problem);
+}
+
 QStringList ReportFixture::pieces() const
 {
     QStringList out;
@@ -179,4 +266,15 @@ QList<int> StateRecorder::states() const
     for (const Entry &entry : entries)
         out << entry.state;
     return out;
+}
+
+void ReportSuite::init()
+{
+    fixture = std::make_unique<ReportFixture>();
+    QVERIFY(fixture->startClub());
+}
+
+void ReportSuite::cleanup()
+{
+    fixture.reset();
 }

@@ -2,10 +2,13 @@
 
 #include "print/iprinternotify.h"
 #include "storage/loftinfo.h"
+#include "storage/raceinfo.h"
 #include "storagefixture.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
+#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 
@@ -14,7 +17,9 @@
 
 class ClubPortPeer;
 class MorlanProtocolProcess;
+class PigeonInfo;
 class ReportPrinter;
+class StateRecorder;
 
 // Everything a printed list needs, for one test: a database in a simulated
 // root, the club router peer (unpaced) on the club-link node, the real link
@@ -45,6 +50,33 @@ public:
     static QString clockNo();
     // A field as the lists define it: cut or padded with blanks to width.
     static QString field(const QString &text, int width);
+    // A pigeon as the tests store and print it.
+    static QSharedPointer<PigeonInfo> bird(const QString &assocNum, const QString &ring, int sex,
+                                           const QString &color, int year = 2020);
+    // The codes of the race the race lists print; times and state are the
+    // test's own.
+    static RaceInfo raceCodes();
+
+    // Expected lines of a page, as the lists print them with loft() and
+    // clockNo(): the boxed title and an empty line; the three loft lines;
+    // the three lines of raceCodes(); the five closing lines of the race
+    // lists; a totals line (the leading field only when not null).
+    static QStringList boxTitleLines(const QString &title);
+    static QStringList loftLines(const QString &printed);
+    static QStringList raceCodeLines();
+    static QStringList declarationLines();
+    static QString totalsLine(const QString &leading, int hens, int cocks, int yearlings);
+    // Empty lines up to the closing lines, then the closing lines, so that
+    // the page holds `lines` lines.
+    static QStringList closedPage(QStringList page, int lines, const QStringList &closing);
+
+    // Stores the pigeons that the report looks up.
+    void storePigeons(const QList<QSharedPointer<PigeonInfo>> &pigeons);
+    // The "cmbPrintPageSize" setting: 0 for long pages, 1 for short.
+    void setPageSize(int pageSize);
+    // Prints the whole report with the recorder bound and returns the
+    // printed pages (see pagesOf).
+    QList<QStringList> printPages(ReportPrinter &report, StateRecorder &recorder, QString *problem);
 
     StorageFixture &store() { return storage; }
     ClubPortPeer &peer() { return *clubPeer; }
@@ -96,4 +128,17 @@ public:
 
 private:
     ReportFixture *fixture = nullptr;
+};
+
+// The base of the suites that print a list: a fresh fixture with the club
+// started for each test function.
+class ReportSuite : public QObject
+{
+    Q_OBJECT
+protected:
+    std::unique_ptr<ReportFixture> fixture;
+
+private slots:
+    void init();
+    void cleanup();
 };
