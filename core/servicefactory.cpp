@@ -37,6 +37,7 @@ constexpr int kStartPollMs = 10;
 // thread that has not reported after this long is logged and left behind so
 // that the user interface still comes up.
 constexpr int kStartLimitMs = 60000;
+constexpr int kOneSecondMs = 1000;
 constexpr int kRaceModeDefault = 0x311;
 constexpr int kRaceModeChannel = 0x111;
 
@@ -134,6 +135,12 @@ void ServiceFactory::runServices()
             factory->pigeonBo = nullptr;
         }
     } unpublish{this};
+
+    // A simulated device run with BRELLIUM_TIME_SCALE shortens the modem
+    // thread's pauses as it does the window's; the device ignores it.
+    const int scaledSecondMs = MainWindow::scaledMs(kOneSecondMs);
+    if (scaledSecondMs < kOneSecondMs)
+        gsm.setTiming(GsmTiming().scaled(kOneSecondMs / scaledSecondMs));
 
     GPS_UTC_ADJUST = getParamInt32(QStringLiteral("GPS_UTC_ADJUST"), -17);
     HardwareControl::LcdOn();

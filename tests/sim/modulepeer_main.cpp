@@ -7,6 +7,10 @@
 // Orders: tag <ring> [uid] [random] [extId] | channels <n> |
 // channel <index> error|ok | type <hex> | whole on|off | silent on|off |
 // reboot | stats | quit
+//
+// Standard output is its record: each order with its answer, and the race
+// commands the clock sent (start, stop, channel and tag fetches; the
+// exchange polls only as a count in "stats").
 
 #include "innermodulepeer.h"
 
@@ -17,12 +21,50 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cstdio>
 
 namespace {
 constexpr int kSocketWaitMs = 3000;
+constexpr int kRecordPeriodMs = 200;
 const char kSocketName[] = "/run/modulepeer.sock";
+
+void record(const QString &line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// Writes the race commands received since the last call, one line each.
+class CommandRecorder
+{
+public:
+    explicit CommandRecorder(const InnerModulePeer &modulePeer)
+        : peer(modulePeer)
+    {
+    }
+
+    void recordNew()
+    {
+        static const struct {
+            quint8 command;
+            const char *name;
+        } kinds[] = {{InnerModulePeer::StartRace, "startRace"},
+                     {InnerModulePeer::StopRace, "stopRace"},
+                     {InnerModulePeer::GetChannel, "getChannel"},
+                     {InnerModulePeer::GetTag, "getTag"}};
+        for (int i = 0; i < 4; ++i) {
+            const int count = int(peer.commands(InnerModulePeer::kGroupRace, kinds[i].command).size());
+            for (; seen[i] < count; ++seen[i])
+                record(QStringLiteral("clock sent %1").arg(QLatin1String(kinds[i].name)));
+        }
+    }
+
+private:
+    const InnerModulePeer &peer;
+    int seen[4] = {0, 0, 0, 0};
+};
 
 QString socketPath(const QString &root)
 {
@@ -135,7 +177,10 @@ int serve(const QString &root)
                 while (client->canReadLine()) {
                     bool quit = false;
                     const QString line = QString::fromUtf8(client->readLine()).trimmed();
-                    client->write(obey(peer, line, &quit).toUtf8() + '\n');
+                    const QString answer = obey(peer, line, &quit);
+                    if (line != QLatin1String("stats"))
+                        record(QStringLiteral("order %1 -> %2").arg(line, answer));
+                    client->write(answer.toUtf8() + '\n');
                     client->flush();
                     if (quit)
                         QCoreApplication::quit();
@@ -145,6 +190,10 @@ int serve(const QString &root)
     });
     std::printf("module peer on %s, orders on %s\n", qPrintable(peer.slavePath()), qPrintable(socketPath(root)));
     std::fflush(stdout);
+    CommandRecorder recorder(peer);
+    QTimer recordTimer;
+    QObject::connect(&recordTimer, &QTimer::timeout, &recordTimer, [&recorder] { recorder.recordNew(); });
+    recordTimer.start(kRecordPeriodMs);
     const int status = QCoreApplication::exec();
     peer.stop();
     server.close();

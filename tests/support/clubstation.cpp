@@ -1,0 +1,195 @@
+#include "clubstation.h"
+
+#include "club/morlanprotolprocess.h"
+#include "core/servicefactory.h"
+#include "core/utc.h"
+#include "core/vexexception.h"
+#include "device/hardware_control.h"
+#include "print/racemarkreport.h"
+#include "print/reportprinter.h"
+#include "race/pigeonbo.h"
+#include "storage/pigeoninfo.h"
+#include "storage/pigeonrecord.h"
+#include "storage/raceinfo.h"
+#include "storage/storage.h"
+
+#include <QSignalSpy>
+
+namespace {
+
+constexpr int kAuthoriseMs = 10000;
+constexpr int kAuthorisePollMs = 10;
+constexpr int kAnswerMs = 5000;
+constexpr unsigned long kStopMs = 5000;
+// The basketing screen asks again after an empty read; a test lets the
+// reader be empty this many times before it gives up.
+constexpr int kReadAttempts = 20;
+constexpr int kRaceClosed = 3;
+constexpr int kRaceStopped = 4;
+constexpr int kRaceUploaded = 12;
+
+bool isClosed(int state)
+{
+    return state == kRaceClosed || state == kRaceStopped || state == kRaceUploaded;
+}
+
+QSharedPointer<RaceInfo> raceOf(const QString &raceCode)
+{
+    QSharedPointer<RaceInfo> race = Storage::instance()->findRaceById(raceCode);
+    if (!race)
+        throw VexException(0, QStringLiteral("No race ") + raceCode, QString());
+    return race;
+}
+
+} // namespace
+
+ClubStation::ClubStation()
+    : process(std::make_unique<MorlanProtocolProcess>(_serialPort_miniDin)),
+      engine(std::make_unique<PigeonBo>())
+{
+}
+
+ClubStation::~ClubStation()
+{
+    close();
+}
+
+bool ClubStation::open()
+{
+    engine->reflushCache();
+    ServiceFactory::getInstance()->protocolProcess = process.get();
+    if (!process->isRunning())
+        process->start(QThread::InheritPriority);
+    process->switchWorkMode(MorlanProtocolProcess::ClubMaster, true);
+    for (int waited = 0; waited < kAuthoriseMs && !process->isAuthed(); waited += kAuthorisePollMs)
+        HardwareControl::wait(kAuthorisePollMs);
+    return process->isAuthed();
+}
+
+void ClubStation::close()
+{
+    if (ServiceFactory::getInstance()->protocolProcess == process.get())
+        ServiceFactory::getInstance()->protocolProcess = nullptr;
+    if (process->isRunning()) {
+        process->requestExit();
+        process->wait(kStopMs);
+    }
+}
+
+QString ClubStation::readRing()
+{
+    QSignalSpy answers(process.get(), &MorlanProtocolProcess::readTagEnd);
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        process->startReadTag();
+        if (answers.isEmpty() && !answers.wait(kAnswerMs))
+            return QString();
+        const QString ring = answers.takeFirst().at(0).toString();
+        if (!ring.isEmpty())
+            return ring;
+    }
+    return QString();
+}
+
+QString ClubStation::assignRing(const QString &assocNum)
+{
+    const QString ring = readRing();
+    if (ring.isEmpty() || !Storage::instance()->findPigeonIdByEringNum(ring).isEmpty())
+        return QString();
+    const QSharedPointer<PigeonInfo> pigeon = Storage::instance()->assignPigeon(assocNum, ring, QString());
+    Storage::instance()->logAssignmnet(pigeon.data());
+    return ring;
+}
+
+void ClubStation::startRaceMark(const QString &raceCode)
+{
+    const qint64 clubTime = process->getTimeSync();
+    QSharedPointer<RaceInfo> race = raceOf(raceCode);
+    if (isClosed(race->valid))
+        return;
+    race->markReaderId = process->getRouterId();
+    race->markAuthKey = process->getAuthKey();
+    Storage::instance()->saveRace(race.data());
+    if (!engine->hasActiveRace())
+        engine->verifyClubTime(clubTime, race->markReaderId);
+}
+
+QString ClubStation::markPigeon(const QString &raceCode)
+{
+    const QString ring = readRing();
+    if (ring.isEmpty())
+        return QString();
+    QSharedPointer<PigeonRecord> record = Storage::instance()->findRecordByEring(ring);
+    if (record && record->markTime != 0)
+        return QString(); // marked already
+    QSignalSpy written(process.get(), &MorlanProtocolProcess::setRandomEnd);
+    QString eRing;
+    quint8 randNum = 0;
+    for (int attempt = 0; attempt < kReadAttempts && eRing.isEmpty(); ++attempt) {
+        process->startSetRandom(QSharedPointer<SemaphoreEx>());
+        if (written.isEmpty() && !written.wait(kAnswerMs))
+            return QString();
+        const QList<QVariant> answer = written.takeFirst();
+        eRing = answer.at(0).toString();
+        randNum = quint8(answer.at(1).toUInt());
+    }
+    record = Storage::instance()->findRecordByEring(eRing);
+    if (!record)
+        return QString(); // no pigeon wears it
+    const QSharedPointer<RaceInfo> race = raceOf(raceCode);
+    record->markTime = UTC::clubTime().value() + race->markReaderTime - race->markDeviceTime;
+    record->raceCode = raceCode;
+    record->randNumMarked = randNum;
+    record->markReaderId = race->markReaderId;
+    record->markAuthKey = race->markAuthKey;
+    // A new basketing starts without arrival or notification state.
+    record->backTimeEring = 0;
+    record->randNumberBack = 0;
+    record->backTimeUid = 0;
+    record->uidBack = QStringLiteral("");
+    record->backOrder = 0;
+    record->gpsValid = false;
+    record->gpsOnLine = false;
+    record->backHomeLat = 0;
+    record->backHomeLon = 0;
+    record->needSms = false;
+    record->smsSendState = false;
+    record->eringUploadState = false;
+    record->uidUploadState = false;
+    Storage::instance()->saveRecord(record.data());
+    Storage::instance()->logRaceMark(record.data());
+    return eRing;
+}
+
+void ClubStation::closeBasketing(const QString &raceCode)
+{
+    const qint64 clubTime = process->getTimeSync();
+    if (clubTime < 1)
+        throw VexException(0x1201, QStringLiteral("Morlan unknown exception!"), QString());
+    QSharedPointer<RaceInfo> race = raceOf(raceCode);
+    if (!isClosed(race->valid)) {
+        race->markReaderId = process->getRouterId();
+        race->markAuthKey = process->getAuthKey();
+        if (engine->hasActiveRace()) {
+            if (race->markReaderTime == 0) {
+                race->markDeviceTime = UTC::clubTime().value();
+                race->markReaderTime = clubTime;
+            }
+        } else {
+            engine->verifyClubTime(clubTime, race->markReaderId);
+            race->markDeviceTime = clubTime;
+            race->markReaderTime = clubTime;
+        }
+    }
+    race->markPrintFlag = true;
+    race->valid = kRaceClosed;
+    Storage::instance()->saveRace(race.data());
+
+    QList<QSharedPointer<PigeonRecord>> records =
+        Storage::instance()->findRecordsByRaceCode(raceCode, QStringLiteral("markTime"));
+    PigeonRecord::fillMarkOrder(records);
+    PigeonRecord::sortByMarkOrder(records);
+    RaceMarkReport report;
+    report.loadReport(engine->getSystemId(), engine->getLoftInfo(), *race, records);
+    for (int copy = 0; copy < race->printCount; ++copy)
+        report.printAll();
+}
