@@ -3,6 +3,8 @@
 #include "storage/recordkeys.h"
 #include "storage/storage.h"
 
+#include <QHash>
+
 #include <algorithm>
 
 namespace {
@@ -98,8 +100,40 @@ void PigeonRecord::fillMarkOrder()
 
 void PigeonRecord::fillMarkOrder(const QList<QSharedPointer<PigeonRecord>> &records)
 {
-    for (const QSharedPointer<PigeonRecord> &record : records)
-        record->fillMarkOrder();
+    // The same orders as fillMarkOrder() on each record, from one read of
+    // each race met: a count per record scans the race's records once per
+    // pigeon, seconds for the printed list of a full race of 5,000.
+    struct RaceOrders
+    {
+        bool nominated = false;
+        QHash<QString, int> noms;
+        QList<qint64> markTimes; // above 0, ascending
+    };
+    QHash<QString, RaceOrders> races;
+    Storage *storage = Storage::instance();
+    for (const QSharedPointer<PigeonRecord> &record : records) {
+        if (record->markTime == 0) {
+            record->markOrder = 0;
+            continue;
+        }
+        auto race = races.find(record->raceCode);
+        if (race == races.end()) {
+            RaceOrders orders;
+            orders.nominated = storage->isRaceNomedById(record->raceCode);
+            if (orders.nominated)
+                orders.noms = storage->queryRaceNoms(record->raceCode);
+            else
+                orders.markTimes = storage->queryMarkTimes(record->raceCode);
+            race = races.insert(record->raceCode, orders);
+        }
+        if (race->nominated) {
+            record->markOrder = race->noms.value(record->assocNum, 0);
+            continue;
+        }
+        // One more than the race's pigeons basketed strictly earlier.
+        const auto earlier = std::lower_bound(race->markTimes.cbegin(), race->markTimes.cend(), record->markTime);
+        record->markOrder = 1 + int(earlier - race->markTimes.cbegin());
+    }
 }
 
 void PigeonRecord::sortByMarkOrder(QList<QSharedPointer<PigeonRecord>> &records)

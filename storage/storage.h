@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -85,6 +86,9 @@ public:
     int getMarkedPigeonCount();
     int getMarkedPigeonCount(const QString &raceCode);
     int getBackedPigeonCount(const QString &raceCode);
+    // The race's basketing times above 0, ascending: the marking orders of a
+    // whole list from one read instead of one count per record.
+    QList<qint64> queryMarkTimes(const QString &raceCode);
     QSharedPointer<PigeonRecord> findRecordById(const QString &assocNum);
     QSharedPointer<PigeonRecord> findRecordByEring(const QString &eringNum);
     void saveRecord(const PigeonRecord *record);
@@ -121,6 +125,9 @@ public:
     // Nominations per race and the owner's notification phones.
     QList<QSharedPointer<Nomination>> queryNoms();
     int getRacePigeonNom(const QString &assocNum, const QString &raceCode);
+    // Every pigeon's nomination in the race, each the one getRacePigeonNom
+    // finds (the first row of a pigeon that has several).
+    QHash<QString, int> queryRaceNoms(const QString &raceCode);
     void saveRaceNoms(const QString &raceCode, const QList<QSharedPointer<Nomination>> &noms);
     void _insertNom(const QString &assocNum, const QString &eringNum, const QString &raceCode, int nom);
     void _delNomByRaceCode(const QString &raceCode);

@@ -46,6 +46,18 @@ QList<QSharedPointer<Nomination>> Storage::queryNoms()
     return noms;
 }
 
+QHash<QString, int> Storage::queryRaceNoms(const QString &raceCode)
+{
+    QHash<QString, int> noms;
+    run(QStringLiteral("select AssocNum,Nom from nomination where RaceCode=:raceCode"),
+        {{QStringLiteral(":raceCode"), raceCode}}, [&noms](const QSqlQuery &q) {
+            const QString assocNum = textAt(q, 0);
+            if (!noms.contains(assocNum))
+                noms.insert(assocNum, q.value(1).toInt());
+        });
+    return noms;
+}
+
 int Storage::getRacePigeonNom(const QString &assocNum, const QString &raceCode)
 {
     // Both bound: a value holding a quote, or "%2", must find its own row.

@@ -155,6 +155,15 @@ int Storage::getBackedPigeonCount(const QString &raceCode)
                  {{QStringLiteral(":raceCode"), raceCode}});
 }
 
+QList<qint64> Storage::queryMarkTimes(const QString &raceCode)
+{
+    QList<qint64> times;
+    run(QStringLiteral("select MarkTime from record where raceCode=:raceCode AND markTime>0 order by MarkTime"),
+        {{QStringLiteral(":raceCode"), raceCode}},
+        [&times](const QSqlQuery &q) { times.append(q.value(0).toLongLong()); });
+    return times;
+}
+
 QSharedPointer<PigeonRecord> Storage::findRecordById(const QString &assocNum)
 {
     const auto records =

@@ -41,6 +41,7 @@ private slots:
     void fillAndSort_data();
     void fillAndSort();
     void emptyList_looksNothingUp();
+    void fullRace_readsEachRaceOnce();
 };
 
 void TestMarkOrder::fillAndSort_data()
@@ -133,6 +134,14 @@ void TestMarkOrder::fillAndSort()
     for (const auto &record : sharer)
         filled << record->markOrder;
     QCOMPARE(filled, orders);
+    // The list is filled from one read per race: each record alone must
+    // come to the same order.
+    for (const auto &record : sharer) {
+        PigeonRecord alone = *record;
+        alone.markOrder = 99;
+        alone.fillMarkOrder();
+        QCOMPARE(alone.markOrder, record->markOrder);
+    }
 
     PigeonRecord::sortByMarkOrder(list);
     QStringList names;
@@ -150,6 +159,40 @@ void TestMarkOrder::emptyList_looksNothingUp()
     PigeonRecord::sortByMarkOrder(list);
     QVERIFY(list.isEmpty());
     QCOMPARE(Storage::statementCount(), statements);
+}
+
+// The printed list of a full race: a fixed number of reads per race, not one
+// per pigeon (each of which scans the race), whatever the race's size.
+void TestMarkOrder::fullRace_readsEachRaceOnce()
+{
+    constexpr int kPigeons = 300;
+    StorageFixture db;
+    QVERIFY(db.exec(QStringLiteral("insert into Race(RaceCode,Valid,OtherData) values('R1',3,'{}')")));
+    QVERIFY(db.exec(QStringLiteral("insert into Race(RaceCode,Valid,OtherData) values('N',3,'{\"nomination\":1}')")));
+    QVERIFY(db.exec(QStringLiteral("BEGIN")));
+    for (int i = 0; i < kPigeons; ++i) {
+        const QString race = i % 2 ? QStringLiteral("N") : QStringLiteral("R1");
+        QVERIFY(db.exec(QStringLiteral("insert into Record(AssocNum,EringNum,RaceCode,MarkTime) values('P%1','%1','%2',%3)")
+                            .arg(i)
+                            .arg(race)
+                            .arg(at(kPigeons - i / 2))));
+        if (i % 2)
+            QVERIFY(db.exec(QStringLiteral("insert into Nomination(AssocNum,RaceCode,Nom) values('P%1','N',%2)")
+                                .arg(i)
+                                .arg(i / 2 + 1)));
+    }
+    QVERIFY(db.exec(QStringLiteral("COMMIT")));
+    const QList<QSharedPointer<PigeonRecord>> list = Storage::instance()->queryRecords(QString(), QStringLiteral("AssocNum"));
+    QCOMPARE(list.size(), kPigeons);
+
+    const quint64 statements = Storage::statementCount();
+    PigeonRecord::fillMarkOrder(list);
+    QVERIFY2(Storage::statementCount() - statements <= 4, "a race read once for its nomination flag and its orders");
+    for (const auto &record : list) {
+        const int i = record->assocNum.mid(1).toInt();
+        // Later pigeons were basketed earlier; the nominated ones carry their number.
+        QCOMPARE(record->markOrder, i % 2 ? i / 2 + 1 : kPigeons / 2 - i / 2);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMarkOrder)
