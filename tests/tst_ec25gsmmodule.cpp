@@ -5,7 +5,6 @@
 #include "gsm/ec25gsmmodule.h"
 
 #include "gsm/gsmhttp.h"
-#include "gsm/socketaddress.h"
 #include "modemfixture.h"
 #include "modempeerfixture.h"
 #include "nmeabuilder.h"
@@ -31,6 +30,13 @@ GsmHttpRequest rpcRequest()
 {
     return jsonRpcRequest("{\"method\":\"sendState4\",\"params\":[]}");
 }
+
+QByteArray openLine(const QByteArray &host, int port)
+{
+    return "AT+QIOPEN=1,0,\"TCP\",\"" + host + "\"," + QByteArray::number(port) + ",0";
+}
+
+const ModemCommands kCommands{openLine, "AT+QIOPEN", "AT+QISEND", "AT+QIRD", 300};
 
 // One "+QIRD:" answer carrying data (with its count written as given).
 QByteArray qird(const QByteArray &data, const QByteArray &count = QByteArray())
@@ -91,10 +97,7 @@ void TestEc25GsmModule::cleanup()
 
 void TestEc25GsmModule::parseGsmLocation_data()
 {
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<int>("lon");
-    QTest::addColumn<int>("lat");
+    addPositionParseColumns<QByteArray>();
 
     QTest::newRow("the example") << QByteArray("0,121.38163094,31.12738291") << true << 436973871 << 112058578;
     QTest::newRow("south and west truncate toward zero") << QByteArray("0,-121.38163094,-31.12738291") << true
@@ -110,15 +113,7 @@ void TestEc25GsmModule::parseGsmLocation_data()
 
 void TestEc25GsmModule::parseGsmLocation()
 {
-    QFETCH(QByteArray, answer);
-    QFETCH(bool, result);
-    QFETCH(int, lon);
-    QFETCH(int, lat);
-    int gotLon = -1;
-    int gotLat = -1;
-    QCOMPARE(Ec25GsmModule::parseGsmLocation(answer, &gotLon, &gotLat), result);
-    QCOMPARE(gotLon, lon);
-    QCOMPARE(gotLat, lat);
+    checkPositionParse(&Ec25GsmModule::parseGsmLocation);
 }
 
 void TestEc25GsmModule::networkTime_data()
@@ -143,14 +138,9 @@ void TestEc25GsmModule::networkTime()
     QFETCH(QByteArray, answer);
     QFETCH(qint64, utcMs);
     ScriptedModem<Modem> m;
-    m.port->answer(answer);
-    TimeRecorder log;
-    QCOMPARE(m.modem.getNetUtcTime(&log), utcMs != 0);
-    QCOMPARE(m.port->lines().value(0), QByteArray("AT+QLTS=1"));
-    if (utcMs != 0)
-        QCOMPARE(log.times, (QList<QPair<qint64, int>>{{utcMs, 1}}));
-    else
-        QVERIFY(log.times.isEmpty());
+    checkNetworkTime(m, answer, "AT+QLTS=1", utcMs);
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(bool(m.modem.getState().flags & 0x800), utcMs != 0);
 }
 
@@ -222,12 +212,9 @@ void TestEc25GsmModule::receive()
     GsmHttpResponse response;
     bool result = false;
     const int code = thrownCode([&] { result = m.modem.receiveHttpResponse(response, 15000); });
-    if (outcome > 1) {
-        QCOMPARE(code, outcome);
-    } else {
-        QCOMPARE(code, 0);
-        QCOMPARE(result, outcome == 1);
-    }
+    compareOutcome(code, result, outcome);
+    if (QTest::currentTestFailed())
+        return;
     if (outcome == 1)
         QCOMPARE(response.getBody(), kReplyBody);
     QCOMPARE(m.sent("AT+QIRD=0,1500"), reads);
@@ -313,20 +300,7 @@ void TestEc25GsmModule::activeNet()
 
 void TestEc25GsmModule::openCommand_data()
 {
-    addOpenCommandColumns();
-
-    const QByteArray defaultHost = SocketAddress::kDefaultCloudHost;
-    QTest::newRow("host and port") << QByteArray("h:8080") << QByteArray("AT+QIOPEN=1,0,\"TCP\",\"h\",8080,0")
-                                   << QByteArray("h") << 8080;
-    QTest::newRow("blanks around the host") << QByteArray("  up.example  :8080") << QByteArray("AT+QIOPEN=1,0,\"TCP\",\"up.example\",8080,0")
-                                            << QByteArray("up.example") << 8080;
-    QTest::newRow("host alone") << QByteArray("up.example") << QByteArray("AT+QIOPEN=1,0,\"TCP\",\"up.example\",80,0")
-                                << QByteArray("up.example") << 80;
-    QTest::newRow("empty: the default endpoint") << QByteArray()
-                                                 << "AT+QIOPEN=1,0,\"TCP\",\"" + defaultHost + "\",9080,0" << defaultHost << 9080;
-    QTest::newRow("quote in the host") << QByteArray("h\",1,\"x:80") << QByteArray() << QByteArray() << 0;
-    QTest::newRow("port not a number") << QByteArray("h:80\r\nAT") << QByteArray() << QByteArray() << 0;
-    QTest::newRow("port out of range") << QByteArray("h:65536") << QByteArray() << QByteArray() << 0;
+    addOpenCommandRows(kCommands);
 }
 
 void TestEc25GsmModule::openCommand()
@@ -340,11 +314,7 @@ void TestEc25GsmModule::openCommand()
 
 void TestEc25GsmModule::send_data()
 {
-    addSendColumns();
-
-    QTest::newRow("prompt, then SEND OK") << -1 << true << true << 0;
-    QTest::newRow("no prompt: Ctrl-Z, 500 ms, false") << int(ModemFault::NoPrompt) << false << false << 1000 + 500;
-    QTest::newRow("no SEND OK") << int(ModemFault::SilenceMidSend) << false << false << 5000;
+    addSendRows();
 }
 
 void TestEc25GsmModule::send()
@@ -354,19 +324,7 @@ void TestEc25GsmModule::send()
 
 void TestEc25GsmModule::exchangeFaults_data()
 {
-    addExchangeFaultColumns();
-
-    QTest::newRow("healthy") << -1 << QByteArray() << 0 << true << 1;
-    QTest::newRow("read answers in pieces") << int(ModemFault::Split) << QByteArray("AT+QIRD") << 4 << true << 1;
-    QTest::newRow("unsolicited lines before the read") << int(ModemFault::UnsolicitedFirst) << QByteArray("AT+QIRD") << 3 << true << 1;
-    QTest::newRow("late read answers") << int(ModemFault::Late) << QByteArray("AT+QIRD") << 300 << true << 1;
-    QTest::newRow("read count out of range") << int(ModemFault::WrongByteCount) << QByteArray("AT+QIRD") << 5000 << true << 769;
-    QTest::newRow("read silent") << int(ModemFault::Silence) << QByteArray("AT+QIRD") << 0 << true << 0;
-    QTest::newRow("read ERROR") << int(ModemFault::Error) << QByteArray("AT+QIRD") << 0 << true << 0;
-    QTest::newRow("no data prompt") << int(ModemFault::NoPrompt) << QByteArray("AT+QISEND") << 0 << true << 0;
-    QTest::newRow("send ERROR") << int(ModemFault::Error) << QByteArray("AT+QISEND") << 0 << true << 0;
-    QTest::newRow("connection refused") << int(ModemFault::RefuseConnect) << QByteArray("AT+QIOPEN") << 0 << false << 0;
-    QTest::newRow("open silent") << int(ModemFault::Silence) << QByteArray("AT+QIOPEN") << 0 << false << 0;
+    addExchangeFaultRows(kCommands);
 }
 
 void TestEc25GsmModule::exchangeFaults()
@@ -376,28 +334,23 @@ void TestEc25GsmModule::exchangeFaults()
 
 void TestEc25GsmModule::endpointClosesMidReply_failsAfterTheHundredPasses()
 {
-    endpoint->setReply({HttpEndpoint::okReply(kReplyBody).left(30)}, 0, true);
-    auto modem = openModem();
-    const Upload u = upload(*modem, rpcRequest());
-    QVERIFY(u.opened);
-    QVERIFY(!u.done);
+    qint64 tookMs = 0;
+    checkReplyCutShort(rpcRequest(), kReplyBody, &tookMs);
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(countPrefix(peer->commands(), "AT+QIRD=0,1500"), Ec25GsmModule::kReceivePasses);
 }
 
 void TestEc25GsmModule::twoUploadsInARow_bothSucceed()
 {
-    endpoint->setReply(HttpEndpoint::pieces(HttpEndpoint::okReply(kReplyBody), 16), 30);
-    auto modem = openModem();
-    for (int i = 0; i < 2; ++i) {
-        const Upload u = upload(*modem, rpcRequest());
-        QVERIFY2(u.done, qPrintable(QStringLiteral("upload %1").arg(i + 1)));
-        QCOMPARE(u.body, kReplyBody);
+    checkTwoUploads(rpcRequest(), kReplyBody, [this](Modem &modem) {
         // The close ended the whole context, and the state says so.
-        QCOMPARE(modem->getState().flags & 0x408, 0u);
-        QCOMPARE(int(modem->getSocketId()), -1);
+        QCOMPARE(modem.getState().flags & 0x408, 0u);
+        QCOMPARE(int(modem.getSocketId()), -1);
         QVERIFY(!peer->state().contextActive);
-    }
-    QCOMPARE(endpoint->requests().size(), 2);
+    });
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(countPrefix(peer->commands(), "AT+QIACT=1"), 2);
     QCOMPARE(countPrefix(peer->commands(), "AT+QIDEACT=1"), 2);
 }

@@ -5,7 +5,6 @@
 #include "gsm/telitgsmmodule.h"
 
 #include "gsm/gsmhttp.h"
-#include "gsm/socketaddress.h"
 #include "messagecapture.h"
 #include "modemfixture.h"
 #include "modempeerfixture.h"
@@ -36,6 +35,13 @@ GsmHttpRequest rpcRequest()
 {
     return jsonRpcRequest("{\"method\":\"sendRecords\",\"params\":[]}");
 }
+
+QByteArray openLine(const QByteArray &host, int port)
+{
+    return "AT#SD=1,0," + QByteArray::number(port) + ",\"" + host + "\",0,0,1";
+}
+
+const ModemCommands kCommands{openLine, "AT#SD", "AT#SSENDEXT", "AT#SRECV", 100};
 
 // One "#SRECV:" answer carrying data (its count written as given).
 QByteArray srecv(const QByteArray &data, const QByteArray &count = QByteArray())
@@ -101,10 +107,7 @@ void TestTelitGsmModule::cleanup()
 
 void TestTelitGsmModule::parseGPS_data()
 {
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<int>("lon");
-    QTest::addColumn<int>("lat");
+    addPositionParseColumns<QString>();
 
     const auto answer = [](const char *lat, const char *lon, const char *fix) {
         return QStringLiteral("120631.999,%1,%2,1.0,120.0,%3,0.0,0.0,0.0,150524,08")
@@ -129,23 +132,12 @@ void TestTelitGsmModule::parseGPS_data()
 
 void TestTelitGsmModule::parseGPS()
 {
-    QFETCH(QString, answer);
-    QFETCH(bool, result);
-    QFETCH(int, lon);
-    QFETCH(int, lat);
-    int gotLon = -1;
-    int gotLat = -1;
-    QCOMPARE(TelitGsmModule::parseGPS(answer, &gotLon, &gotLat), result);
-    QCOMPARE(gotLon, lon);
-    QCOMPARE(gotLat, lat);
+    checkPositionParse(&TelitGsmModule::parseGPS);
 }
 
 void TestTelitGsmModule::parseGsmLocation_data()
 {
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<int>("lon");
-    QTest::addColumn<int>("lat");
+    addPositionParseColumns<QByteArray>();
 
     QTest::newRow("the example") << QByteArray("45.69100,13.74170,0,1000") << true << 49470120 << 164487600;
     QTest::newRow("south and west") << QByteArray("-45.69100,-13.74170,0,1000") << true << -49470120 << -164487600;
@@ -158,15 +150,7 @@ void TestTelitGsmModule::parseGsmLocation_data()
 
 void TestTelitGsmModule::parseGsmLocation()
 {
-    QFETCH(QByteArray, answer);
-    QFETCH(bool, result);
-    QFETCH(int, lon);
-    QFETCH(int, lat);
-    int gotLon = -1;
-    int gotLat = -1;
-    QCOMPARE(TelitGsmModule::parseGsmLocation(answer, &gotLon, &gotLat), result);
-    QCOMPARE(gotLon, lon);
-    QCOMPARE(gotLat, lat);
+    checkPositionParse(&TelitGsmModule::parseGsmLocation);
 }
 
 void TestTelitGsmModule::networkTime_data()
@@ -192,15 +176,10 @@ void TestTelitGsmModule::networkTime()
     QFETCH(qint64, utcMs);
     QFETCH(QString, logged);
     ScriptedModem<Modem> m;
-    m.port->answer(answer);
-    TimeRecorder log;
     MessageCapture capture;
-    QCOMPARE(m.modem.getNetUtcTime(&log), utcMs != 0);
-    QCOMPARE(m.port->lines().value(0), QByteArray("AT+CCLK?"));
-    if (utcMs != 0)
-        QCOMPARE(log.times, (QList<QPair<qint64, int>>{{utcMs, 1}}));
-    else
-        QVERIFY(log.times.isEmpty());
+    checkNetworkTime(m, answer, "AT+CCLK?", utcMs);
+    if (QTest::currentTestFailed())
+        return;
     if (!logged.isEmpty())
         QVERIFY(capture.contains(logged));
 }
@@ -261,12 +240,9 @@ void TestTelitGsmModule::receive()
     GsmHttpResponse response;
     bool result = false;
     const int code = thrownCode([&] { result = m.modem.receiveHttpResponse(response, timeoutMs); });
-    if (outcome > 1) {
-        QCOMPARE(code, outcome);
-    } else {
-        QCOMPARE(code, 0);
-        QCOMPARE(result, outcome == 1);
-    }
+    compareOutcome(code, result, outcome);
+    if (QTest::currentTestFailed())
+        return;
     if (outcome == 1)
         QCOMPARE(response.getBody(), kReplyBody);
     const int reads = m.sent("AT#SRECV=1,1500");
@@ -412,18 +388,7 @@ void TestTelitGsmModule::deactiveNet()
 
 void TestTelitGsmModule::openCommand_data()
 {
-    addOpenCommandColumns();
-
-    const QByteArray defaultHost = SocketAddress::kDefaultCloudHost;
-    QTest::newRow("host and port") << QByteArray("h:8080") << QByteArray("AT#SD=1,0,8080,\"h\",0,0,1") << QByteArray("h") << 8080;
-    QTest::newRow("blanks around the host") << QByteArray(" up.example  :8080") << QByteArray("AT#SD=1,0,8080,\"up.example\",0,0,1")
-                                            << QByteArray("up.example") << 8080;
-    QTest::newRow("host alone") << QByteArray("up.example") << QByteArray("AT#SD=1,0,80,\"up.example\",0,0,1")
-                                << QByteArray("up.example") << 80;
-    QTest::newRow("empty: the default endpoint") << QByteArray() << "AT#SD=1,0,9080,\"" + defaultHost + "\",0,0,1"
-                                                 << defaultHost << 9080;
-    QTest::newRow("quote in the host") << QByteArray("h\",0,0\r:80") << QByteArray() << QByteArray() << 0;
-    QTest::newRow("port not a number") << QByteArray("h:8o") << QByteArray() << QByteArray() << 0;
+    addOpenCommandRows(kCommands);
 }
 
 void TestTelitGsmModule::openCommand()
@@ -437,11 +402,7 @@ void TestTelitGsmModule::openCommand()
 
 void TestTelitGsmModule::send_data()
 {
-    addSendColumns();
-
-    QTest::newRow("prompt, then OK") << -1 << true << true << 0;
-    QTest::newRow("no prompt in 1000 passes: Ctrl-Z, false") << int(ModemFault::NoPrompt) << false << false << 1000 + 500;
-    QTest::newRow("no OK after the data") << int(ModemFault::SilenceMidSend) << false << false << 5000;
+    addSendRows();
 }
 
 void TestTelitGsmModule::send()
@@ -451,18 +412,7 @@ void TestTelitGsmModule::send()
 
 void TestTelitGsmModule::exchangeFaults_data()
 {
-    addExchangeFaultColumns();
-
-    QTest::newRow("healthy") << -1 << QByteArray() << 0 << true << 1;
-    QTest::newRow("read answers in pieces") << int(ModemFault::Split) << QByteArray("AT#SRECV") << 4 << true << 1;
-    QTest::newRow("unsolicited lines before the read") << int(ModemFault::UnsolicitedFirst) << QByteArray("AT#SRECV") << 3 << true << 1;
-    QTest::newRow("late read answers") << int(ModemFault::Late) << QByteArray("AT#SRECV") << 100 << true << 1;
-    QTest::newRow("read count out of range") << int(ModemFault::WrongByteCount) << QByteArray("AT#SRECV") << 5000 << true << 769;
-    QTest::newRow("read silent") << int(ModemFault::Silence) << QByteArray("AT#SRECV") << 0 << true << 0;
-    QTest::newRow("read ERROR") << int(ModemFault::Error) << QByteArray("AT#SRECV") << 0 << true << 0;
-    QTest::newRow("no data prompt") << int(ModemFault::NoPrompt) << QByteArray("AT#SSENDEXT") << 0 << true << 0;
-    QTest::newRow("connection refused") << int(ModemFault::RefuseConnect) << QByteArray("AT#SD") << 0 << false << 0;
-    QTest::newRow("open ERROR") << int(ModemFault::Error) << QByteArray("AT#SD") << 0 << false << 0;
+    addExchangeFaultRows(kCommands);
 }
 
 void TestTelitGsmModule::exchangeFaults()
@@ -472,28 +422,22 @@ void TestTelitGsmModule::exchangeFaults()
 
 void TestTelitGsmModule::endpointClosesMidReply_failsWithinTheBudget()
 {
-    endpoint->setReply({HttpEndpoint::okReply(kReplyBody).left(30)}, 0, true);
-    auto modem = openModem();
-    const qint64 start = fast.tickMs();
-    const Upload u = upload(*modem, rpcRequest());
-    QVERIFY(u.opened);
-    QVERIFY(!u.done);
+    qint64 tookMs = 0;
+    checkReplyCutShort(rpcRequest(), kReplyBody, &tookMs);
+    if (QTest::currentTestFailed())
+        return;
     // The 15 s time-out: the first indication, then the 13 s budget.
-    QVERIFY2(fast.tickMs() - start < 15000 + 13000 + 5000, qPrintable(QString::number(fast.tickMs() - start)));
+    QVERIFY2(tookMs < 15000 + 13000 + 5000, qPrintable(QString::number(tookMs)));
 }
 
 void TestTelitGsmModule::twoUploadsInARow_bothSucceed()
 {
-    endpoint->setReply(HttpEndpoint::pieces(HttpEndpoint::okReply(kReplyBody), 16), 30);
-    auto modem = openModem();
-    for (int i = 0; i < 2; ++i) {
-        const Upload u = upload(*modem, rpcRequest());
-        QVERIFY2(u.done, qPrintable(QStringLiteral("upload %1").arg(i + 1)));
-        QCOMPARE(u.body, kReplyBody);
+    checkTwoUploads(rpcRequest(), kReplyBody, [](Modem &modem) {
         // Closing the socket keeps the context, and the flags say so.
-        QCOMPARE(modem->getState().flags & 0x408, 0x408u);
-    }
-    QCOMPARE(endpoint->requests().size(), 2);
+        QCOMPARE(modem.getState().flags & 0x408, 0x408u);
+    });
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(countPrefix(peer->commands(), "AT#SGACT=1,1"), 1);
     QCOMPARE(countPrefix(peer->commands(), "AT#SH=1"), 2);
 }

@@ -2,6 +2,7 @@
 
 #include "gsm/gsmhttp.h"
 #include "gsm/gsmmodule.h"
+#include "gsm/socketaddress.h"
 #include "gsmtestclock.h"
 #include "httpendpoint.h"
 #include "modemfixture.h"
@@ -14,6 +15,7 @@
 #include <QString>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 // One upload as the modem service makes it, and what came of it.
@@ -22,6 +24,17 @@ struct Upload
     bool opened = false;
     bool done = false;
     QByteArray body;
+};
+
+// The commands by which a family's driver opens a socket, sends and reads:
+// what the tables both families run are written in.
+struct ModemCommands
+{
+    QByteArray (*openLine)(const QByteArray &host, int port) = nullptr; // the whole open command
+    QByteArray open;     // the prefixes the peer's faults are keyed on
+    QByteArray send;
+    QByteArray read;
+    int lateReadMs = 0;  // how late the peer answers a read in the late-answer row
 };
 
 // A JSON-RPC request to the endpoint's "/rpc" with the given body.
@@ -103,12 +116,30 @@ protected:
         return u;
     }
 
-    static void addOpenCommandColumns()
+    // The table of checkOpenCommand: what the socket address parser accepts,
+    // written as the family's open command, and what it refuses.
+    static void addOpenCommandRows(const ModemCommands &family)
     {
         QTest::addColumn<QByteArray>("address");
         QTest::addColumn<QByteArray>("command"); // empty: refused before anything is sent
         QTest::addColumn<QByteArray>("host");
         QTest::addColumn<int>("port");
+
+        const auto accepted = [&](const char *name, const QByteArray &address, const QByteArray &host, int port) {
+            QTest::newRow(name) << address << family.openLine(host, port) << host << port;
+        };
+        accepted("host and port", "h:8080", "h", 8080);
+        accepted("blanks around the host", "  up.example  :8080", "up.example", 8080);
+        accepted("host alone", "up.example", "up.example", 80);
+        accepted("empty: the default endpoint", QByteArray(), SocketAddress::kDefaultCloudHost, 9080);
+        const auto refused = [](const char *name, const QByteArray &address) {
+            QTest::newRow(name) << address << QByteArray() << QByteArray() << 0;
+        };
+        refused("quote in the host", "h\",1,\"x:80");
+        refused("quote and line end in the host", "h\",0,0\r:80");
+        refused("port not a number", "h:8o");
+        refused("line break in the port", "h:80\r\nAT");
+        refused("port out of range", "h:65536");
     }
 
     // A data-driven openSocket in an active context: refused with nothing
@@ -133,12 +164,18 @@ protected:
         *opened = std::move(modem);
     }
 
-    static void addSendColumns()
+    // The table of checkSend, the same for every family: the prompt never
+    // comes (Ctrl-Z, then false) or the acknowledgement after the data.
+    static void addSendRows()
     {
         QTest::addColumn<int>("fault"); // -1: none
         QTest::addColumn<bool>("result");
         QTest::addColumn<bool>("delivered");
         QTest::addColumn<int>("minMs"); // scaled time the call takes at least
+
+        QTest::newRow("prompt, then the acknowledgement") << -1 << true << true << 0;
+        QTest::newRow("no prompt: Ctrl-Z, false") << int(ModemFault::NoPrompt) << false << false << 1000 + 500;
+        QTest::newRow("no acknowledgement after the data") << int(ModemFault::SilenceMidSend) << false << false << 5000;
     }
 
     // A data-driven test of sendTcpData on an open socket, its rows from
@@ -170,13 +207,32 @@ protected:
             QVERIFY(endpoint->waitForRequests(1, 5000));
     }
 
-    static void addExchangeFaultColumns()
+    // The table of checkExchangeFaults: each fault on the family's open,
+    // send or read command.
+    static void addExchangeFaultRows(const ModemCommands &family)
     {
         QTest::addColumn<int>("fault"); // -1: none
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<int>("value");
         QTest::addColumn<bool>("opened");
         QTest::addColumn<int>("outcome"); // 1 done, 0 false, else the error code
+
+        const auto row = [](const char *name, ModemFault fault, const QByteArray &command, int value, bool opened,
+                            int outcome) {
+            QTest::newRow(name) << int(fault) << command << value << opened << outcome;
+        };
+        QTest::newRow("healthy") << -1 << QByteArray() << 0 << true << 1;
+        row("read answers in pieces", ModemFault::Split, family.read, 4, true, 1);
+        row("unsolicited lines before the read", ModemFault::UnsolicitedFirst, family.read, 3, true, 1);
+        row("late read answers", ModemFault::Late, family.read, family.lateReadMs, true, 1);
+        row("read count out of range", ModemFault::WrongByteCount, family.read, 5000, true, 769);
+        row("read silent", ModemFault::Silence, family.read, 0, true, 0);
+        row("read ERROR", ModemFault::Error, family.read, 0, true, 0);
+        row("no data prompt", ModemFault::NoPrompt, family.send, 0, true, 0);
+        row("send ERROR", ModemFault::Error, family.send, 0, true, 0);
+        row("connection refused", ModemFault::RefuseConnect, family.open, 0, false, 0);
+        row("open ERROR", ModemFault::Error, family.open, 0, false, 0);
+        row("open silent", ModemFault::Silence, family.open, 0, false, 0);
     }
 
     // A data-driven upload with the row's fault on the peer's command: the
@@ -203,6 +259,39 @@ protected:
             QCOMPARE(u.body, replyBody);
             QCOMPARE(endpoint->requests(), QList<QByteArray>{request.createHttpPacket()});
         }
+    }
+
+    // Two uploads in a row on one driver, the reply coming in pieces: both
+    // done with the reply, afterEach checking the driver after each one.
+    // The caller checks QTest::currentTestFailed() before going on.
+    void checkTwoUploads(const GsmHttpRequest &request, const QByteArray &replyBody,
+                         const std::function<void(Driver &)> &afterEach)
+    {
+        endpoint->setReply(HttpEndpoint::pieces(HttpEndpoint::okReply(replyBody), 16), 30);
+        auto modem = openModem();
+        for (int i = 0; i < 2; ++i) {
+            const Upload u = upload(*modem, request);
+            QVERIFY2(u.done, qPrintable(QStringLiteral("upload %1").arg(i + 1)));
+            QCOMPARE(u.body, replyBody);
+            afterEach(*modem);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        QCOMPARE(endpoint->requests().size(), 2);
+    }
+
+    // An upload whose endpoint closes the connection after the reply's first
+    // 30 bytes: the socket opens and the exchange fails. *tookMs: the scaled
+    // time the upload took. The caller checks QTest::currentTestFailed().
+    void checkReplyCutShort(const GsmHttpRequest &request, const QByteArray &replyBody, qint64 *tookMs)
+    {
+        endpoint->setReply({HttpEndpoint::okReply(replyBody).left(30)}, 0, true);
+        auto modem = openModem();
+        const qint64 start = fast.tickMs();
+        const Upload u = upload(*modem, request);
+        *tookMs = fast.tickMs() - start;
+        QVERIFY(u.opened);
+        QVERIFY(!u.done);
     }
 
     std::unique_ptr<TestRoot> root;
