@@ -1,17 +1,12 @@
 #include "print/racemarkreport.h"
 
-#include "core/utc.h"
 #include "print/reportlayout.h"
-#include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
 
 #include <QLatin1String>
 
 namespace {
 
-// Lines kept free on every page for the report bottom (2) and the closing
-// lines (the declaration).
-constexpr int kReservedLines = 2 + ReportLayout::kDeclarationLines;
 constexpr int kBirdChars = 20;
 constexpr int kColorChars = 8;
 constexpr int kTimeChars = 16;
@@ -30,7 +25,7 @@ const char *const kTotalMarked = QT_TRANSLATE_NOOP("ReportPrinter", "Total Marke
 } // namespace
 
 RaceMarkReport::RaceMarkReport(QObject *parent)
-    : ReportPrinter(parent)
+    : RaceListReport(parent)
 {
 }
 
@@ -39,27 +34,20 @@ RaceMarkReport::~RaceMarkReport() = default;
 void RaceMarkReport::loadReport(const QString &clockNumber, const LoftInfo &loftInfo, const RaceInfo &raceInfo,
                                 QList<QSharedPointer<PigeonRecord>> recordList)
 {
-    clockNo = clockNumber;
-    loft = loftInfo;
-    race = raceInfo;
-    records = std::move(recordList);
+    loadRace(clockNumber, loftInfo, raceInfo, std::move(recordList));
 }
 
 void RaceMarkReport::printPageTopic()
 {
-    ReportLayout::printBoxTitle(*this, ReportLayout::text(kTitle));
-    printNotifiedReportTopic();
-    printRecordsTopic();
+    printListTopic(ReportLayout::text(kTitle));
 }
 
 void RaceMarkReport::printReportTopic()
 {
-    ReportLayout::printLoftLines(*this, clockNo, loft, ReportLayout::fullTime(UTC::clubTime().value()));
-    doPrintLine(QString());
-    ReportLayout::printMarkTimes(*this, race);
+    printLoftAndMarkTimes();
     ReportLayout::printVersionLine(*this);
     doPrintLine(QString());
-    ReportLayout::printRaceCodes(*this, race);
+    ReportLayout::printRaceCodes(*this, raceInfo());
     doPrintLine(QString());
 }
 
@@ -71,13 +59,9 @@ void RaceMarkReport::printRecordsTopic()
 
 void RaceMarkReport::printRecord()
 {
-    const int index = getRecordIndex();
-    const QSharedPointer<PigeonRecord> record = records.value(index);
-    const QSharedPointer<PigeonInfo> pigeon = ReportLayout::pigeonOf(record);
-    // A pigeon deleted since basketing prints no line; its number stays unused.
-    if (!pigeon)
+    const QSharedPointer<PigeonRecord> record = beginRecordLine(kBirdChars, kColorChars);
+    if (!record)
         return;
-    ReportLayout::printPigeonColumns(index + 1, *pigeon, kBirdChars, kColorChars);
     const QString separator = QLatin1String(kSeparator);
     if (record->markTime == 0) {
         doPrintData(QString(), kTimeChars);
@@ -92,25 +76,9 @@ void RaceMarkReport::printRecord()
     doPrintLine(QString());
 }
 
-int RaceMarkReport::getMaxRecordLines()
-{
-    return linesLeft(kReservedLines);
-}
-
-int RaceMarkReport::getRecordCount()
-{
-    return int(records.size());
-}
-
-void RaceMarkReport::printPageBottom()
-{
-    printTotalsAndFill(ReportLayout::kDeclarationLines);
-    ReportLayout::printDeclaration(*this);
-}
-
 void RaceMarkReport::printReportBottom()
 {
     doPrintLine(QString());
-    const ReportLayout::Tally tally = ReportLayout::tallyOf(records);
+    const ReportLayout::Tally tally = ReportLayout::tallyOf(raceRecords());
     ReportLayout::printTotalsLine(*this, ReportLayout::text(kTotalMarked) + QString::number(tally.birds), tally);
 }

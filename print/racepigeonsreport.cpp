@@ -1,17 +1,12 @@
 #include "print/racepigeonsreport.h"
 
-#include "core/utc.h"
 #include "print/reportlayout.h"
-#include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
 
 #include <QLatin1String>
 
 namespace {
 
-// Lines kept free on every page for the report bottom (2) and the closing
-// lines (the declaration).
-constexpr int kReservedLines = 2 + ReportLayout::kDeclarationLines;
 constexpr int kBirdChars = 19;
 constexpr int kColorChars = 5;
 constexpr int kTimeChars = 15;
@@ -36,7 +31,7 @@ const char *const kNotChecked = QT_TRANSLATE_NOOP("ReportPrinter", "Not OK");
 } // namespace
 
 RacePigeonsReport::RacePigeonsReport(QObject *parent)
-    : ReportPrinter(parent)
+    : RaceListReport(parent)
 {
 }
 
@@ -46,32 +41,26 @@ void RacePigeonsReport::loadReport(const QString &clockNumber, const LoftInfo &l
                                    QList<QSharedPointer<PigeonRecord>> arrived,
                                    QList<QSharedPointer<PigeonRecord>> notArrived)
 {
-    clockNo = clockNumber;
-    loft = loftInfo;
-    race = raceInfo;
     arrivedCount = int(arrived.size());
-    records = std::move(arrived);
-    records += notArrived;
-    basketedCount = int(records.size());
+    QList<QSharedPointer<PigeonRecord>> basketed = std::move(arrived);
+    basketed += notArrived;
+    basketedCount = int(basketed.size());
+    loadRace(clockNumber, loftInfo, raceInfo, std::move(basketed));
 }
 
 void RacePigeonsReport::printPageTopic()
 {
-    const char *title = race.valid == kRunningRace ? kTitleInProgress : kTitleFinal;
-    ReportLayout::printBoxTitle(*this, ReportLayout::text(title));
-    printNotifiedReportTopic();
-    printRecordsTopic();
+    const char *title = raceInfo().valid == kRunningRace ? kTitleInProgress : kTitleFinal;
+    printListTopic(ReportLayout::text(title));
 }
 
 void RacePigeonsReport::printReportTopic()
 {
-    ReportLayout::printLoftLines(*this, clockNo, loft, ReportLayout::fullTime(UTC::clubTime().value()));
-    doPrintLine(QString());
-    ReportLayout::printMarkTimes(*this, race);
-    ReportLayout::printStrikeTimes(*this, race);
+    printLoftAndMarkTimes();
+    ReportLayout::printStrikeTimes(*this, raceInfo());
     ReportLayout::printVersionLine(*this);
     doPrintLine(QString());
-    ReportLayout::printRaceCodes(*this, race);
+    ReportLayout::printRaceCodes(*this, raceInfo());
     ReportLayout::printFieldPair(*this, ReportLayout::text(kBasketed) + QString::number(basketedCount),
                                  ReportLayout::text(kArrived) + QString::number(arrivedCount));
     doPrintLine(QString());
@@ -85,13 +74,9 @@ void RacePigeonsReport::printRecordsTopic()
 
 void RacePigeonsReport::printRecord()
 {
-    const int index = getRecordIndex();
-    const QSharedPointer<PigeonRecord> record = records.value(index);
-    const QSharedPointer<PigeonInfo> pigeon = ReportLayout::pigeonOf(record);
-    // A pigeon deleted since basketing prints no line; its number stays unused.
-    if (!pigeon)
+    const QSharedPointer<PigeonRecord> record = beginRecordLine(kBirdChars, kColorChars);
+    if (!record)
         return;
-    ReportLayout::printPigeonColumns(index + 1, *pigeon, kBirdChars, kColorChars);
     const QString separator = QLatin1String(kSeparator);
     const bool arrived = record->backTimeEring != 0;
     doPrintData(arrived ? ReportLayout::recordTime(record->backTimeEring) : QString(), kTimeChars);
@@ -105,24 +90,8 @@ void RacePigeonsReport::printRecord()
                 + ReportLayout::text(checked ? kChecked : kNotChecked));
 }
 
-int RacePigeonsReport::getMaxRecordLines()
-{
-    return linesLeft(kReservedLines);
-}
-
-int RacePigeonsReport::getRecordCount()
-{
-    return int(records.size());
-}
-
-void RacePigeonsReport::printPageBottom()
-{
-    printTotalsAndFill(ReportLayout::kDeclarationLines);
-    ReportLayout::printDeclaration(*this);
-}
-
 void RacePigeonsReport::printReportBottom()
 {
     doPrintLine(QString());
-    ReportLayout::printTotalsLine(*this, QString(), ReportLayout::tallyOf(records));
+    ReportLayout::printTotalsLine(*this, QString(), ReportLayout::tallyOf(raceRecords()));
 }

@@ -1,14 +1,6 @@
 #pragma once
 
-#include "print/reportprinter.h"
-#include "storage/loftinfo.h"
-#include "storage/raceinfo.h"
-
-#include <QList>
-#include <QSharedPointer>
-#include <QString>
-
-class PigeonRecord;
+#include "print/racelistreport.h"
 
 // The list of a race after the arrivals ("Race in Progress" while the race
 // runs, else "Race Finalization"): the loft and race head with the basketed
@@ -16,7 +8,7 @@ class PigeonRecord;
 // with arrival time, marking order and the check of its secret numbers, the
 // totals on the last page and the declaration on every page. Printed in the
 // GUI thread by the race detail screen.
-class RacePigeonsReport : public ReportPrinter
+class RacePigeonsReport : public RaceListReport
 {
     Q_OBJECT
 public:
@@ -28,19 +20,12 @@ public:
 
 protected:
     void printPageTopic() override;
-    void printPageBottom() override;
     void printRecord() override;
-    int getMaxRecordLines() override;
-    int getRecordCount() override;
     void printReportTopic() override;
     void printReportBottom() override;
-    virtual void printRecordsTopic();
+    void printRecordsTopic() override;
 
 private:
     int basketedCount = 0;
     int arrivedCount = 0;
-    QString clockNo;
-    RaceInfo race;
-    LoftInfo loft;
-    QList<QSharedPointer<PigeonRecord>> records;
 };
