@@ -278,3 +278,11 @@ void ReportSuite::cleanup()
 {
     fixture.reset();
 }
+
+void ReportSuite::checkPrintedPages(ReportPrinter &report, StateRecorder &recorder, const Pages &expected)
+{
+    QString problem;
+    const Pages printed = fixture->printPages(report, recorder, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(printed, expected);
+}

@@ -18,8 +18,15 @@
 class ClubPortPeer;
 class MorlanProtocolProcess;
 class PigeonInfo;
+class PigeonRecord;
 class ReportPrinter;
 class StateRecorder;
+
+// The data of the list suites' tables: the pigeons stored, the records a
+// race list prints, and the pages expected, each a list of lines.
+using Birds = QList<QSharedPointer<PigeonInfo>>;
+using Records = QList<QSharedPointer<PigeonRecord>>;
+using Pages = QList<QStringList>;
 
 // Everything a printed list needs, for one test: a database in a simulated
 // root, the club router peer (unpaced) on the club-link node, the real link
@@ -136,6 +143,11 @@ class ReportSuite : public QObject
 {
     Q_OBJECT
 protected:
+    // Prints the loaded report with the recorder bound and compares what the
+    // printer received, page for page, with the expected pages. The caller
+    // checks QTest::currentTestFailed() before going on.
+    void checkPrintedPages(ReportPrinter &report, StateRecorder &recorder, const Pages &expected);
+
     std::unique_ptr<ReportFixture> fixture;
 
 private slots:
