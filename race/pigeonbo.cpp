@@ -167,8 +167,7 @@ void PigeonBo::reflushCache()
 
 LoftInfo PigeonBo::getLoftInfo()
 {
-    QMutexLocker lock(&mutex);
-    return loft;
+    return copyLocked(loft);
 }
 
 void PigeonBo::saveLoftInfo(const LoftInfo *info)
@@ -183,56 +182,47 @@ void PigeonBo::saveLoftInfo(const LoftInfo *info)
 
 int PigeonBo::getVoiceMode()
 {
-    QMutexLocker lock(&mutex);
-    return loft.voiceMode;
+    return copyLocked(loft.voiceMode);
 }
 
 QString PigeonBo::getLoftNum()
 {
-    QMutexLocker lock(&mutex);
-    return loft.loftNum;
+    return copyLocked(loft.loftNum);
 }
 
 QString PigeonBo::getPassword()
 {
-    QMutexLocker lock(&mutex);
-    return loft.password;
+    return copyLocked(loft.password);
 }
 
 int PigeonBo::getTimeZone()
 {
-    QMutexLocker lock(&mutex);
-    return loft.timeZone;
+    return copyLocked(loft.timeZone);
 }
 
 QString PigeonBo::getHostIP()
 {
-    QMutexLocker lock(&mutex);
-    return loft.hostIp;
+    return copyLocked(loft.hostIp);
 }
 
 QString PigeonBo::getSmdPath()
 {
-    QMutexLocker lock(&mutex);
-    return loft.hostPath;
+    return copyLocked(loft.hostPath);
 }
 
 QString PigeonBo::getApn()
 {
-    QMutexLocker lock(&mutex);
-    return loft.apn;
+    return copyLocked(loft.apn);
 }
 
 QString PigeonBo::getNet()
 {
-    QMutexLocker lock(&mutex);
-    return gsmNet;
+    return copyLocked(gsmNet);
 }
 
 QList<QString> PigeonBo::getNotifyPhones()
 {
-    QMutexLocker lock(&mutex);
-    return notifyPhones;
+    return copyLocked(notifyPhones);
 }
 
 void PigeonBo::saveNotifyPhones(const QList<QString> &phones)
@@ -271,8 +261,7 @@ void PigeonBo::cacheChannels(const QList<LFCHANNEL_INFO> &list)
 
 QList<LFCHANNEL_INFO> PigeonBo::getChannels()
 {
-    QMutexLocker lock(&mutex);
-    return channels;
+    return copyLocked(channels);
 }
 
 void PigeonBo::cacheLastEring(const QString &eRing)
@@ -284,8 +273,7 @@ void PigeonBo::cacheLastEring(const QString &eRing)
 
 QString PigeonBo::getLastEring()
 {
-    QMutexLocker lock(&mutex);
-    return lastEring;
+    return copyLocked(lastEring);
 }
 
 void PigeonBo::getGpsInfo(LocationInfo *info)

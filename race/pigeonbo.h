@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
+#include <QMutexLocker>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
@@ -174,6 +175,13 @@ private:
     void destroy();
     void loadTimeMode();
     void verifyTimeout();
+    // A copy of one member taken under mutex: what the locking getters return.
+    template <typename T>
+    T copyLocked(const T &member)
+    {
+        QMutexLocker lock(&mutex);
+        return member;
+    }
 
     // Arrival processing (pigeonbo_arrival.cpp).
     struct PendingReading {
