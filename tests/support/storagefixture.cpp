@@ -2,6 +2,8 @@
 
 #include "storage/storage.h"
 
+#include "powercut.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTest>
 
 #include <atomic>
 
@@ -139,4 +142,38 @@ bool StorageFixture::restoreCopy(const QString &copyPath) const
     QFile::remove(databasePath() + QStringLiteral("-journal"));
     QFile::remove(databasePath());
     return QFile::copy(copyPath, databasePath());
+}
+
+void StorageFixture::checkPowerCuts(const QString &operation, int *cuts, const std::function<void()> &afterRestart)
+{
+    *cuts = 0;
+    Storage::destroy();
+    const QString copy = testRoot.root() + QStringLiteral("/before.db3");
+    const QString before = dump();
+    QVERIFY(saveCopy(copy));
+    QByteArray output;
+    QCOMPARE(PowerCut::run(operation, 0, &output), PowerCut::Outcome::Completed);
+    const QString after = dump();
+    QVERIFY(after != before);
+
+    for (int n = 1; n <= PowerCut::kMaxStatements; ++n) {
+        QVERIFY(restoreCopy(copy));
+        const PowerCut::Outcome outcome = PowerCut::run(operation, n, &output);
+        QVERIFY2(outcome == PowerCut::Outcome::Cut || outcome == PowerCut::Outcome::Completed, output.constData());
+        // The next start: the journal rolls an unfinished write back.
+        Storage::init();
+        const QString found = dump();
+        QVERIFY2(found == before || found == after, qPrintable(QStringLiteral("cut after statement %1").arg(n)));
+        if (afterRestart) {
+            afterRestart();
+            if (QTest::currentTestFailed())
+                return;
+        }
+        Storage::destroy();
+        if (outcome == PowerCut::Outcome::Completed) {
+            QCOMPARE(found, after);
+            return;
+        }
+        ++*cuts;
+    }
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 // A throw-away database for one test: activates a fresh TestRoot (so the
 // file lies in its working directory), runs Storage::init when asked, and
 // gives the test plain SQL on a connection of its own to build fixtures
@@ -41,6 +43,14 @@ public:
     // Copies the database file aside and back (no transaction may be open).
     bool saveCopy(const QString &copyPath) const;
     bool restoreCopy(const QString &copyPath) const;
+
+    // Cuts the power after each statement of the named operation in turn
+    // (run by PowerCut in a child process on this database as it stands,
+    // with this thread's Storage closed first) until one run completes. At
+    // every next start the file holds the whole change or none of it;
+    // afterRestart checks more with Storage open. *cuts: the runs cut before
+    // the change completed. The caller checks QTest::currentTestFailed().
+    void checkPowerCuts(const QString &operation, int *cuts, const std::function<void()> &afterRestart = {});
 
 private:
     QString connection() const;
