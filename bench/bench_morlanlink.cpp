@@ -1,22 +1,18 @@
 #include "club/morlanprotocol.h"
 #include "club/morlanprotolprocess.h"
-#include "core/platform.h"
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
 #include "device/hardware_control.h"
 #include "device/serialcommport.h"
-#include "race/pigeonbo.h"
 #include "storage/storage.h"
 
 #include "clubportpeer.h"
 #include "connectorreader.h"
+#include "linkbench.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QSerialPort>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
@@ -102,63 +98,22 @@ void pollsPerFrame()
     std::printf("largest answer read whole every time at %d baud: %d data bytes\n\n", kBaud, largestRead);
 }
 
-// Time on the CPU of this process's threads whose name starts with prefix.
-qint64 threadCpuNs(const QString &prefix)
-{
-    qint64 total = 0;
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
-        if (!comm.open(QIODevice::ReadOnly) || !QString::fromLatin1(comm.readAll()).startsWith(prefix))
-            continue;
-        QFile stat(tasks.filePath(tid + QStringLiteral("/schedstat")));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toLongLong();
-    }
-    return total;
-}
-
-class Sleeper : public QThread
-{
-public:
-    std::atomic<bool> stop{false};
-
-protected:
-    void run() override
-    {
-        while (!stop)
-            HardwareControl::wait(10);
-    }
-};
-
 void linkThreadCpu()
 {
-    QTemporaryDir root;
-    qputenv("CLOCK_ROOT", root.path().toLocal8Bit());
-    Platform::reloadRoot();
-    QDir().mkpath(root.path() + QStringLiteral("/dev"));
-    QDir().mkpath(root.path() + QStringLiteral("/app/work"));
-    QDir::setCurrent(root.path() + QStringLiteral("/app/work"));
-    Storage::init();
-
+    BenchRoot root;
     ClubPortPeer peer;
-    peer.linkAt(root.path() + QStringLiteral("/dev/ttyS2"));
+    peer.linkAt(root.path(QStringLiteral("/dev/ttyS2")));
     peer.start();
-    PigeonBo bo;
-    ServiceFactory::getInstance()->pigeonBo = &bo;
     std::atomic<int> reads{0};
 
-    Sleeper sleeper;
-    sleeper.setObjectName(QStringLiteral("SleeperRef"));
-    sleeper.start();
-    MorlanProtocolProcess process(QStringLiteral("/dev/ttyS2"));
-    process.setObjectName(QStringLiteral("LinkUnderTest"));
+    LinkUnderTest bench(QStringLiteral("/dev/ttyS2"));
+    MorlanProtocolProcess &process = bench.link();
     // The database's reads, counted.
     process.setParamReader([&](const QString &key, int defaultValue) {
         ++reads;
         return ServiceFactory::getParamInt32(key, defaultValue);
     });
-    process.start();
+    bench.start();
 
     struct Case
     {
@@ -172,28 +127,18 @@ void linkThreadCpu()
         process.switchWorkMode(MorlanProtocolProcess::Idle, true);
         process.switchWorkMode(c.mode, true);
         HardwareControl::wait(300); // settle: connect, first status
-        const qint64 link0 = threadCpuNs(QStringLiteral("LinkUnderTest"));
-        const qint64 ref0 = threadCpuNs(QStringLiteral("SleeperRef"));
         const int opens0 = peer.openCount();
         const int reads0 = reads;
         const int status0 = int(peer.connector().receivedOf(ConnectorReader::Status).size());
-        QElapsedTimer wall;
-        wall.start();
-        HardwareControl::wait(kWindowMs);
-        const double seconds = wall.nsecsElapsed() / 1e9;
-        const double linkMs = (threadCpuNs(QStringLiteral("LinkUnderTest")) - link0) / 1e6 / seconds;
-        const double refMs = (threadCpuNs(QStringLiteral("SleeperRef")) - ref0) / 1e6 / seconds;
+        const LinkCpu cpu = bench.measure(kWindowMs);
+        const double seconds = cpu.seconds;
+        const double linkMs = cpu.linkMs;
+        const double refMs = cpu.sleeperMs;
         const int statuses = int(peer.connector().receivedOf(ConnectorReader::Status).size()) - status0;
         std::printf("%-22s %8.2f   %14.2f   %6.1f   %7.2f   %13.2f   %10.1f\n", c.name, linkMs, refMs,
                     refMs > 0 ? linkMs / refMs : 0.0, (peer.openCount() - opens0) / seconds,
                     (reads - reads0) / seconds, statuses / seconds);
     }
-    process.requestExit();
-    process.wait(5000);
-    sleeper.stop = true;
-    sleeper.wait();
-    ServiceFactory::getInstance()->pigeonBo = nullptr;
-    Storage::destroy();
 }
 
 } // namespace

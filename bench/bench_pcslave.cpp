@@ -1,21 +1,15 @@
 #include "club/morlanprotolprocess.h"
-#include "core/platform.h"
-#include "core/servicefactory.h"
 #include "device/hardware_control.h"
-#include "race/pigeonbo.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
 #include "storage/storage.h"
 
+#include "linkbench.h"
 #include "pcpeer.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 
-#include <atomic>
 #include <cstdio>
 
 // The PC slave's costs, as ratios and counts that hold on any machine:
@@ -36,35 +30,6 @@ constexpr int kPacedReads = 20;
 constexpr int kEdgeReads = 100;
 
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-// Time on the CPU of this process's threads whose name starts with prefix.
-qint64 threadCpuNs(const QString &prefix)
-{
-    qint64 total = 0;
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
-        if (!comm.open(QIODevice::ReadOnly) || !QString::fromLatin1(comm.readAll()).startsWith(prefix))
-            continue;
-        QFile stat(tasks.filePath(tid + QStringLiteral("/schedstat")));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toLongLong();
-    }
-    return total;
-}
-
-class Sleeper : public QThread
-{
-public:
-    std::atomic<bool> stop{false};
-
-protected:
-    void run() override
-    {
-        while (!stop)
-            HardwareControl::wait(10);
-    }
-};
 
 // 5,000 pigeons, each with its record, in one transaction.
 void seedPigeons()
@@ -105,21 +70,16 @@ double readTime(PcPeer &peer, int count, int index, int *failures)
     return timer.nsecsElapsed() / 1e9;
 }
 
-void idleCpu(MorlanProtocolProcess &process)
+void idleCpu(LinkUnderTest &bench)
 {
     std::printf("link thread            cpu ms/s   sleeper cpu ms/s   ratio to sleeper\n");
     double idleMs = 0;
     for (int mode : {int(MorlanProtocolProcess::Idle), int(MorlanProtocolProcess::CommSlave)}) {
-        process.switchWorkMode(mode, true);
+        bench.link().switchWorkMode(mode, true);
         HardwareControl::wait(300);
-        const qint64 link0 = threadCpuNs(QStringLiteral("LinkUnderTest"));
-        const qint64 ref0 = threadCpuNs(QStringLiteral("SleeperRef"));
-        QElapsedTimer wall;
-        wall.start();
-        HardwareControl::wait(kWindowMs);
-        const double seconds = wall.nsecsElapsed() / 1e9;
-        const double linkMs = (threadCpuNs(QStringLiteral("LinkUnderTest")) - link0) / 1e6 / seconds;
-        const double refMs = (threadCpuNs(QStringLiteral("SleeperRef")) - ref0) / 1e6 / seconds;
+        const LinkCpu cpu = bench.measure(kWindowMs);
+        const double linkMs = cpu.linkMs;
+        const double refMs = cpu.sleeperMs;
         std::printf("%-22s %9.2f   %16.2f   %16.1f\n", mode == 1 ? "idle (1)" : "comm (4), silent PC", linkMs,
                     refMs, refMs > 0 ? linkMs / refMs : 0.0);
         if (mode == 1)
@@ -160,36 +120,17 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(quiet);
-    QTemporaryDir root;
-    qputenv("CLOCK_ROOT", root.path().toLocal8Bit());
-    Platform::reloadRoot();
-    QDir().mkpath(root.path() + QStringLiteral("/dev"));
-    QDir().mkpath(root.path() + QStringLiteral("/app/work"));
-    QDir::setCurrent(root.path() + QStringLiteral("/app/work"));
-    Storage::init();
+    BenchRoot root;
     seedPigeons();
 
     PcLineTransport line;
-    line.linkAt(root.path() + QStringLiteral("/dev/ttyS2"));
+    line.linkAt(root.path(QStringLiteral("/dev/ttyS2")));
     PcPeer peer(&line);
     peer.setAnswerTimeoutMs(5000);
-    PigeonBo bo;
-    ServiceFactory::getInstance()->pigeonBo = &bo;
-    Sleeper sleeper;
-    sleeper.setObjectName(QStringLiteral("SleeperRef"));
-    sleeper.start();
-    MorlanProtocolProcess process(QStringLiteral("/dev/ttyS2"));
-    process.setObjectName(QStringLiteral("LinkUnderTest"));
-    process.start();
+    LinkUnderTest bench(QStringLiteral("/dev/ttyS2"));
+    bench.start();
 
-    idleCpu(process);
+    idleCpu(bench);
     pigeonReads(peer);
-
-    process.requestExit();
-    process.wait(5000);
-    sleeper.stop = true;
-    sleeper.wait();
-    ServiceFactory::getInstance()->pigeonBo = nullptr;
-    Storage::destroy();
     return 0;
 }
