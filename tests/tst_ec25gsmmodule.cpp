@@ -36,8 +36,6 @@ QByteArray openLine(const QByteArray &host, int port)
     return "AT+QIOPEN=1,0,\"TCP\",\"" + host + "\"," + QByteArray::number(port) + ",0";
 }
 
-const ModemCommands kCommands{openLine, "AT+QIOPEN", "AT+QISEND", "AT+QIRD", 300};
-
 // One "+QIRD:" answer carrying data (with its count written as given).
 QByteArray qird(const QByteArray &data, const QByteArray &count = QByteArray())
 {
@@ -47,13 +45,14 @@ QByteArray qird(const QByteArray &data, const QByteArray &count = QByteArray())
 
 } // namespace
 
-class TestEc25GsmModule : public QObject, public ModemPeerFixture<Modem>
+class TestEc25GsmModule : public ModemPeerFixture<Modem>
 {
     Q_OBJECT
-private slots:
-    void init();
-    void cleanup();
+protected:
+    DriverFamily family() const override;
+    void checkOpened(GsmModule &modem) override;
 
+private slots:
     void parseGsmLocation_data();
     void parseGsmLocation();
     void networkTime_data();
@@ -68,12 +67,6 @@ private slots:
     void setAPN();
     void activeNet_data();
     void activeNet();
-    void openCommand_data();
-    void openCommand();
-    void send_data();
-    void send();
-    void exchangeFaults_data();
-    void exchangeFaults();
     void endpointClosesMidReply_failsAfterTheHundredPasses();
     void twoUploadsInARow_bothSucceed();
     void deactiveNet_endsContextAndSocket();
@@ -83,14 +76,16 @@ private slots:
 
 };
 
-void TestEc25GsmModule::init()
+DriverFamily TestEc25GsmModule::family() const
 {
-    QVERIFY(startPeer(QStringLiteral("ec25"), kNode, kReplyBody));
+    return {QStringLiteral("ec25"), kNode, kReplyBody, rpcRequest(), openLine, "AT+QIOPEN", "AT+QISEND", "AT+QIRD",
+            "AT+QISEND=0,", 0, true, 300};
 }
 
-void TestEc25GsmModule::cleanup()
+// A socket opened in the active context: the state has both.
+void TestEc25GsmModule::checkOpened(GsmModule &modem)
 {
-    stopPeer();
+    QCOMPARE(modem.getState().flags & 0x408, 0x408u);
 }
 
 // --- parsers and budgets on the in-memory modem ------------------------------
@@ -298,44 +293,16 @@ void TestEc25GsmModule::activeNet()
     QCOMPARE(peer->commands().contains("AT+QLBS"), flags == 0x00A);
 }
 
-void TestEc25GsmModule::openCommand_data()
-{
-    addOpenCommandRows(kCommands);
-}
 
-void TestEc25GsmModule::openCommand()
-{
-    std::unique_ptr<Modem> modem;
-    checkOpenCommand(&modem);
-    if (!modem)
-        return;
-    QCOMPARE(modem->getState().flags & 0x408, 0x408u);
-}
 
-void TestEc25GsmModule::send_data()
-{
-    addSendRows();
-}
 
-void TestEc25GsmModule::send()
-{
-    checkSend("AT+QISEND", "AT+QISEND=0,", 0, rpcRequest(), true);
-}
 
-void TestEc25GsmModule::exchangeFaults_data()
-{
-    addExchangeFaultRows(kCommands);
-}
 
-void TestEc25GsmModule::exchangeFaults()
-{
-    checkExchangeFaults(rpcRequest(), kReplyBody);
-}
 
 void TestEc25GsmModule::endpointClosesMidReply_failsAfterTheHundredPasses()
 {
     qint64 tookMs = 0;
-    checkReplyCutShort(rpcRequest(), kReplyBody, &tookMs);
+    checkReplyCutShort(&tookMs);
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(countPrefix(peer->commands(), "AT+QIRD=0,1500"), Ec25GsmModule::kReceivePasses);
@@ -343,7 +310,7 @@ void TestEc25GsmModule::endpointClosesMidReply_failsAfterTheHundredPasses()
 
 void TestEc25GsmModule::twoUploadsInARow_bothSucceed()
 {
-    checkTwoUploads(rpcRequest(), kReplyBody, [this](Modem &modem) {
+    checkTwoUploads([this](Modem &modem) {
         // The close ended the whole context, and the state says so.
         QCOMPARE(modem.getState().flags & 0x408, 0u);
         QCOMPARE(int(modem.getSocketId()), -1);

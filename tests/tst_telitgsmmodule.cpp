@@ -41,8 +41,6 @@ QByteArray openLine(const QByteArray &host, int port)
     return "AT#SD=1,0," + QByteArray::number(port) + ",\"" + host + "\",0,0,1";
 }
 
-const ModemCommands kCommands{openLine, "AT#SD", "AT#SSENDEXT", "AT#SRECV", 100};
-
 // One "#SRECV:" answer carrying data (its count written as given).
 QByteArray srecv(const QByteArray &data, const QByteArray &count = QByteArray())
 {
@@ -52,13 +50,14 @@ QByteArray srecv(const QByteArray &data, const QByteArray &count = QByteArray())
 
 } // namespace
 
-class TestTelitGsmModule : public QObject, public ModemPeerFixture<Modem>
+class TestTelitGsmModule : public ModemPeerFixture<Modem>
 {
     Q_OBJECT
-private slots:
-    void init();
-    void cleanup();
+protected:
+    DriverFamily family() const override;
+    void checkOpened(GsmModule &modem) override;
 
+private slots:
     void parseGPS_data();
     void parseGPS();
     void parseGsmLocation_data();
@@ -77,12 +76,6 @@ private slots:
     void activeNet();
     void deactiveNet_data();
     void deactiveNet();
-    void openCommand_data();
-    void openCommand();
-    void send_data();
-    void send();
-    void exchangeFaults_data();
-    void exchangeFaults();
     void endpointClosesMidReply_failsWithinTheBudget();
     void twoUploadsInARow_bothSucceed();
     void cellLocation_onlyWithTheServiceEnabled();
@@ -93,14 +86,16 @@ private slots:
 
 };
 
-void TestTelitGsmModule::init()
+DriverFamily TestTelitGsmModule::family() const
 {
-    QVERIFY(startPeer(QStringLiteral("telit"), kNode, kReplyBody));
+    return {QStringLiteral("telit"), kNode, kReplyBody, rpcRequest(), openLine, "AT#SD", "AT#SSENDEXT", "AT#SRECV",
+            "AT#SSENDEXT=1,", 1, false, 100};
 }
 
-void TestTelitGsmModule::cleanup()
+// A socket opened by the address table is in command mode.
+void TestTelitGsmModule::checkOpened(GsmModule &modem)
 {
-    stopPeer();
+    QVERIFY(!static_cast<Modem &>(modem).isOnline());
 }
 
 // --- parsers, start-up and budgets on the in-memory modem ---------------------
@@ -386,44 +381,16 @@ void TestTelitGsmModule::deactiveNet()
     QVERIFY(!peer->state().contextActive);
 }
 
-void TestTelitGsmModule::openCommand_data()
-{
-    addOpenCommandRows(kCommands);
-}
 
-void TestTelitGsmModule::openCommand()
-{
-    std::unique_ptr<Modem> modem;
-    checkOpenCommand(&modem);
-    if (!modem)
-        return;
-    QVERIFY(!modem->isOnline());
-}
 
-void TestTelitGsmModule::send_data()
-{
-    addSendRows();
-}
 
-void TestTelitGsmModule::send()
-{
-    checkSend("AT#SSENDEXT", "AT#SSENDEXT=1,", 1, rpcRequest(), false);
-}
 
-void TestTelitGsmModule::exchangeFaults_data()
-{
-    addExchangeFaultRows(kCommands);
-}
 
-void TestTelitGsmModule::exchangeFaults()
-{
-    checkExchangeFaults(rpcRequest(), kReplyBody);
-}
 
 void TestTelitGsmModule::endpointClosesMidReply_failsWithinTheBudget()
 {
     qint64 tookMs = 0;
-    checkReplyCutShort(rpcRequest(), kReplyBody, &tookMs);
+    checkReplyCutShort(&tookMs);
     if (QTest::currentTestFailed())
         return;
     // The 15 s time-out: the first indication, then the 13 s budget.
@@ -432,7 +399,7 @@ void TestTelitGsmModule::endpointClosesMidReply_failsWithinTheBudget()
 
 void TestTelitGsmModule::twoUploadsInARow_bothSucceed()
 {
-    checkTwoUploads(rpcRequest(), kReplyBody, [](Modem &modem) {
+    checkTwoUploads([](Modem &modem) {
         // Closing the socket keeps the context, and the flags say so.
         QCOMPARE(modem.getState().flags & 0x408, 0x408u);
     });

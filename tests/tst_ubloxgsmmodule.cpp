@@ -60,13 +60,7 @@ qint64 utc(const char *text)
 
 GsmHttpRequest rpcRequest(const QByteArray &body)
 {
-    GsmHttpRequest request;
-    request.path = "/rpc";
-    request.host = "cloud.example:9080";
-    request.contentType = "application/json-rpc";
-    request.charset = "UTF-8";
-    request.body = body;
-    return request;
+    return jsonRpcRequest(body, "cloud.example:9080");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gsm/gsmhttp.h"
 #include "gsm/gsmservicecallback.h"
 
 #include <QByteArray>
@@ -21,6 +22,18 @@ inline QList<QByteArray> repeated(const QByteArray &answer, int times)
     for (int i = 0; i < times; ++i)
         out << answer;
     return out;
+}
+
+// A JSON-RPC request to the endpoint's "/rpc" on host with the given body.
+inline GsmHttpRequest jsonRpcRequest(const QByteArray &body, const QByteArray &host = "cloud.test:9080")
+{
+    GsmHttpRequest r;
+    r.path = "/rpc";
+    r.host = host;
+    r.contentType = "application/json-rpc";
+    r.charset = "UTF-8";
+    r.body = body;
+    return r;
 }
 
 // How many of the command lines start with prefix.
