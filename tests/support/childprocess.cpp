@@ -106,11 +106,6 @@ bool ChildProcess::endedNormally() const
     return !running() && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-qint64 ChildProcess::pid() const
-{
-    return process.processId();
-}
-
 void ChildProcess::cut()
 {
     if (!running())

@@ -36,7 +36,6 @@ public:
 
     bool running() const;
     bool endedNormally() const; // exited by itself with status 0
-    qint64 pid() const;
 
     // A power cut: SIGKILL, no chance to finish anything.
     void cut();
