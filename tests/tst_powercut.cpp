@@ -158,6 +158,17 @@ void checkMarkLog(const DbReader &db, const QMap<QString, Mark> &stored)
     }
 }
 
+// The partner plugged into the clock's club port (the club router, or the PC
+// program), as a process of its own. It answers at once, so the trials stay
+// short.
+bool startClubPortPeer(ChildProcess *peer, const TestRoot &root, const QString &name)
+{
+    return QDir().mkpath(root.path(QStringLiteral("/dev")))
+        && peer->start(buildDir() + QLatin1Char('/') + name,
+                       {QStringLiteral("--link"), root.path(QStringLiteral("/dev/ttyS2")), QStringLiteral("--no-pacing")})
+        && !peer->readLineStarting({QStringLiteral("line ")}, kStartMs).isNull();
+}
+
 // One command to a peer's console; the peer's answer ("ok" or an error),
 // skipping the records it writes of what crossed the line.
 QString consoleCommand(ChildProcess *peer, const QString &line)
@@ -166,18 +177,30 @@ QString consoleCommand(ChildProcess *peer, const QString &line)
     return peer->readLineStarting({QStringLiteral("ok"), QStringLiteral("error")}, kPeerAnswerMs);
 }
 
-QString pigeonCall(int n)
+// The PC's writes in turn: two pigeons, a race, the loft's owner.
+struct PcWrite
 {
-    return QStringLiteral(R"({"method":"savePigeon","assocNum":"PC-%1","color":"c%1","sex":1,"year":2025})").arg(n);
+    QString call;
+    QString key;   // as pcRows shows the row: "pigeon PC-3", "race PR-6", "loft"
+    QString value;
+};
+
+PcWrite pcWrite(int n)
+{
+    switch (n % 4) {
+    case 2:
+        return {QStringLiteral(R"({"method":"saveRace","raceCode":"PR-%1","raceName":"Race %1"})").arg(n),
+                QStringLiteral("race PR-%1").arg(n), QStringLiteral("Race %1").arg(n)};
+    case 3:
+        return {QStringLiteral(R"({"method":"setLoftInfo","ownerName":"Owner %1"})").arg(n), QStringLiteral("loft"),
+                QStringLiteral("Owner %1").arg(n)};
+    default:
+        return {QStringLiteral(R"({"method":"savePigeon","assocNum":"PC-%1","color":"c%1","sex":1,"year":2025})").arg(n),
+                QStringLiteral("pigeon PC-%1").arg(n), QStringLiteral("c%1/1/2025").arg(n)};
+    }
 }
 
-QString raceCall(int n)
-{
-    return QStringLiteral(R"({"method":"saveRace","raceCode":"PR-%1","raceName":"Race %1"})").arg(n);
-}
-
-// What the PC wrote, by key ("pigeon PC-3", "race PR-5"), as the database
-// shows it.
+// What the PC wrote, by key, as the database shows it.
 QMap<QString, QString> pcRows(const DbReader &db)
 {
     QMap<QString, QString> out;
@@ -188,16 +211,32 @@ QMap<QString, QString> pcRows(const DbReader &db)
     for (const QVariantList &row :
          db.rows(QStringLiteral("select RaceCode,RaceName from Race where RaceCode like 'PR-%'")))
         out.insert(QStringLiteral("race ") + row.value(0).toString(), row.value(1).toString());
+    out.insert(QStringLiteral("loft"), db.value(QStringLiteral("select OwnerName from LOFTINFO where id=1")).toString());
     return out;
 }
 
-// The row a write makes, as pcRows shows it.
-QPair<QString, QString> pcRowOf(int n)
+// The loft row holds one owner name, written over: the last one made known,
+// or one the PC sent after it whose answer the cut took away.
+class LoftOwner
 {
-    if (n % 3 == 2)
-        return {QStringLiteral("race PR-%1").arg(n), QStringLiteral("Race %1").arg(n)};
-    return {QStringLiteral("pigeon PC-%1").arg(n), QStringLiteral("c%1/1/2025").arg(n)};
-}
+public:
+    void sent(const QString &owner) { later << owner; }
+    void madeKnown(const QString &owner)
+    {
+        if (owner.isEmpty())
+            return; // never written yet
+        later = later.mid(later.indexOf(owner) + 1);
+        known = owner;
+    }
+    bool allows(const QString &owner) const
+    {
+        return owner == known || later.contains(owner);
+    }
+
+private:
+    QString known = QStringLiteral("");
+    QStringList later;
+};
 
 } // namespace
 
@@ -291,12 +330,8 @@ void TestPowerCut::basketingAtTheClub_cutAtSeededInstants()
 {
     TestRoot root(2);
     root.setGpio(kGpioRf, 0);
-    QVERIFY(QDir().mkpath(root.path(QStringLiteral("/dev"))));
-    // The router answers at once: the trials stay short.
     ChildProcess club;
-    QVERIFY(club.start(buildDir() + QStringLiteral("/brellium-clubpeer"),
-                       {QStringLiteral("--link"), root.path(QStringLiteral("/dev/ttyS2")), QStringLiteral("--no-pacing")}));
-    QVERIFY(!club.readLineStarting({QStringLiteral("line ")}, kStartMs).isNull());
+    QVERIFY(startClubPortPeer(&club, root, QStringLiteral("brellium-clubpeer")));
     // The club system's clock shows today, as basketing before a race does.
     QCOMPARE(consoleCommand(&club, QStringLiteral("router-clock ")
                                        + QDateTime::currentDateTimeUtc().toString(Qt::ISODate)),
@@ -400,21 +435,25 @@ void TestPowerCut::pcWrites_cutAtSeededInstants()
 {
     TestRoot root(2);
     root.setGpio(kGpioRf, 0);
-    QVERIFY(QDir().mkpath(root.path(QStringLiteral("/dev"))));
     ChildProcess pc;
-    QVERIFY(pc.start(buildDir() + QStringLiteral("/brellium-pcpeer"),
-                     {QStringLiteral("--no-pacing"), QStringLiteral("--link"), root.path(QStringLiteral("/dev/ttyS2"))}));
-    QVERIFY(!pc.readLineStarting({QStringLiteral("line ")}, kStartMs).isNull());
+    QVERIFY(startClubPortPeer(&pc, root, QStringLiteral("brellium-pcpeer")));
 
     DbReader db(databaseOf(root));
     QRandomGenerator seeded(kSeed);
     ChildProcess clock;
-    QMap<QString, QString> known; // made known before a cut: row key -> value
+    QMap<QString, QString> known; // pigeon and race rows made known before a cut
+    LoftOwner loft;
     int written = 0;
     int checked = 0;
     int inFlight = 0;         // cuts that fell while a write waited for its answer
     int answeredInFlight = 0; // of those, answered as stored before the cut
     QStringList ofTrial; // writes answered in each trial before its cut
+    const auto madeKnown = [&](const QString &key, const QString &value) {
+        if (key == QLatin1String("loft"))
+            loft.madeKnown(value);
+        else
+            known.insert(key, value);
+    };
     for (int trial = 0; trial <= kPcTrials; ++trial) {
         QVERIFY2(PowerCutClock::start(&clock, root, PowerCutClock::Role::Pc, QString(), kStartMs),
                  clock.output().constData());
@@ -427,6 +466,8 @@ void TestPowerCut::pcWrites_cutAtSeededInstants()
             QVERIFY2(stored.value(it.key()) == it.value(), qPrintable(QStringLiteral("trial %1: %2").arg(trial).arg(it.key())));
             ++checked;
         }
+        QVERIFY2(loft.allows(stored.value(QStringLiteral("loft"))), qPrintable(stored.value(QStringLiteral("loft"))));
+        loft.madeKnown(stored.value(QStringLiteral("loft")));
         checkSound(db);
         QVERIFY2(!QTest::currentTestFailed(), qPrintable(QStringLiteral("trial %1").arg(trial)));
         if (trial == kPcTrials)
@@ -436,17 +477,17 @@ void TestPowerCut::pcWrites_cutAtSeededInstants()
         QElapsedTimer timer;
         timer.start();
         int done = 0;
-        bool pending = false;
+        // The cut comes at its instant, whatever the clock is doing then.
         for (;;) {
-            const int n = written++;
-            pc.write("json " + (n % 3 == 2 ? raceCall(n) : pigeonCall(n)).toUtf8());
+            const PcWrite write = pcWrite(written++);
+            if (write.key == QLatin1String("loft"))
+                loft.sent(write.value);
+            pc.write("json " + write.call.toUtf8());
             const QString answer = pc.readLine(int(qMax<qint64>(0, delayMs - timer.elapsed())));
-            if (answer.isNull()) {
-                pending = true; // the write is in flight at the cut
-                break;
-            }
+            if (answer.isNull())
+                break; // the write is in flight at the cut
             QCOMPARE(answer, kNullResult);
-            known.insert(pcRowOf(n).first, pcRowOf(n).second);
+            madeKnown(write.key, write.value);
             ++done;
         }
         const QMap<QString, QString> before = pcRows(db);
@@ -454,22 +495,24 @@ void TestPowerCut::pcWrites_cutAtSeededInstants()
         clock.cut();
         // The answer to the write in flight, if the clock sent it before the
         // cut, made that write known too; otherwise the peer gives up.
-        if (pending) {
-            ++inFlight;
-            const QString answer = pc.readLine(kPcGiveUpMs);
-            QVERIFY(!answer.isNull());
-            if (answer == kNullResult) {
-                const int n = written - 1;
-                known.insert(pcRowOf(n).first, pcRowOf(n).second);
-                ++done;
-                ++answeredInFlight;
-            }
+        ++inFlight;
+        const QString answer = pc.readLine(kPcGiveUpMs);
+        QVERIFY(!answer.isNull());
+        if (answer == kNullResult) {
+            const PcWrite write = pcWrite(written - 1);
+            madeKnown(write.key, write.value);
+            ++done;
+            ++answeredInFlight;
         }
         // Committed before the cut: each row holds what the PC sent.
         for (auto it = before.cbegin(); it != before.cend(); ++it) {
-            const int n = it.key().section(QLatin1Char('-'), -1).toInt();
-            QVERIFY2(pcRowOf(n) == qMakePair(it.key(), it.value()), qPrintable(it.key()));
-            known.insert(it.key(), it.value());
+            if (it.key() == QLatin1String("loft")) {
+                QVERIFY2(loft.allows(it.value()), qPrintable(it.value()));
+            } else {
+                const PcWrite write = pcWrite(it.key().section(QLatin1Char('-'), -1).toInt());
+                QVERIFY2(write.key == it.key() && write.value == it.value(), qPrintable(it.key()));
+            }
+            madeKnown(it.key(), it.value());
         }
         ofTrial << QStringLiteral("%1@%2ms").arg(done).arg(delayMs);
     }
@@ -485,6 +528,7 @@ void TestPowerCut::pcWrites_cutAtSeededInstants()
     const QMap<QString, QString> after = pcRows(db);
     for (auto it = known.cbegin(); it != known.cend(); ++it)
         QCOMPARE(after.value(it.key()), it.value());
+    QVERIFY(loft.allows(after.value(QStringLiteral("loft"))));
     checkSound(db);
     db.close();
     pc.write("quit");
