@@ -1,7 +1,7 @@
 // The EC25 driver: its parsers and receive budgets on an in-memory modem with
 // a virtual clock, and its operations against the EC25 modem peer bridged to
 // a local HTTP endpoint, checked on the peer's command log and the endpoint's
-// record.
+// record. The cases every family runs alike come from ModemPeerSuite.
 #include "gsm/ec25gsmmodule.h"
 
 #include "gsm/gsmhttp.h"
@@ -76,6 +76,9 @@ private slots:
 
 };
 
+// The peer and its node, the reply and the upload; the open command; the
+// open, send and read prefixes; the send line, its socket, whether a send
+// is followed to the endpoint, and the late read's delay.
 DriverFamily TestEc25GsmModule::family() const
 {
     return {QStringLiteral("ec25"), kNode, kReplyBody, rpcRequest(), openLine, "AT+QIOPEN", "AT+QISEND", "AT+QIRD",

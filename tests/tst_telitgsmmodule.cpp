@@ -1,7 +1,8 @@
 // The Telit driver: its parsers, start-up wait and receive budgets on an
 // in-memory modem with a virtual clock, and its operations (online mode
 // among them) against the Telit modem peer bridged to a local HTTP endpoint,
-// checked on the peer's command log and the endpoint's record.
+// checked on the peer's command log and the endpoint's record. The cases
+// every family runs alike come from ModemPeerSuite.
 #include "gsm/telitgsmmodule.h"
 
 #include "gsm/gsmhttp.h"
@@ -86,6 +87,9 @@ private slots:
 
 };
 
+// The peer and its node, the reply and the upload; the open command; the
+// open, send and read prefixes; the send line, its socket, whether a send
+// is followed to the endpoint, and the late read's delay.
 DriverFamily TestTelitGsmModule::family() const
 {
     return {QStringLiteral("telit"), kNode, kReplyBody, rpcRequest(), openLine, "AT#SD", "AT#SSENDEXT", "AT#SRECV",
