@@ -9,6 +9,7 @@
 #include "device/rfconnector.h"
 #include "device/SDKHelp.h"
 #include "device/serialcommport.h"
+#include "device/serialio.h"
 #include "race/pigeonbo.h"
 #include "storage/storage.h"
 
@@ -302,7 +303,9 @@ int MorlanProtocolProcess::readParam(const QString &key, int defaultValue)
 
 void MorlanProtocolProcess::runNormalMode(QSerialPort *port)
 {
-    while (requestedMode == Normal) {
+    // A line that hung up (the connector unplugged) is given back to run(),
+    // which opens the port afresh; polling the dead line would never recover.
+    while (requestedMode == Normal && !SerialIo::lineLost(port)) {
         const int channelMode = readParam(QStringLiteral("channelMode"), 0);
         if (channelMode == 1 || channelMode == 2) {
             runConnector(port, channelMode == 1 ? 0 : 1);
@@ -334,7 +337,7 @@ void MorlanProtocolProcess::runConnector(QSerialPort *port, quint8 address)
         ~Unpublish() { process->publishConnector(nullptr, false); }
     } unpublish{this};
 
-    while (requestedMode == Normal) {
+    while (requestedMode == Normal && !SerialIo::lineLost(port)) {
         feedWatchdog();
         HardwareControl::wait(kPassMs);
         try {
