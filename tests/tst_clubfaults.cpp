@@ -6,9 +6,13 @@
 // the GUI thread, which makes the synchronous calls as the screens do, is
 // never blocked past the synchronous-call bound. Answer time-outs and the
 // synchronous bound are scaled down by the link's seams, keeping their ratio.
+// The same line serves the club's connector reader during races: rings it
+// read while it was unplugged reach the race engine once it is back.
 #include "club/morlanprotolprocess.h"
+#include "core/servicefactory.h"
 #include "core/utc.h"
 #include "core/vexexception.h"
+#include "race/pigeonbo.h"
 #include "storage/pigeonrecord.h"
 #include "storage/raceinfo.h"
 #include "storage/storage.h"
@@ -16,6 +20,7 @@
 #include "clubportpeer.h"
 #include "clubrouter.h"
 #include "clubstation.h"
+#include "connectorreader.h"
 #include "messagecapture.h"
 #include "simloft.h"
 #include "storagefixture.h"
@@ -43,6 +48,7 @@ constexpr int kBeatMs = 5;
 // A link that gave up on its router tries again about every second.
 constexpr int kRecoverMs = 6000;
 constexpr int kReactMs = 3000;
+constexpr unsigned long kStopMs = 5000;
 
 constexpr quint8 kGetTime = 0x52;
 constexpr quint8 kReadTag = 0xB7;
@@ -129,13 +135,16 @@ class TestClubFaults : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
     void faultMode_errorThenRecoveryNoRingLost_data();
     void faultMode_errorThenRecoveryNoRingLost();
+    void connectorHangsUp_ringsReachTheEngineOnce();
 
 private:
+    void openStation();
     void misbehave(Mode mode, int value, const QByteArray &raw);
     bool behave(Mode mode);
 
@@ -144,6 +153,11 @@ private:
     std::unique_ptr<ClubStation> station;
     QString ring;
 };
+
+void TestClubFaults::initTestCase()
+{
+    qRegisterMetaType<LFTAG_INFO>();
+}
 
 void TestClubFaults::init()
 {
@@ -162,9 +176,12 @@ void TestClubFaults::init()
     peer = std::make_unique<ClubPortPeer>();
     QVERIFY(peer->linkAt(db->root().path(QStringLiteral("/dev/ttyS2"))));
     QVERIFY(peer->start());
+}
+
+void TestClubFaults::openStation()
+{
     // Basketing happens on the day the test runs: the router's clock shows it.
     peer->router().setClock(UTC::now().value());
-
     station = std::make_unique<ClubStation>();
     station->link().setAnswerTimeoutDivisor(kDivisor);
     station->link().setSyncTimeoutMs(kSyncBoundMs);
@@ -272,6 +289,9 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
     QFETCH(int, readDuring);
     QFETCH(bool, callWhileDown);
 
+    openStation();
+    if (QTest::currentTestFailed())
+        return;
     MorlanProtocolProcess &link = station->link();
     Recorder recorder(&link);
     MessageCapture capture;
@@ -346,6 +366,49 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
     QVERIFY2(longestGapMs < kSyncBoundMs + kBeatSlackMs, qPrintable(QString::number(longestGapMs)));
     QVERIFY(link.isRunning());
     QVERIFY(!capture.contains(QStringLiteral("UnknowException")));
+}
+
+void TestClubFaults::connectorHangsUp_ringsReachTheEngineOnce()
+{
+    PigeonBo engine;
+    ServiceFactory::getInstance()->pigeonBo = &engine;
+    struct Withdraw {
+        ~Withdraw() { ServiceFactory::getInstance()->pigeonBo = nullptr; }
+    } withdraw;
+    QStringList handedOn;
+    QObject receiver;
+    connect(&engine, &PigeonBo::tagScaned, &receiver, [&handedOn](LFTAG_INFO tag) { handedOn << tag.eRing; },
+            Qt::QueuedConnection);
+    ConnectorReader &reader = peer->connector();
+
+    MorlanProtocolProcess link(_serialPort_miniDin);
+    // The connector answers at device address 0.
+    link.setParamReader([](const QString &, int) { return 1; });
+    link.start();
+    link.switchWorkMode(MorlanProtocolProcess::Normal, true);
+    QTRY_VERIFY_WITH_TIMEOUT(link.isConnectorReady(), kReactMs);
+    reader.addRecord(QByteArray::fromHex("0000c001"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(handedOn, QStringList{"0000C001"}, kReactMs);
+    const int opensBefore = peer->openCount();
+
+    // Unplugged; the pigeons landing meanwhile are kept in the reader.
+    peer->hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(!link.isConnectorReady(), kReactMs);
+    reader.addRecord(QByteArray::fromHex("0000c002"), 2);
+    reader.addRecord(QByteArray::fromHex("0000c003"), 3);
+    QTest::qWait(200);
+    QCOMPARE(handedOn.size(), 1);
+
+    QVERIFY(peer->comeBack());
+    QTRY_VERIFY_WITH_TIMEOUT(link.isConnectorReady(), kRecoverMs);
+    QTRY_COMPARE_WITH_TIMEOUT(reader.recordCount(), 0, kRecoverMs);
+    QTRY_COMPARE_WITH_TIMEOUT(handedOn, (QStringList{"0000C001", "0000C002", "0000C003"}), kReactMs);
+    // Removed from the reader once handed on: none comes a second time.
+    QTest::qWait(300);
+    QCOMPARE(handedOn.size(), 3);
+    QVERIFY(peer->openCount() > opensBefore);
+    link.requestExit();
+    QVERIFY(link.wait(kStopMs));
 }
 
 QTEST_GUILESS_MAIN(TestClubFaults)
