@@ -242,7 +242,9 @@ bool MorlanResponseParser::fetchPacket(MorlanResponsePacket *packet, int timeout
     int framePolls = 0; // since the start byte
     while (true) {
         if (!port->receiveByte(&byte)) {
-            if (++pausePolls >= kResponseBodyPolls || ++framePolls >= kResponseFramePolls)
+            ++pausePolls;
+            ++framePolls;
+            if (pausePolls >= kResponseBodyPolls || framePolls >= kResponseFramePolls)
                 fail(0x508, "Morlan response overtime!");
             HardwareControl::wait(kPollSleepMs);
             continue;
