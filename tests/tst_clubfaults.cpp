@@ -124,7 +124,7 @@ QByteArray timeAnswer(qint64 utcMs)
     return ClubRouter::timeText(utcMs) + QByteArray(1, '\0') + QByteArray(1, '\x01');
 }
 
-qint64 mark(int hour)
+qint64 testDayAt(int hour)
 {
     return QDateTime(QDate(2026, 4, 18), QTime(hour, 0), Qt::UTC).toMSecsSinceEpoch();
 }
@@ -207,7 +207,7 @@ void TestClubFaults::misbehave(Mode mode, int value, const QByteArray &raw)
         // A router with a long status block after the time and a long
         // block after the ring: valid frames of about 250 bytes, paced.
         const QByteArray tail(kLongTailBytes, '\x5a');
-        peer->setAnswer(kGetTime, 0, timeAnswer(mark(value)) + tail);
+        peer->setAnswer(kGetTime, 0, timeAnswer(testDayAt(value)) + tail);
         peer->setAnswer(kReadTag, 0, QByteArray::fromHex("0005") + QByteArray::fromHex(ring.toLatin1())
                                          + QByteArray(1, char(kRingRand)) + tail);
         break;
@@ -275,7 +275,7 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost_data()
     // Not a fault: answers of about 250 bytes at 9600 baud take about 260 ms
     // on the line and must be received whole.
     QTest::newRow("long answers at 9600 baud") << int(LongAnswers) << 9 << QByteArray() << int(GetTime)
-                                               << QStringList{"returns"} << mark(9) + 500 << int(TheRing) << false;
+                                               << QStringList{"returns"} << testDayAt(9) + 500 << int(TheRing) << false;
 }
 
 void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
@@ -305,7 +305,7 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
     qint64 got = -1;
     const QString outcome = outcomeOf([&]() -> qint64 {
         if (call == SetTime) {
-            link.setTimeSync(mark(10));
+            link.setTimeSync(testDayAt(10));
             return 0;
         }
         return link.getTimeSync();
@@ -340,7 +340,7 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
     if (readDuring == NoSignal)
         QTRY_VERIFY_WITH_TIMEOUT(recorder.authorisations > 0, kRecoverMs);
     QVERIFY(link.isAuthed());
-    const qint64 clockNow = mark(11);
+    const qint64 clockNow = testDayAt(11);
     peer->router().setClock(clockNow);
     qint64 time = 0;
     QCOMPARE(outcomeOf([&] { return link.getTimeSync(); }, &time), QStringLiteral("returns"));
