@@ -409,12 +409,18 @@ namespace {
 // Where a field lands: its table, the column, and the row's key.
 struct Target
 {
+    enum class Check {
+        Text,      // stored as sent, or refused with nothing written
+        Number,    // a numeric field: the text converts to 0, or is refused
+        Untouched, // a key the clock does not hold: nothing changes at all
+    };
     QString method;   // the JSON method, or "init" for the device initialisation
     QString field;    // the parameter name
     QString table;
     QString column;
     QString keyColumn;
-    QString key;      // the row's key; the hostile value itself when the field is the key
+    QString key;      // the row's key; null when the field is the key
+    Check check = Check::Text;
 };
 
 // A text with each kind of trouble: quotes of both kinds, format
@@ -466,48 +472,76 @@ void TestPcFaults::hostileText_storedLiterallyOrRefused_data()
     QTest::addColumn<Target>("target");
     QTest::addColumn<QString>("value");
 
+    using Check = Target::Check;
     QList<Target> targets;
-    // Pigeon fields the PC writes (the key included: the hostile key is the row).
-    for (const char *field : {"assocNum", "uid", "eringNum", "assocCode", "color", "regNum"}) {
-        const QString name = QLatin1String(field);
-        QString column = name;
-        column[0] = column.at(0).toUpper();
-        targets.append({QStringLiteral("savePigeon"), name, QStringLiteral("Pigeon"), column,
-                        QStringLiteral("AssocNum"), name == QLatin1String("assocNum") ? QString() : QStringLiteral("H-1")});
-    }
-    for (const char *field : {"raceCode", "raceName", "liberCode", "liberName", "liberLon", "liberLat", "clubCode",
-                              "assocCode"}) {
-        const QString name = QLatin1String(field);
-        QString column = name;
-        column[0] = column.at(0).toUpper();
-        targets.append({QStringLiteral("saveRace"), name, QStringLiteral("Race"), column, QStringLiteral("RaceCode"),
-                        name == QLatin1String("raceCode") ? QString() : QStringLiteral("H-R")});
-    }
-    for (const char *field : {"ownerName", "street", "city", "postCode", "phoneNo", "email", "loftLon", "loftLat",
-                              "clubCode", "clubName", "clubStreet", "clubCity", "clubPostCode", "assocCode", "hostIp",
-                              "hostPath", "apn", "language", "hostSmsCode"}) {
-        const QString name = QLatin1String(field);
-        QString column = name;
-        column[0] = column.at(0).toUpper();
-        targets.append({QStringLiteral("setLoftInfo"), name, QStringLiteral("LOFTINFO"), column,
-                        QStringLiteral("id"), QStringLiteral("1")});
-    }
-    targets.append({QStringLiteral("setParams"), QStringLiteral("gsmNet"), QStringLiteral("APPPARAMS"),
-                    QStringLiteral("val"), QStringLiteral("id"), QStringLiteral("gsmNet")});
-    targets.append({QStringLiteral("init"), QStringLiteral("loftNum"), QStringLiteral("LOFTINFO"),
-                    QStringLiteral("LoftNum"), QStringLiteral("id"), QStringLiteral("1")});
-    targets.append({QStringLiteral("init"), QStringLiteral("password"), QStringLiteral("LOFTINFO"),
-                    QStringLiteral("Password"), QStringLiteral("id"), QStringLiteral("1")});
+    const auto add = [&targets](const char *method, const QString &table, const QString &keyColumn,
+                                const QString &key, Check check, std::initializer_list<const char *> fields) {
+        for (const char *field : fields) {
+            const QString name = QLatin1String(field);
+            QString column = name;
+            column[0] = column.at(0).toUpper();
+            const bool isKey = name.compare(keyColumn, Qt::CaseInsensitive) == 0;
+            targets.append({QLatin1String(method), name, table, column, keyColumn, isKey ? QString() : key, check});
+        }
+    };
+    const QString pigeon = QStringLiteral("Pigeon");
+    const QString race = QStringLiteral("Race");
+    const QString loft = QStringLiteral("LOFTINFO");
+    const QString params = QStringLiteral("APPPARAMS");
+    const QString assoc = QStringLiteral("AssocNum");
+    const QString code = QStringLiteral("RaceCode");
+    const QString id = QStringLiteral("id");
+    const QString one = QStringLiteral("1");
+    add("savePigeon", pigeon, assoc, QStringLiteral("H-1"), Check::Text,
+        {"assocNum", "uid", "eringNum", "assocCode", "color", "regNum"});
+    add("savePigeon", pigeon, assoc, QStringLiteral("H-1"), Check::Number, {"year", "sex"});
+    add("saveRace", race, code, QStringLiteral("H-R"), Check::Text,
+        {"raceCode", "raceName", "liberCode", "liberName", "liberLon", "liberLat", "clubCode", "assocCode"});
+    add("saveRace", race, code, QStringLiteral("H-R"), Check::Number, {"liberTime", "printCount"});
+    add("setLoftInfo", loft, id, one, Check::Text,
+        {"ownerName", "street", "city", "postCode", "phoneNo", "email", "loftLon", "loftLat", "clubCode", "clubName",
+         "clubStreet", "clubCity", "clubPostCode", "assocCode", "hostIp", "hostPath", "apn", "language",
+         "hostSmsCode"});
+    add("setLoftInfo", loft, id, one, Check::Number,
+        {"notifyMode", "uploadMode", "uploadInterval", "validate", "voiceMode"});
+    targets.append({QStringLiteral("setParams"), QStringLiteral("gsmNet"), params, QStringLiteral("val"), id,
+                    QStringLiteral("gsmNet")});
+    targets.append({QStringLiteral("setParams"), QStringLiteral("userMode"), params, QStringLiteral("val"), id,
+                    QStringLiteral("userMode"), Check::Number});
+    targets.append({QStringLiteral("adjustGpsUtc"), QStringLiteral("offset"), params, QStringLiteral("val"), id,
+                    QStringLiteral("GPS_UTC_ADJUST"), Check::Number});
+    add("init", loft, id, one, Check::Text, {"loftNum", "password"});
+    // Keys that start like a held key and go on after a zero byte: a key cut
+    // at the zero would reach the pigeon or race that is there.
+    targets.append({QStringLiteral("deletePigeon"), QStringLiteral("assocNum"), QString(), QString(), QString(),
+                    QString(), Check::Untouched});
+    targets.append({QStringLiteral("deleteRace"), QStringLiteral("raceCode"), QString(), QString(), QString(),
+                    QString(), Check::Untouched});
 
     for (const Target &target : targets) {
         const QString where = target.method + QLatin1Char('.') + target.field;
+        if (target.check == Check::Untouched) {
+            const QString held = target.method == QLatin1String("deletePigeon") ? QStringLiteral("HOME")
+                                                                                : QStringLiteral("R1");
+            QTest::newRow(qPrintable(where + QStringLiteral(": a held key, NUL, more"))) << target << held + kMixed.mid(kMixed.indexOf(QChar(0)));
+            continue;
+        }
         QTest::newRow(qPrintable(where + QStringLiteral(": quotes, %1, NUL, non-ASCII"))) << target << kMixed;
+        if (target.check == Check::Number)
+            continue; // the text converts as a whole; a longer one says nothing more
         // The initialisation body shares one frame with the other field and the tag.
         const QString longValue = target.method == QLatin1String("init")
             ? QString(110, QChar(0xFC)) + QStringLiteral("'%1\"")
             : longValueFor(target);
         QTest::newRow(qPrintable(where + QStringLiteral(": long"))) << target << longValue;
     }
+    // A held key with more after a zero byte names another row.
+    Target heldPigeon{QStringLiteral("savePigeon"), QStringLiteral("assocNum"), pigeon, assoc, assoc, QString()};
+    QTest::newRow("savePigeon.assocNum: a held key, NUL, more")
+        << heldPigeon << QStringLiteral("HOME") + kMixed.mid(kMixed.indexOf(QChar(0)));
+    Target heldRace{QStringLiteral("saveRace"), QStringLiteral("raceCode"), race, code, code, QString()};
+    QTest::newRow("saveRace.raceCode: a marked race's code, NUL, more")
+        << heldRace << QStringLiteral("R1") + kMixed.mid(kMixed.indexOf(QChar(0)));
 }
 
 void TestPcFaults::hostileText_storedLiterallyOrRefused()
@@ -528,41 +562,40 @@ void TestPcFaults::hostileText_storedLiterallyOrRefused()
     if (isInit) {
         // The body "loft,password": each field is a text up to its first zero
         // byte, as the PC writes it in C.
-        const QString loft = target.field == QLatin1String("loftNum") ? value : QStringLiteral("NL-2");
+        const QString loftNum = target.field == QLatin1String("loftNum") ? value : QStringLiteral("NL-2");
         const QString password = target.field == QLatin1String("password") ? value : QStringLiteral("pw");
-        reply = peer.initialise(loft.toUtf8() + ',' + password.toUtf8());
+        reply = peer.initialise(loftNum.toUtf8() + ',' + password.toUtf8());
     } else {
         const QByteArray request = requestFor(target, value);
         QVERIFY2(request.size() <= kMaxJsonBytes, request.constData());
         reply = peer.call(request);
     }
     QVERIFY2(reply.ok(), textOf(reply).constData());
-
-    const QString read = QStringLiteral("select hex(%1) from %2 where %3='%4'")
-                             .arg(target.column, target.table, target.keyColumn, QString(key).replace(QLatin1Char('\''), QStringLiteral("''")));
-    if (reply.object.contains(QStringLiteral("error"))) {
-        // Refused: with the service's error, and nothing written at all.
-        QVERIFY(!reply.result().toString().isEmpty());
+    if (reply.object.contains(QStringLiteral("error")) || target.check == Target::Check::Untouched) {
+        // Refused, or about a row the clock does not hold: nothing written.
         QCOMPARE(rowsBesides(rig.db), all);
         return;
     }
     QCOMPARE(reply.text, QByteArray(R"({"result":null})"));
+
     // Stored as sent: every character, the zero byte and what follows it
     // included (the initialisation's fields end at the zero byte, as the PC
-    // writes them).
+    // writes them in C).
     QString expected = value;
     if (isInit && expected.contains(QChar(0)))
         expected.truncate(expected.indexOf(QChar(0)));
-    if (target.key.isNull()) {
-        // The value is the key itself: find the row by its bytes.
-        const QString hex = QString::fromLatin1(expected.toUtf8().toHex().toUpper());
-        QCOMPARE(rig.db.value(QStringLiteral("select count(*) from %1 where hex(%2)='%3'")
-                                  .arg(target.table, target.column, hex))
-                     .toInt(),
-                 1);
-    } else {
-        QCOMPARE(rig.db.value(read).toString(), QString::fromLatin1(expected.toUtf8().toHex().toUpper()));
-    }
+    const QString hex = QString::fromLatin1(expected.toUtf8().toHex().toUpper());
+    const QString keyHex = QString::fromLatin1(key.toUtf8().toHex().toUpper());
+    const QString read = QStringLiteral("select %1 from %2 where hex(%3)='%4'")
+                             .arg(target.check == Target::Check::Number ? target.column
+                                                                       : QStringLiteral("hex(%1)").arg(target.column),
+                                  target.table, target.keyColumn, target.key.isNull() ? hex : keyHex);
+    const QList<QVariantList> rows = rig.db.rows(read);
+    QCOMPARE(rows.size(), 1);
+    if (target.check == Target::Check::Number)
+        QCOMPARE(rows.at(0).value(0).toLongLong(), 0);
+    else
+        QCOMPARE(rows.at(0).value(0).toString(), hex);
     if (!isInit)
         QCOMPARE(rowsBesides(rig.db, target.table, key), others);
 }
