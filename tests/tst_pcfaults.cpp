@@ -293,6 +293,9 @@ void TestPcFaults::faultyPeer_answersAsDefinedAndRecovers_data()
     QTest::newRow("refused: duplicate ring")
         << Action::Json << QByteArray(R"({"method":"savePigeon","assocNum":"F-1","eringNum":"A0000002"})")
         << fault(Kind::None) << Expect::JsonError << -1; // the database's own code
+    QTest::newRow("refused: method name with a zero byte")
+        << Action::Json << QByteArray(R"({"method":"savePigeon\u0000x","assocNum":"F-1","color":"red"})")
+        << fault(Kind::None) << Expect::NoAnswer << 0;
     QTest::newRow("refused: JSON that does not parse")
         << Action::Json << QByteArray(R"({"method":"savePigeon","assocNum":"F-1",)") << fault(Kind::None)
         << Expect::JsonError << 0x504;
