@@ -114,6 +114,7 @@ struct PcRig
     void seed() const
     {
         const qint64 markMs = UTC::now().value() - 3600000;
+        db.exec(QStringLiteral("BEGIN"));
         db.exec(QStringLiteral("update LOFTINFO set LoftNum='NL-LOFT',OwnerName='Owner',NotifyMode=3,VoiceMode=100 "
                                "where id=1"));
         db.exec(QStringLiteral("insert into Race(RaceCode,RaceName,Valid,MarkDeviceTime,MarkReaderTime) "
@@ -128,6 +129,7 @@ struct PcRig
         }
         db.exec(QStringLiteral("insert into Pigeon(AssocNum,Color) values('HOME','grey')"));
         db.exec(QStringLiteral("insert into Record(AssocNum) values('HOME')"));
+        db.exec(QStringLiteral("COMMIT"));
     }
 
     // The landing antenna reads pigeon n's ring.
