@@ -29,4 +29,7 @@ public:
     // Blocks up to ms for input. Returns early when input came; when the line
     // fails (hang-up, error) the rest is slept, so a dead line never spins.
     static void waitForInput(QSerialPort *port, int ms);
+    // True when the line is gone: the other end hung up with nothing left to
+    // read, or the driver reported the device lost. Only a new open helps.
+    static bool lineFailed(QSerialPort *port);
 };
