@@ -410,7 +410,7 @@ void MorlanProtocolProcess::runCommMode(QSerialPort *port)
     while (requestedMode == CommSlave) {
         feedWatchdog();
         HardwareControl::wait(kCommPollMs);
-        if (SerialIo::lineFailed(port)) {
+        if (SerialIo::lineLost(port)) {
             // The PC's cable was pulled: the old line never comes back, a new
             // open reaches the one plugged in. The session stays; the PC
             // carries on where it was.

@@ -8,7 +8,6 @@
 #include <algorithm>
 
 #include <poll.h>
-#include <sys/ioctl.h>
 
 namespace {
 constexpr qint64 kClearChunkBytes = 100;
@@ -80,6 +79,8 @@ bool SerialIo::lineLost(QSerialPort *port)
 {
     if (!port->isOpen())
         return false;
+    if (port->error() == QSerialPort::ResourceError) // the device went away under Qt
+        return true;
     const int fd = static_cast<int>(port->handle());
     if (fd < 0)
         return true;
@@ -99,20 +100,4 @@ void SerialIo::waitForInput(QSerialPort *port, int ms)
     const int leftMs = ms - int(timer.elapsed());
     if (leftMs > 0)
         HardwareControl::wait(leftMs);
-}
-
-bool SerialIo::lineFailed(QSerialPort *port)
-{
-    if (port->error() == QSerialPort::ResourceError)
-        return true;
-    const int fd = static_cast<int>(port->handle());
-    if (fd < 0)
-        return true;
-    pollfd pfd{fd, POLLIN, 0};
-    if (::poll(&pfd, 1, 0) <= 0 || !(pfd.revents & (POLLHUP | POLLERR | POLLNVAL)))
-        return false;
-    // A line hung up under the reader flags input too (end of file, which
-    // is never followed by bytes); only bytes still to read keep it alive.
-    int waiting = 0;
-    return port->bytesAvailable() == 0 && (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting == 0);
 }
