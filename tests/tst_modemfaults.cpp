@@ -24,11 +24,10 @@ const char kOwnerPhone[] = "+4911";
 // Turns watched after the uploads were acknowledged, to see nothing resent.
 constexpr int kQuietTurns = 3;
 // The screens read the modem state on the GUI thread; such a read must never
-// wait for the modem thread's work. A silent modem holds a cycle for several
-// answer waits (200 ms each at the rig's scale) and its power pause, so a
-// read that waited would pass this bound; the scheduling of a loaded
-// machine stays well below it.
-constexpr qint64 kGuiBoundMs = 1000;
+// wait for a modem answer. The bound is the shortest answer wait of the
+// driver (4 s) at the rig's scale: a read held up by any modem exchange
+// passes it, while a heartbeat that is only scheduled late stays below it.
+constexpr qint64 kGuiBoundMs = 4000 / NetworkRig::kModemScale;
 // Past the driver's answer waits at the rig's scale (4 s and 15 s / 20).
 constexpr int kLateAnswerMs = 400;
 constexpr int kLateSmsAnswerMs = 1000;
