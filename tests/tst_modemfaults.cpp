@@ -1,12 +1,12 @@
 // The modem link under a misbehaving modem: the real modem thread (its loop
-// scaled) on the u-blox modem peer, which follows the modem's power pin and
-// bridges its socket to a well-behaved cloud endpoint; the real engine behind
-// a gate that lets every turn through. One table of fault modes: for each,
-// the failure is reported, the modem service recovers by itself once the
-// modem behaves (power cycle or re-registration), the pending arrival upload
-// and owner notification go out and are not sent again once acknowledged,
-// and the GUI thread, reading the modem state as the status bar does, is
-// never held up.
+// scaled) on the modem peer (u-blox; a few rows for EC25 and Telit), which
+// follows the modem's power pin and bridges its socket to a well-behaved
+// cloud endpoint; the real engine behind a gate that lets every turn through.
+// One table of fault modes: for each, the failure is reported, the modem
+// service recovers by itself once the modem behaves (power cycle or
+// re-registration), the pending arrival upload and owner notification go out
+// and are not sent again once acknowledged, and the GUI thread, reading the
+// modem state as the status bar does, is never held up.
 #include "guiheartbeat.h"
 #include "networkrig.h"
 
@@ -97,49 +97,72 @@ void TestModemFaults::faultMode_reportedRecoveredNothingLost_data()
     QTest::addColumn<QString>("report");      // a debug line; empty: a failed turn
     QTest::addColumn<int>("failedTurn");      // the turn whose failure is the report
     QTest::addColumn<bool>("powerCycled");
+    QTest::addColumn<QString>("family");
 
     const QString cycleEnded = QStringLiteral("GSMService::doEvents VexException!");
     const QString uploadFailed = QStringLiteral("uploadJsonRecord");
     const QString connectFailed = QStringLiteral("Connect 'cloud.test:9080' failed!");
     const auto fault = [](ModemFault f) { return int(f); };
     const Trouble F = Trouble::Fault;
+    const QString ublox = QStringLiteral("ublox");
+    const QString ec25 = QStringLiteral("ec25");
+    const QString telit = QStringLiteral("telit");
 
     QTest::newRow("silence: every command")
-        << F << fault(ModemFault::Silence) << QByteArray() << 0 << cycleEnded << int(NoTurn) << true;
+        << F << fault(ModemFault::Silence) << QByteArray() << 0 << cycleEnded << int(NoTurn) << true << ublox;
     QTest::newRow("silence: socket read")
-        << F << fault(ModemFault::Silence) << QByteArray("AT+USORD") << 0 << uploadFailed << int(NoTurn) << false;
+        << F << fault(ModemFault::Silence) << QByteArray("AT+USORD") << 0 << uploadFailed << int(NoTurn) << false << ublox;
     QTest::newRow("cut answer: registration")
-        << F << fault(ModemFault::Truncated) << QByteArray("AT+CREG?") << 9 << cycleEnded << int(NoTurn) << true;
+        << F << fault(ModemFault::Truncated) << QByteArray("AT+CREG?") << 9 << cycleEnded << int(NoTurn) << true << ublox;
     QTest::newRow("cut answer: socket read")
-        << F << fault(ModemFault::Truncated) << QByteArray("AT+USORD") << 40 << uploadFailed << int(NoTurn) << false;
+        << F << fault(ModemFault::Truncated) << QByteArray("AT+USORD") << 40 << uploadFailed << int(NoTurn) << false << ublox;
     QTest::newRow("garbled bytes: every answer")
-        << F << fault(ModemFault::Garbled) << QByteArray() << 0 << cycleEnded << int(NoTurn) << true;
+        << F << fault(ModemFault::Garbled) << QByteArray() << 0 << cycleEnded << int(NoTurn) << true << ublox;
     QTest::newRow("garbled bytes: socket data")
-        << F << fault(ModemFault::Garbled) << QByteArray("AT+USORD") << 0 << uploadFailed << int(NoTurn) << false;
+        << F << fault(ModemFault::Garbled) << QByteArray("AT+USORD") << 0 << uploadFailed << int(NoTurn) << false << ublox;
     QTest::newRow("bytes without a line end: signal quality")
-        << F << fault(ModemFault::Flood) << QByteArray("AT+CSQ") << 600 << cycleEnded << int(NoTurn) << true;
+        << F << fault(ModemFault::Flood) << QByteArray("AT+CSQ") << 600 << cycleEnded << int(NoTurn) << true << ublox;
     QTest::newRow("late answer: registration")
-        << F << fault(ModemFault::Late) << QByteArray("AT+CREG?") << kLateAnswerMs << cycleEnded << int(NoTurn) << true;
+        << F << fault(ModemFault::Late) << QByteArray("AT+CREG?") << kLateAnswerMs << cycleEnded << int(NoTurn) << true << ublox;
     QTest::newRow("late answer: socket create")
-        << F << fault(ModemFault::Late) << QByteArray("AT+USOCR") << kLateAnswerMs << QString() << int(GprsTurn) << false;
+        << F << fault(ModemFault::Late) << QByteArray("AT+USOCR") << kLateAnswerMs << QString() << int(GprsTurn) << false << ublox;
     QTest::newRow("late answer: SMS sent")
-        << F << fault(ModemFault::Late) << QByteArray("AT+CMGS") << kLateSmsAnswerMs << QString() << int(SmsTurn) << false;
+        << F << fault(ModemFault::Late) << QByteArray("AT+CMGS") << kLateSmsAnswerMs << QString() << int(SmsTurn) << false << ublox;
     QTest::newRow("refusal ERROR: data activation")
         << F << fault(ModemFault::Error) << QByteArray("AT+UPSDA") << 0 << QStringLiteral("GSM::openGPRS failed!")
-        << int(NoTurn) << false;
+        << int(NoTurn) << false << ublox;
     QTest::newRow("refusal +CME ERROR: socket connect")
-        << F << fault(ModemFault::CmeError) << QByteArray("AT+USOCO") << 3 << connectFailed << int(NoTurn) << false;
+        << F << fault(ModemFault::CmeError) << QByteArray("AT+USOCO") << 3 << connectFailed << int(NoTurn) << false << ublox;
     QTest::newRow("refusal +CMS ERROR: SMS")
-        << F << fault(ModemFault::CmsError) << QByteArray("AT+CMGS") << 500 << QString() << int(SmsTurn) << false;
+        << F << fault(ModemFault::CmsError) << QByteArray("AT+CMGS") << 500 << QString() << int(SmsTurn) << false << ublox;
     QTest::newRow("node gone (hang-up), back with the power cycle")
-        << Trouble::NodeGone << -1 << QByteArray() << 0 << cycleEnded << int(NoTurn) << true;
+        << Trouble::NodeGone << -1 << QByteArray() << 0 << cycleEnded << int(NoTurn) << true << ublox;
     QTest::newRow("node gone past the node wait, then back")
         << Trouble::HeldAway << -1 << QByteArray() << 0 << QStringLiteral("GSMService::run VexException!")
-        << int(NoTurn) << true;
+        << int(NoTurn) << true << ublox;
     QTest::newRow("power lost behind the program, back with the power pin")
-        << Trouble::PowerLost << -1 << QByteArray() << 0 << cycleEnded << int(NoTurn) << true;
+        << Trouble::PowerLost << -1 << QByteArray() << 0 << cycleEnded << int(NoTurn) << true << ublox;
     QTest::newRow("registration lost past the offline limit")
-        << Trouble::Unregistered << -1 << QByteArray() << 0 << cycleEnded << int(NoTurn) << true;
+        << Trouble::Unregistered << -1 << QByteArray() << 0 << cycleEnded << int(NoTurn) << true << ublox;
+
+    // The other families, on their own socket commands.
+    QTest::newRow("ec25 silence: every command")
+        << F << fault(ModemFault::Silence) << QByteArray() << 0 << cycleEnded << int(NoTurn) << true << ec25;
+    QTest::newRow("ec25 garbled bytes: socket data")
+        << F << fault(ModemFault::Garbled) << QByteArray("AT+QIRD") << 0 << uploadFailed << int(NoTurn) << false << ec25;
+    QTest::newRow("ec25 refusal +CME ERROR: socket open")
+        << F << fault(ModemFault::CmeError) << QByteArray("AT+QIOPEN") << 565 << QString() << int(GprsTurn) << false
+        << ec25;
+    QTest::newRow("ec25 node gone (hang-up)")
+        << Trouble::NodeGone << -1 << QByteArray() << 0 << cycleEnded << int(NoTurn) << true << ec25;
+    QTest::newRow("telit silence: every command")
+        << F << fault(ModemFault::Silence) << QByteArray() << 0 << cycleEnded << int(NoTurn) << true << telit;
+    QTest::newRow("telit cut answer: socket dial")
+        << F << fault(ModemFault::Truncated) << QByteArray("AT#SD") << 4 << QString() << int(GprsTurn) << false << telit;
+    QTest::newRow("telit refusal ERROR: socket dial")
+        << F << fault(ModemFault::Error) << QByteArray("AT#SD") << 0 << QString() << int(GprsTurn) << false << telit;
+    QTest::newRow("telit node gone (hang-up)")
+        << Trouble::NodeGone << -1 << QByteArray() << 0 << cycleEnded << int(NoTurn) << true << telit;
 }
 
 void TestModemFaults::faultMode_reportedRecoveredNothingLost()
@@ -151,8 +174,9 @@ void TestModemFaults::faultMode_reportedRecoveredNothingLost()
     QFETCH(QString, report);
     QFETCH(int, failedTurn);
     QFETCH(bool, powerCycled);
+    QFETCH(QString, family);
 
-    NetworkRig rig;
+    NetworkRig rig(0, family);
     QVERIFY(rig.isReady());
     rig.setLoft([](LoftInfo &l) { l.uploadMode = 0x20; });
     NetworkRig::addRace(QStringLiteral("R1"), 4);
