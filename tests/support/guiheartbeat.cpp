@@ -16,9 +16,12 @@ qint64 GuiHeartbeat::longestGapMs() const
 void GuiHeartbeat::beat()
 {
     longest = qMax(longest, sinceLast.elapsed());
+    QElapsedTimer reading;
+    reading.start();
     if (read)
         read();
-    // The read itself is part of the gap: a read that blocks shows here.
+    longestRead = qMax(longestRead, reading.elapsed());
+    // The read itself is part of the gap.
     longest = qMax(longest, sinceLast.elapsed());
     sinceLast.restart();
     ++count;
