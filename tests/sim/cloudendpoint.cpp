@@ -13,6 +13,8 @@ namespace {
 constexpr int kStartWaitMs = 5000;
 constexpr int kStopWaitMs = 5000;
 constexpr int kMaxRequestBytes = 1 << 20;
+// How often the endpoint's thread looks whether it should go away or come back.
+constexpr int kListenCheckMs = 10;
 
 struct Request
 {
@@ -134,36 +136,44 @@ void CloudEndpoint::clearFaults()
     faults.clear();
 }
 
-// The server is used on its own thread; the lock is not held across the
-// call, which the endpoint's thread may need meanwhile. The server lives
-// until the thread ends, which only the destructor (the caller's thread) asks.
+// The server lives on the endpoint's thread, which applies the wanted state
+// at its next check; the caller waits for it there, bounded.
 void CloudEndpoint::goAway()
 {
-    QTcpServer *listener = nullptr;
-    {
-        QMutexLocker lock(&mutex);
-        listener = liveServer;
-    }
-    if (listener)
-        QMetaObject::invokeMethod(listener, [listener] { listener->close(); }, Qt::BlockingQueuedConnection);
+    setWantListening(false);
 }
 
 bool CloudEndpoint::comeBack()
 {
-    QTcpServer *listener = nullptr;
-    quint16 p = 0;
-    {
-        QMutexLocker lock(&mutex);
-        listener = liveServer;
-        p = listenPort;
+    return setWantListening(true);
+}
+
+bool CloudEndpoint::setWantListening(bool on)
+{
+    QMutexLocker lock(&mutex);
+    wantListening = on;
+    QDeadlineTimer deadline(kStartWaitMs);
+    while (isListening != on) {
+        if (!changed.wait(&mutex, deadline))
+            return false;
     }
-    bool back = false;
-    if (listener) {
-        QMetaObject::invokeMethod(
-            listener, [listener, p, &back] { back = listener->isListening() || listener->listen(QHostAddress::LocalHost, p); },
-            Qt::BlockingQueuedConnection);
+    return true;
+}
+
+// The endpoint's thread: closes or reopens the server (on its first port) as wanted.
+void CloudEndpoint::applyWantListening(QTcpServer *server)
+{
+    QMutexLocker lock(&mutex);
+    if (wantListening == isListening)
+        return;
+    if (wantListening) {
+        if (!server->listen(QHostAddress::LocalHost, listenPort))
+            return; // tried again at the next check; the caller's wait is bounded
+    } else {
+        server->close();
     }
-    return back;
+    isListening = wantListening;
+    changed.wakeAll();
 }
 
 QList<CloudCall> CloudEndpoint::calls() const
@@ -209,19 +219,19 @@ void CloudEndpoint::run()
     }
     const bool listening = listener.listen(QHostAddress::LocalHost, p);
     connect(&listener, &QTcpServer::newConnection, &listener, [this, &listener] { onConnection(&listener); });
+    QTimer listenCheck;
+    connect(&listenCheck, &QTimer::timeout, &listener, [this, &listener] { applyWantListening(&listener); });
+    listenCheck.start(kListenCheckMs);
     {
         QMutexLocker lock(&mutex);
         listenPort = listening ? listener.serverPort() : 0;
-        liveServer = &listener;
+        isListening = listening;
+        wantListening = listening;
         ready = true;
         changed.wakeAll();
     }
     if (listening)
         exec();
-    {
-        QMutexLocker lock(&mutex);
-        liveServer = nullptr;
-    }
     pending.clear();
 }
 

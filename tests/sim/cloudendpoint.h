@@ -77,6 +77,8 @@ private:
     void onReadable(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const CloudCall &call);
     bool takeFault(CloudFaultRule *rule);
+    bool setWantListening(bool on);
+    void applyWantListening(QTcpServer *server);
     static QByteArray replyBody(const CloudCall &call, const CloudFaultRule *fault);
 
     mutable QMutex mutex;
@@ -87,7 +89,8 @@ private:
     QMap<QString, QString> lofts;
     QList<CloudFaultRule> faults;
     QList<CloudCall> received;
-    QTcpServer *liveServer = nullptr; // lives on the endpoint's thread; guarded by mutex for the pointer
+    bool wantListening = true;
+    bool isListening = false;
     // The endpoint's thread only: what each connection sent so far.
     QHash<QTcpSocket *, QByteArray> pending;
 };
