@@ -75,26 +75,32 @@ void TestCloudFaults::faultMode_pendingUploadsSentOnceWhenBack_data()
     QTest::addColumn<int>("fault"); // -1: the endpoint is gone
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<int>("delayMs");
-    QTest::addColumn<QString>("report");
+    QTest::addColumn<QString>("error"); // the failure as logged
 
-    const QString markFailed = QLatin1String(kMarkFailed);
-    const auto row = [&](const char *name, CloudFault fault, const QByteArray &value = QByteArray(), int delayMs = 0) {
-        QTest::newRow(name) << int(fault) << value << delayMs << markFailed;
+    // The errors as the exceptions log them (code in hexadecimal).
+    const QString httpFailed = QStringLiteral("Error:1001,Message:requestHTTP error!");
+    const QString protocol = QStringLiteral("Error:1005,Message:HTTP protocol error!");
+    const QString format = QStringLiteral("Error:1002,Message:Response format error!");
+    const auto row = [&](const char *name, CloudFault fault, const QString &error,
+                         const QByteArray &value = QByteArray(), int delayMs = 0) {
+        QTest::newRow(name) << int(fault) << value << delayMs << error;
     };
-    row("silence", CloudFault::Silence);
-    row("connection closed mid-reply", CloudFault::CloseMidReply);
-    row("short HTTP: head cut, connection closed", CloudFault::RawReply, "HTTP/1.1 200 OK\r\nContent-Len");
-    row("garbled HTTP status line", CloudFault::RawReply,
+    row("silence", CloudFault::Silence, httpFailed);
+    row("connection closed mid-reply", CloudFault::CloseMidReply, httpFailed);
+    row("short HTTP: head cut, connection closed", CloudFault::RawReply, httpFailed,
+        "HTTP/1.1 200 OK\r\nContent-Len");
+    row("garbled HTTP status line", CloudFault::RawReply, protocol,
         "HTTP/1.1 2\xff" "0 \x01OK\r\nContent-Length: 2\r\n\r\n{}");
-    row("garbled chunk size after a whole body", CloudFault::GarbledChunk);
-    row("HTTP error status", CloudFault::Status, "500 Internal Server Error");
-    row("broken JSON", CloudFault::RawBody, "{\"id\":1,\"result\"");
-    row("not JSON at all", CloudFault::RawBody, "<html>busy</html>");
-    row("JSON-RPC error: refusal", CloudFault::ErrorText, "loft suspended");
-    row("JSON-RPC error object", CloudFault::ErrorObject);
-    row("wrong id", CloudFault::WrongId);
-    row("no id", CloudFault::MissingId);
-    row("late reply, after the wait", CloudFault::Late, QByteArray(), kLateReplyMs);
+    row("garbled chunk size after a whole body", CloudFault::GarbledChunk, protocol);
+    row("HTTP error status", CloudFault::Status, protocol, "500 Internal Server Error");
+    row("broken JSON", CloudFault::RawBody, format, "{\"id\":1,\"result\"");
+    row("not JSON at all", CloudFault::RawBody, format, "<html>busy</html>");
+    row("JSON-RPC error: refusal", CloudFault::ErrorText, QStringLiteral("Error:1002,Message:loft suspended"),
+        "loft suspended");
+    row("JSON-RPC error object", CloudFault::ErrorObject, QStringLiteral("Error:1002,Message:\""));
+    row("wrong id", CloudFault::WrongId, QStringLiteral("Error:1002,Message:Response id error!"));
+    row("no id", CloudFault::MissingId, QStringLiteral("Error:1002,Message:Response id is null!"));
+    row("late reply, after the wait", CloudFault::Late, httpFailed, QByteArray(), kLateReplyMs);
     QTest::newRow("endpoint gone, then back") << -1 << QByteArray() << 0 << QString::fromLatin1(kConnectFailed);
 }
 
@@ -103,7 +109,7 @@ void TestCloudFaults::faultMode_pendingUploadsSentOnceWhenBack()
     QFETCH(int, fault);
     QFETCH(QByteArray, value);
     QFETCH(int, delayMs);
-    QFETCH(QString, report);
+    QFETCH(QString, error);
 
     NetworkRig rig;
     QVERIFY(rig.isReady());
@@ -124,7 +130,9 @@ void TestCloudFaults::faultMode_pendingUploadsSentOnceWhenBack()
     rig.gate.allow(TurnGate::Gprs, -1);
 
     QTRY_VERIFY_WITH_TIMEOUT(failedTurns(rig.gate) >= kFaultyCalls, kWaitMs);
-    QVERIFY(rig.capture.contains(report));
+    QVERIFY2(rig.capture.contains(error), qPrintable(error));
+    // The engine's report of the failed upload.
+    QVERIFY(rig.capture.contains(QLatin1String(gone ? kConnectFailed : kMarkFailed)));
     if (gone) {
         // Nothing reached the endpoint and nothing counts as sent.
         QVERIFY(rig.endpoint.calls().isEmpty());
