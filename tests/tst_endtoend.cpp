@@ -1,4 +1,7 @@
+#include "childprocess.h"
 #include "clubstation.h"
+#include "modulepeerprocess.h"
+#include "programprocess.h"
 #include "simloft.h"
 #include "testroot.h"
 
@@ -10,14 +13,9 @@
 #include "storage/storage.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QLocalSocket>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
-#include <QUdpSocket>
 
 #include <memory>
 
@@ -31,8 +29,6 @@ constexpr int kNetworkWorkMs = 60000;
 // Mains gone for 5 s, then the ordered shutdown.
 constexpr int kPowerOffMs = 30000;
 constexpr int kCloseMs = 30000;
-constexpr int kClosePollMs = 300;
-constexpr int kStopMs = 5000;
 constexpr qint64 kSameDayMs = 600000;
 constexpr int kGpioMains = 51;
 constexpr int kGpioBattery = 54;
@@ -54,109 +50,21 @@ QString buildDir()
     return qEnvironmentVariable("BRELLIUM_BUILD_DIR");
 }
 
-quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
-
-// One process of the simulated device, its output collected as it comes.
-class Process
-{
-public:
-    explicit Process(const QString &label)
-        : name(label)
-    {
-        process.setProcessChannelMode(QProcess::MergedChannels);
-    }
-
-    ~Process() { stop(); }
-
-    bool start(const QString &program, const QStringList &args, const QProcessEnvironment &env = {},
-               const QString &workDir = {})
-    {
-        if (!env.isEmpty())
-            process.setProcessEnvironment(env);
-        if (!workDir.isEmpty())
-            process.setWorkingDirectory(workDir);
-        process.start(program, args);
-        return process.waitForStarted(kAnswerMs);
-    }
-
-    // Collects what came so far.
-    QByteArray output()
-    {
-        collected += process.readAll();
-        return collected;
-    }
-
-    bool waitForOutput(const QByteArray &text, int limitMs)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!output().contains(text)) {
-            if (timer.elapsed() > limitMs || process.state() == QProcess::NotRunning)
-                return output().contains(text);
-            process.waitForReadyRead(100);
-        }
-        return true;
-    }
-
-    bool waitForEnd(int limitMs)
-    {
-        process.waitForFinished(limitMs);
-        output();
-        return !running();
-    }
-
-    void write(const QByteArray &line) { process.write(line + '\n'); }
-
-    bool running() const { return process.state() != QProcess::NotRunning; }
-    bool endedNormally() const { return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0; }
-
-    void stop()
-    {
-        if (!running())
-            return;
-        process.terminate();
-        if (!process.waitForFinished(kStopMs)) {
-            process.kill();
-            process.waitForFinished(kStopMs);
-        }
-    }
-
-    const QString name;
-
-private:
-    QProcess process;
-    QByteArray collected;
-};
-
 // The peers of one simulated device, each a process of its own as the run
 // script starts them: the ring-reader module, the club router, the cloud
 // endpoint and the modem bridged to it.
 struct Peers
 {
-    Process module{QStringLiteral("module")};
-    Process club{QStringLiteral("club")};
-    Process cloud{QStringLiteral("cloud")};
-    Process modem{QStringLiteral("modem")};
+    explicit Peers(const TestRoot &root)
+        : module(root)
+    {
+    }
+    ModulePeerProcess module;
+    ChildProcess club;
+    ChildProcess cloud;
+    ChildProcess modem;
     bool hasCloud = false;
 };
-
-QString moduleOrder(const TestRoot &root, const QString &line)
-{
-    QLocalSocket socket;
-    socket.connectToServer(root.root() + QStringLiteral("/run/modulepeer.sock"));
-    if (!socket.waitForConnected(kAnswerMs))
-        return QString();
-    socket.write(line.toUtf8() + '\n');
-    QByteArray answer;
-    while (!answer.contains('\n') && socket.waitForReadyRead(kAnswerMs))
-        answer += socket.readAll();
-    return QString::fromUtf8(answer).trimmed();
-}
 
 QStringList fileLines(const QString &path)
 {
@@ -208,19 +116,15 @@ private:
     bool startPeers();
     void basketAtTheClub();
     // The program on the root, up and polling the module.
-    bool startProgram(Process *program);
+    bool startProgram(ProgramProcess *program);
     // A ring at the landing antenna becomes a stored, logged arrival.
-    void arrive(Process *program, const QString &assocNum, const QString &ring);
+    void arrive(ProgramProcess *program, const QString &assocNum, const QString &ring);
     void checkUploadAndSms(const QString &ring);
-    void checkOrderedPowerOff(Process *program);
-    // Sends the close datagram until the program ends (the window binds
-    // its port only once it is built).
-    bool closeProgram(Process *program);
+    void checkOrderedPowerOff(ProgramProcess *program);
 
     std::unique_ptr<TestRoot> root;
     std::unique_ptr<Peers> peers;
     QStringList basketed; // association numbers
-    quint16 closePort = 0;
 };
 
 void TestEndToEnd::init()
@@ -244,17 +148,10 @@ void TestEndToEnd::cleanup()
 
 bool TestEndToEnd::startPeers()
 {
-    peers = std::make_unique<Peers>();
+    peers = std::make_unique<Peers>(*root);
     const QString r = root->root();
-    if (!peers->module.start(buildDir() + QStringLiteral("/tests/sim/brellium_modulepeer"), {QStringLiteral("--root"), r}))
+    if (!peers->module.start())
         return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (!moduleOrder(*root, QStringLiteral("stats")).startsWith(QLatin1String("ok"))) {
-        if (timer.elapsed() > kStartMs)
-            return false;
-        QTest::qWait(50);
-    }
     // The router answers at once: the basketing list is long at 9600 baud.
     if (!peers->club.start(buildDir() + QStringLiteral("/brellium-clubpeer"),
                            {QStringLiteral("--link"), root->path(QStringLiteral("/dev/ttyS2")), QStringLiteral("--no-pacing")})
@@ -336,27 +233,15 @@ void TestEndToEnd::basketAtTheClub()
         QVERIFY2(record.contains(assocNum.toUtf8()), record.constData());
 }
 
-bool TestEndToEnd::startProgram(Process *program)
+bool TestEndToEnd::startProgram(ProgramProcess *program)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("CLOCK_ROOT"), root->root());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("BRELLIUM_TIME_SCALE"), QLatin1String(kTimeScale));
-    // Qt's runtime folder inside the root, not in the host's /tmp.
-    const QString runtime = root->path(QStringLiteral("/run/xdg"));
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    closePort = freeUdpPort();
-    env.insert(QStringLiteral("BRELLIUM_CLOSE_PORT"), QString::number(closePort));
-    if (!program->start(buildDir() + QStringLiteral("/brellium"), {}, env, root->workDir()))
-        return false;
-    return program->waitForOutput("startRace:", kStartMs);
+    program->setTimeScale(QLatin1String(kTimeScale));
+    return program->start() && program->waitForOutput("startRace:", kStartMs);
 }
 
-void TestEndToEnd::arrive(Process *program, const QString &assocNum, const QString &ring)
+void TestEndToEnd::arrive(ProgramProcess *program, const QString &assocNum, const QString &ring)
 {
-    QVERIFY(moduleOrder(*root, QStringLiteral("tag ") + ring).startsWith(QLatin1String("ok")));
+    QVERIFY(peers->module.order(QStringLiteral("tag ") + ring).startsWith(QLatin1String("ok")));
     const auto stored = [&] {
         program->output();
         return Storage::instance()->findRecordById(assocNum)->backTimeEring != 0;
@@ -406,7 +291,7 @@ void TestEndToEnd::checkUploadAndSms(const QString &ring)
     QTRY_VERIFY_WITH_TIMEOUT(ownerTold(), kNetworkWorkMs);
 }
 
-void TestEndToEnd::checkOrderedPowerOff(Process *program)
+void TestEndToEnd::checkOrderedPowerOff(ProgramProcess *program)
 {
     const QByteArray output = program->output();
     const QList<qsizetype> positions = shutdownPositions(output);
@@ -423,21 +308,9 @@ void TestEndToEnd::checkOrderedPowerOff(Process *program)
     QCOMPARE(root->gpio(kGpioBattery), 0);
 }
 
-bool TestEndToEnd::closeProgram(Process *program)
-{
-    QUdpSocket socket;
-    QElapsedTimer timer;
-    timer.start();
-    while (program->running() && timer.elapsed() < kCloseMs) {
-        socket.writeDatagram("brellium:close", QHostAddress::LocalHost, closePort);
-        program->waitForEnd(kClosePollMs);
-    }
-    return !program->running();
-}
-
 void TestEndToEnd::raceDay_closeDatagram_shutsDownInOrder()
 {
-    Process program(QStringLiteral("clock"));
+    ProgramProcess program(*root);
     QVERIFY2(startProgram(&program), program.output().constData());
     arrive(&program, kNewPigeon, kNewRing);
     if (QTest::currentTestFailed())
@@ -446,7 +319,7 @@ void TestEndToEnd::raceDay_closeDatagram_shutsDownInOrder()
     if (QTest::currentTestFailed())
         return;
 
-    QVERIFY2(closeProgram(&program), program.output().constData());
+    QVERIFY2(program.close(kCloseMs), program.output().constData());
     checkOrderedPowerOff(&program);
     QCOMPARE(logsOfType(kLogPowerOff).first().logInfo, QStringLiteral("{\"reason\":\"Watchdog\"}"));
 }
@@ -456,7 +329,7 @@ void TestEndToEnd::raceDay_mainsCut_arrivalSurvivesRestart()
     const QString second = basketed.last();
     const QString ring = SimLoft::ringOf(second);
     {
-        Process program(QStringLiteral("clock"));
+        ProgramProcess program(*root);
         QVERIFY2(startProgram(&program), program.output().constData());
         arrive(&program, second, ring);
         if (QTest::currentTestFailed())
@@ -471,9 +344,9 @@ void TestEndToEnd::raceDay_mainsCut_arrivalSurvivesRestart()
     // Mains back: the clock starts again on the same root and keeps the arrival.
     root->setGpio(kGpioMains, 1);
     root->setGpio(kGpioBattery, 1);
-    Process program(QStringLiteral("clock"));
+    ProgramProcess program(*root);
     QVERIFY2(startProgram(&program), program.output().constData());
-    QVERIFY2(closeProgram(&program), program.output().constData());
+    QVERIFY2(program.close(kCloseMs), program.output().constData());
     const QSharedPointer<PigeonRecord> kept = Storage::instance()->findRecordById(second);
     QCOMPARE(kept->backTimeEring, arrivedAt);
     QCOMPARE(kept->raceCode, kRaceCode);

@@ -1,195 +1,71 @@
-// Power cuts of the whole program: the clock on a simulated root with the
-// module peer as a process of its own, killed (SIGKILL, as a power cut ends
-// it) at a fixed, seeded set of instants while a burst of rings lands, then
-// started again on the same root. After every restart the database is sound,
-// every arrival that was committed before the cut is there with its time and
-// order, none is doubled, and the rings whose arrival the cut lost are
-// delivered again by the module, which keeps its readings. A first start cut
-// while it creates the database is repaired at the next start.
+// Power cuts of the whole program: the clock on a simulated root with its
+// peers as processes of their own, killed (SIGKILL, as a power cut ends it)
+// at a fixed, seeded set of instants, then started again on the same root.
+// After every restart the database is sound and everything the clock had made
+// known before the cut is there unchanged and not doubled: the arrivals of a
+// burst of rings at the landing antennas (the module keeps its readings and
+// delivers the rest again), the basketing marks of pigeons read at the club
+// router, and the writes of the PC program through the data service. A first
+// start cut while it creates the database is repaired at the next start.
+//
+// Club mode and comm mode are entered only from screens, so basketing and PC
+// writes run in a child clock (this executable started again on the root)
+// that has the program's storage, race engine and club link; the program
+// itself is then started on the same root and must come up normally.
 #include "storage/storage.h"
+#include "storage/raceinfo.h"
 
+#include "childprocess.h"
+#include "dbreader.h"
+#include "modulepeerprocess.h"
+#include "powercutclock.h"
+#include "programprocess.h"
+#include "simloft.h"
 #include "testroot.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
-#include <QLocalSocket>
-#include <QProcess>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QSqlRecord>
+#include <QSet>
 #include <QTest>
-#include <QUdpSocket>
-
-#include <memory>
 
 namespace {
 
 constexpr int kStartMs = 20000;  // a start, polls included, even in the sanitizer build
-constexpr int kAnswerMs = 3000;
-constexpr int kStopMs = 10000;
+constexpr int kCloseMs = 10000;
 constexpr int kGpioRf = 40;
 constexpr int kTrials = 12;
 constexpr int kRingsPerBurst = 5;
 constexpr int kMaxKillDelayMs = 150; // a burst reaches the database within about that
 constexpr quint32 kSeed = 21;
 
+// Basketing and PC writes: fewer cuts, each after a seeded delay in which a
+// few marks or writes complete and the next is in flight.
+constexpr int kClubTrials = 7;
+constexpr int kPcTrials = 7;
+constexpr int kMinActivityMs = 20;
+constexpr int kMaxActivityMs = 250;
+constexpr int kClubPigeons = 100;
+constexpr int kPeerAnswerMs = 5000;
+// The PC peer gives up on an answer after 2 s.
+constexpr int kPcGiveUpMs = 4000;
+constexpr int kLogRaceMark = 6;
+const QString kRaceCode = QStringLiteral("R-CUT");
+const QString kNullResult = QStringLiteral(R"({"result":null})");
+
 QString buildDir()
 {
     return qEnvironmentVariable("BRELLIUM_BUILD_DIR");
 }
 
-// One order to the module peer process over its control socket.
-QString order(const TestRoot &root, const QString &line)
+QString databaseOf(const TestRoot &root)
 {
-    QLocalSocket socket;
-    socket.connectToServer(root.root() + QStringLiteral("/run/modulepeer.sock"));
-    if (!socket.waitForConnected(kAnswerMs))
-        return QString();
-    socket.write(line.toUtf8() + '\n');
-    QByteArray answer;
-    while (!answer.contains('\n') && socket.waitForReadyRead(kAnswerMs))
-        answer += socket.readAll();
-    return QString::fromUtf8(answer).trimmed();
+    return root.workDir() + QLatin1Char('/') + QLatin1String(Storage::kDatabaseFile);
 }
-
-int exchanges(const TestRoot &root)
-{
-    for (const QString &word : order(root, QStringLiteral("stats")).split(QLatin1Char(' '))) {
-        if (word.startsWith(QLatin1String("exchange=")))
-            return word.mid(9).toInt();
-    }
-    return -1;
-}
-
-// The test's own connection to the program's database file.
-class Db
-{
-public:
-    explicit Db(const QString &file)
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(file);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    }
-    ~Db()
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
-    Db(const Db &) = delete;
-    Db &operator=(const Db &) = delete;
-
-    QList<QVariantList> rows(const QString &sql) const
-    {
-        QList<QVariantList> out;
-        QSqlDatabase db = QSqlDatabase::database(name, true);
-        QSqlQuery q(db);
-        if (!q.exec(sql)) {
-            qWarning() << sql << "failed";
-            return {{QStringLiteral("failed")}};
-        }
-        while (q.next()) {
-            QVariantList row;
-            for (int i = 0; i < q.record().count(); ++i)
-                row << q.value(i);
-            out << row;
-        }
-        return out;
-    }
-    QVariant value(const QString &sql) const
-    {
-        const QList<QVariantList> all = rows(sql);
-        return all.isEmpty() || all.first().isEmpty() ? QVariant() : all.first().first();
-    }
-    bool exec(const QString &sql) const
-    {
-        QSqlDatabase db = QSqlDatabase::database(name, true);
-        return QSqlQuery(db).exec(sql);
-    }
-    // Closed while the program runs: it must never wait for the test.
-    void close() const { QSqlDatabase::database(name, false).close(); }
-
-private:
-    QString name = QStringLiteral("powercut");
-};
-
-// The program as a process on the root, its output kept in a file there.
-class Program
-{
-public:
-    explicit Program(const TestRoot &testRoot)
-        : root(testRoot)
-    {
-    }
-    ~Program() { stop(); }
-
-    bool start()
-    {
-        ++starts;
-        process = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("CLOCK_ROOT"), root.root());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        QUdpSocket probe; // a close port of our own, never the device's
-        probe.bind(QHostAddress::LocalHost, 0);
-        closePort = probe.localPort();
-        probe.close();
-        env.insert(QStringLiteral("BRELLIUM_CLOSE_PORT"), QString::number(closePort));
-        process->setProcessEnvironment(env);
-        process->setWorkingDirectory(root.workDir());
-        process->setProcessChannelMode(QProcess::MergedChannels);
-        process->setStandardOutputFile(root.path(QStringLiteral("/var/log/program-%1.log").arg(starts)));
-        process->start(buildDir() + QStringLiteral("/brellium"), {});
-        return process->waitForStarted(kAnswerMs);
-    }
-    // The cut: no chance to finish anything.
-    void cut()
-    {
-        if (!process)
-            return;
-        process->kill();
-        process->waitForFinished(kStopMs);
-        process.reset();
-    }
-    void stop()
-    {
-        if (!process)
-            return;
-        QUdpSocket socket;
-        QElapsedTimer timer;
-        timer.start();
-        while (process->state() != QProcess::NotRunning && timer.elapsed() < kStopMs) {
-            socket.writeDatagram("brellium:close", QHostAddress::LocalHost, closePort);
-            process->waitForFinished(200);
-        }
-        cut();
-    }
-    bool running() const { return process && process->state() == QProcess::Running; }
-    // Started normally: the module is being polled again.
-    bool polling() const
-    {
-        const int before = exchanges(root);
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < kStartMs) {
-            if (!running())
-                return false;
-            if (before >= 0 && exchanges(root) >= before + 3)
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
-    }
-
-private:
-    const TestRoot &root;
-    std::unique_ptr<QProcess> process;
-    quint16 closePort = 0;
-    int starts = 0;
-};
 
 struct Arrival
 {
@@ -198,7 +74,7 @@ struct Arrival
     bool operator==(const Arrival &o) const { return timeMs == o.timeMs && order == o.order; }
 };
 
-QMap<QString, Arrival> arrivals(const Db &db)
+QMap<QString, Arrival> arrivals(const DbReader &db)
 {
     QMap<QString, Arrival> out;
     for (const QVariantList &row :
@@ -220,7 +96,7 @@ QString assocOf(int pigeon)
 }
 
 // What holds after every restart, whatever the instant of the cut.
-void checkSound(const Db &db)
+void checkSound(const DbReader &db)
 {
     QCOMPARE(db.value(QStringLiteral("pragma integrity_check")).toString(), QStringLiteral("ok"));
     QVERIFY(db.value(QStringLiteral("select count(*) from LOFTINFO")).toInt() >= 1);
@@ -242,6 +118,126 @@ void checkSound(const Db &db)
              0);
 }
 
+// A basketing mark as the clock stored it.
+struct Mark
+{
+    qint64 markTime = 0;
+    int random = 0;
+    QString raceCode;
+    bool operator==(const Mark &o) const
+    {
+        return markTime == o.markTime && random == o.random && raceCode == o.raceCode;
+    }
+};
+
+QMap<QString, Mark> marks(const DbReader &db)
+{
+    QMap<QString, Mark> out;
+    for (const QVariantList &row :
+         db.rows(QStringLiteral("select AssocNum,MarkTime,RandNumMarked,RaceCode from Record where MarkTime<>0"))) {
+        if (row.size() == 4)
+            out.insert(row.at(0).toString(), {row.at(1).toLongLong(), row.at(2).toInt(), row.at(3).toString()});
+    }
+    return out;
+}
+
+// Every basketing entry of the event log names a mark that is stored with
+// its time, and no pigeon was basketed twice.
+void checkMarkLog(const DbReader &db, const QMap<QString, Mark> &stored)
+{
+    QSet<QString> logged;
+    for (const QVariantList &row :
+         db.rows(QStringLiteral("select LogInfo from Log where LogType=%1").arg(kLogRaceMark))) {
+        const QJsonObject info = QJsonDocument::fromJson(row.value(0).toString().toUtf8()).object();
+        const QString assocNum = info.value(QStringLiteral("assocNum")).toString();
+        QVERIFY2(!logged.contains(assocNum), qPrintable(QStringLiteral("basketed twice: ") + assocNum));
+        logged.insert(assocNum);
+        QVERIFY2(stored.contains(assocNum), qPrintable(QStringLiteral("logged, not stored: ") + assocNum));
+        QCOMPARE(qint64(info.value(QStringLiteral("markTime")).toDouble()), stored.value(assocNum).markTime);
+        QCOMPARE(info.value(QStringLiteral("raceCode")).toString(), stored.value(assocNum).raceCode);
+    }
+}
+
+// The partner plugged into the clock's club port (the club router, or the PC
+// program), as a process of its own. It answers at once, so the trials stay
+// short.
+bool startClubPortPeer(ChildProcess *peer, const TestRoot &root, const QString &name)
+{
+    return QDir().mkpath(root.path(QStringLiteral("/dev")))
+        && peer->start(buildDir() + QLatin1Char('/') + name,
+                       {QStringLiteral("--link"), root.path(QStringLiteral("/dev/ttyS2")), QStringLiteral("--no-pacing")})
+        && !peer->readLineStarting({QStringLiteral("line ")}, kStartMs).isNull();
+}
+
+// One command to a peer's console; the peer's answer ("ok" or an error),
+// skipping the records it writes of what crossed the line.
+QString consoleCommand(ChildProcess *peer, const QString &line)
+{
+    peer->write(line.toUtf8());
+    return peer->readLineStarting({QStringLiteral("ok"), QStringLiteral("error")}, kPeerAnswerMs);
+}
+
+// The PC's writes in turn: two pigeons, a race, the loft's owner.
+struct PcWrite
+{
+    QString call;
+    QString key;   // as pcRows shows the row: "pigeon PC-3", "race PR-6", "loft"
+    QString value;
+};
+
+PcWrite pcWrite(int n)
+{
+    switch (n % 4) {
+    case 2:
+        return {QStringLiteral(R"({"method":"saveRace","raceCode":"PR-%1","raceName":"Race %1"})").arg(n),
+                QStringLiteral("race PR-%1").arg(n), QStringLiteral("Race %1").arg(n)};
+    case 3:
+        return {QStringLiteral(R"({"method":"setLoftInfo","ownerName":"Owner %1"})").arg(n), QStringLiteral("loft"),
+                QStringLiteral("Owner %1").arg(n)};
+    default:
+        return {QStringLiteral(R"({"method":"savePigeon","assocNum":"PC-%1","color":"c%1","sex":1,"year":2025})").arg(n),
+                QStringLiteral("pigeon PC-%1").arg(n), QStringLiteral("c%1/1/2025").arg(n)};
+    }
+}
+
+// What the PC wrote, by key, as the database shows it.
+QMap<QString, QString> pcRows(const DbReader &db)
+{
+    QMap<QString, QString> out;
+    for (const QVariantList &row :
+         db.rows(QStringLiteral("select AssocNum,Color,Sex,Year from Pigeon where AssocNum like 'PC-%'")))
+        out.insert(QStringLiteral("pigeon ") + row.value(0).toString(),
+                   QStringLiteral("%1/%2/%3").arg(row.value(1).toString(), row.value(2).toString(), row.value(3).toString()));
+    for (const QVariantList &row :
+         db.rows(QStringLiteral("select RaceCode,RaceName from Race where RaceCode like 'PR-%'")))
+        out.insert(QStringLiteral("race ") + row.value(0).toString(), row.value(1).toString());
+    out.insert(QStringLiteral("loft"), db.value(QStringLiteral("select OwnerName from LOFTINFO where id=1")).toString());
+    return out;
+}
+
+// The loft row holds one owner name, written over: the last one made known,
+// or one the PC sent after it whose answer the cut took away.
+class LoftOwner
+{
+public:
+    void sent(const QString &owner) { later << owner; }
+    void madeKnown(const QString &owner)
+    {
+        if (owner.isEmpty())
+            return; // never written yet
+        later = later.mid(later.indexOf(owner) + 1);
+        known = owner;
+    }
+    bool allows(const QString &owner) const
+    {
+        return owner == known || later.contains(owner);
+    }
+
+private:
+    QString known = QStringLiteral("");
+    QStringList later;
+};
+
 } // namespace
 
 class TestPowerCut : public QObject
@@ -249,42 +245,29 @@ class TestPowerCut : public QObject
     Q_OBJECT
 private slots:
     void burstOfArrivals_cutAtSeededInstants();
+    void basketingAtTheClub_cutAtSeededInstants();
+    void pcWrites_cutAtSeededInstants();
     void firstStart_cutWhileCreatingTheDatabase_data();
     void firstStart_cutWhileCreatingTheDatabase();
 
 private:
-    static bool startPeer(const TestRoot &root, QProcess *peer);
+    // The program started on the root after the cuts: it polls the module
+    // and leaves the database sound.
+    static void programStartsNormally(const TestRoot &root);
 };
-
-bool TestPowerCut::startPeer(const TestRoot &root, QProcess *peer)
-{
-    peer->setProcessChannelMode(QProcess::MergedChannels);
-    peer->setStandardOutputFile(QProcess::nullDevice());
-    peer->start(buildDir() + QStringLiteral("/tests/sim/brellium_modulepeer"), {QStringLiteral("--root"), root.root()});
-    if (!peer->waitForStarted(kAnswerMs))
-        return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < kStartMs) {
-        if (order(root, QStringLiteral("stats")).startsWith(QLatin1String("ok")))
-            return true;
-        QTest::qWait(50);
-    }
-    return false;
-}
 
 void TestPowerCut::burstOfArrivals_cutAtSeededInstants()
 {
     TestRoot root(2);
     root.setGpio(kGpioRf, 0);
-    QProcess peer;
-    QVERIFY(startPeer(root, &peer));
-    Program program(root);
+    ModulePeerProcess peer(root);
+    QVERIFY(peer.start());
+    ProgramProcess program(root);
     QVERIFY(program.start());
-    QVERIFY(program.polling());
+    QVERIFY(peer.waitForPolls(3, kStartMs, &program));
 
     // The loft: ringed pigeons, none basketed, so each ring is a training arrival.
-    Db db(root.workDir() + QLatin1Char('/') + QLatin1String(Storage::kDatabaseFile));
+    DbReader db(databaseOf(root));
     const int pigeons = kTrials * kRingsPerBurst;
     for (int p = 0; p < pigeons; ++p) {
         QVERIFY(db.exec(QStringLiteral("insert into Pigeon(AssocNum,EringNum) values('%1','%2')")
@@ -302,7 +285,7 @@ void TestPowerCut::burstOfArrivals_cutAtSeededInstants()
     for (int trial = 0; trial < kTrials; ++trial) {
         const int delayMs = int(seeded.bounded(kMaxKillDelayMs));
         for (int i = 0; i < kRingsPerBurst; ++i, ++landed)
-            QVERIFY(order(root, QStringLiteral("tag ") + ringOf(landed)).startsWith(QLatin1String("ok")));
+            QVERIFY(peer.order(QStringLiteral("tag ") + ringOf(landed)).startsWith(QLatin1String("ok")));
         QTest::qWait(delayMs);
         // Made known before the cut: committed, so a reader sees it.
         const QMap<QString, Arrival> before = arrivals(db);
@@ -311,7 +294,8 @@ void TestPowerCut::burstOfArrivals_cutAtSeededInstants()
         ofBurst << QStringLiteral("%1@%2ms").arg(before.size() - (landed - kRingsPerBurst)).arg(delayMs);
 
         QVERIFY2(program.start(), qPrintable(QStringLiteral("trial %1").arg(trial)));
-        QVERIFY2(program.polling(), qPrintable(QStringLiteral("trial %1, cut after %2 ms").arg(trial).arg(delayMs)));
+        QVERIFY2(peer.waitForPolls(3, kStartMs, &program),
+                 qPrintable(QStringLiteral("trial %1, cut after %2 ms").arg(trial).arg(delayMs)));
         // The module keeps its readings: every ring landed so far arrives.
         QTRY_VERIFY_WITH_TIMEOUT(arrivals(db).size() == landed, kStartMs);
         const QMap<QString, Arrival> after = arrivals(db);
@@ -327,8 +311,228 @@ void TestPowerCut::burstOfArrivals_cutAtSeededInstants()
           "of each burst of %d committed before its cut: %s",
           kTrials, checked, landed, kRingsPerBurst, qPrintable(ofBurst.join(QLatin1Char(' '))));
     program.stop();
-    QCOMPARE(order(root, QStringLiteral("quit")), QStringLiteral("ok"));
-    QVERIFY(peer.waitForFinished(kAnswerMs));
+    QVERIFY(peer.quit());
+}
+
+void TestPowerCut::programStartsNormally(const TestRoot &root)
+{
+    ModulePeerProcess module(root);
+    QVERIFY(module.start());
+    ProgramProcess program(root);
+    QVERIFY(program.start());
+    QVERIFY2(module.waitForPolls(3, kStartMs, &program), program.output().constData());
+    QVERIFY2(program.close(kCloseMs), program.output().constData());
+    QVERIFY(program.endedNormally());
+    QVERIFY(module.quit());
+}
+
+void TestPowerCut::basketingAtTheClub_cutAtSeededInstants()
+{
+    TestRoot root(2);
+    root.setGpio(kGpioRf, 0);
+    ChildProcess club;
+    QVERIFY(startClubPortPeer(&club, root, QStringLiteral("brellium-clubpeer")));
+    // The club system's clock shows today, as basketing before a race does.
+    QCOMPARE(consoleCommand(&club, QStringLiteral("router-clock ")
+                                       + QDateTime::currentDateTimeUtc().toString(Qt::ISODate)),
+             QStringLiteral("ok"));
+
+    // The loft, its ringed pigeons and the race, stored by the clock's own code.
+    root.activate();
+    Storage::init();
+    SimLoft::setUp();
+    for (int p = 0; p < kClubPigeons; ++p)
+        SimLoft::registerPigeon(assocOf(p), ringOf(p));
+    RaceInfo race;
+    race.raceCode = kRaceCode;
+    race.raceName = QStringLiteral("Orleans");
+    race.liberName = QStringLiteral("Orleans");
+    race.liberTime = QDateTime::currentMSecsSinceEpoch() + 86400000;
+    race.valid = 1;
+    Storage::instance()->saveRace(&race);
+    Storage::destroy();
+
+    DbReader db(databaseOf(root));
+    QRandomGenerator seeded(kSeed);
+    ChildProcess clock;
+    QMap<QString, Mark> known; // made known before a cut
+    int next = 0;
+    int checked = 0;
+    int inFlight = 0; // cuts that fell while a mark was in the clock's hands
+    QStringList ofTrial; // marks completed in each trial before its cut
+    for (int trial = 0; trial <= kClubTrials; ++trial) {
+        // Up again: the router authorises the clock and basketing reopens.
+        QVERIFY2(PowerCutClock::start(&clock, root, PowerCutClock::Role::Club, kRaceCode, kStartMs),
+                 clock.output().constData());
+        const QMap<QString, Mark> stored = marks(db);
+        for (auto it = known.cbegin(); it != known.cend(); ++it) {
+            QVERIFY2(stored.value(it.key()) == it.value(), qPrintable(QStringLiteral("trial %1: %2").arg(trial).arg(it.key())));
+            ++checked;
+        }
+        checkSound(db);
+        checkMarkLog(db, stored);
+        QVERIFY2(!QTest::currentTestFailed(), qPrintable(QStringLiteral("trial %1").arg(trial)));
+        if (trial == kClubTrials)
+            break;
+        // The pigeon in the clock's hands at the cut is basketed again when
+        // its mark was lost.
+        while (next < kClubPigeons && stored.contains(assocOf(next)))
+            ++next;
+
+        const int delayMs = kMinActivityMs + int(seeded.bounded(kMaxActivityMs - kMinActivityMs));
+        QElapsedTimer timer;
+        timer.start();
+        int done = 0;
+        // The cut comes at its instant, whatever the clock is doing then.
+        while (next < kClubPigeons) {
+            QCOMPARE(consoleCommand(&club, QStringLiteral("router-ring ") + ringOf(next)), QStringLiteral("ok"));
+            clock.write("mark");
+            const QString answer = clock.readLineStarting(
+                {QStringLiteral("marked"), QStringLiteral("none"), QStringLiteral("error")},
+                int(qMax<qint64>(0, delayMs - timer.elapsed())));
+            if (answer.isNull()) {
+                ++inFlight; // the mark is in flight at the cut
+                break;
+            }
+            const QStringList words = answer.split(QLatin1Char(' '));
+            QVERIFY2(words.size() == 5 && words.at(2) == assocOf(next), qPrintable(answer));
+            known.insert(words.at(2), {words.at(3).toLongLong(), words.at(4).toInt(), kRaceCode});
+            ++next;
+            ++done;
+        }
+        // Committed before the cut: a reader sees it.
+        const QMap<QString, Mark> before = marks(db);
+        db.close();
+        clock.cut();
+        // A mark the clock answered just before the cut was made known too.
+        for (QString line = clock.readLine(0); !line.isNull(); line = clock.readLine(0)) {
+            const QStringList words = line.split(QLatin1Char(' '));
+            if (words.size() == 5 && words.first() == QLatin1String("marked"))
+                known.insert(words.at(2), {words.at(3).toLongLong(), words.at(4).toInt(), kRaceCode});
+        }
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            QVERIFY2(!known.contains(it.key()) || known.value(it.key()) == it.value(), qPrintable(it.key()));
+            known.insert(it.key(), it.value());
+        }
+        ofTrial << QStringLiteral("%1@%2ms").arg(done).arg(delayMs);
+    }
+    clock.stop();
+    db.close();
+    qInfo("%d cuts while basketing (%d with a mark in flight), %d marks made known before a cut checked after "
+          "it (%d marks in all); marks answered in each trial before its cut: %s",
+          kClubTrials, inFlight, checked, int(known.size()), qPrintable(ofTrial.join(QLatin1Char(' '))));
+
+    programStartsNormally(root);
+    QVERIFY(!QTest::currentTestFailed());
+    QCOMPARE(marks(db), known);
+    checkSound(db);
+    db.close();
+    club.write("quit");
+    QVERIFY(club.waitForEnd(kPeerAnswerMs));
+}
+
+void TestPowerCut::pcWrites_cutAtSeededInstants()
+{
+    TestRoot root(2);
+    root.setGpio(kGpioRf, 0);
+    ChildProcess pc;
+    QVERIFY(startClubPortPeer(&pc, root, QStringLiteral("brellium-pcpeer")));
+
+    DbReader db(databaseOf(root));
+    QRandomGenerator seeded(kSeed);
+    ChildProcess clock;
+    QMap<QString, QString> known; // pigeon and race rows made known before a cut
+    LoftOwner loft;
+    int written = 0;
+    int checked = 0;
+    int inFlight = 0;         // cuts that fell while a write waited for its answer
+    int answeredInFlight = 0; // of those, answered as stored before the cut
+    QStringList ofTrial; // writes answered in each trial before its cut
+    const auto madeKnown = [&](const QString &key, const QString &value) {
+        if (key == QLatin1String("loft"))
+            loft.madeKnown(value);
+        else
+            known.insert(key, value);
+    };
+    for (int trial = 0; trial <= kPcTrials; ++trial) {
+        QVERIFY2(PowerCutClock::start(&clock, root, PowerCutClock::Role::Pc, QString(), kStartMs),
+                 clock.output().constData());
+        // The PC link answers again (a fresh session after every start).
+        pc.write("auth 01020304");
+        const QString auth = pc.readLine(kPeerAnswerMs);
+        QVERIFY2(auth.startsWith(QLatin1String("auth ok")), qPrintable(QStringLiteral("trial %1: %2").arg(trial).arg(auth)));
+        const QMap<QString, QString> stored = pcRows(db);
+        for (auto it = known.cbegin(); it != known.cend(); ++it) {
+            QVERIFY2(stored.value(it.key()) == it.value(), qPrintable(QStringLiteral("trial %1: %2").arg(trial).arg(it.key())));
+            ++checked;
+        }
+        QVERIFY2(loft.allows(stored.value(QStringLiteral("loft"))), qPrintable(stored.value(QStringLiteral("loft"))));
+        loft.madeKnown(stored.value(QStringLiteral("loft")));
+        checkSound(db);
+        QVERIFY2(!QTest::currentTestFailed(), qPrintable(QStringLiteral("trial %1").arg(trial)));
+        if (trial == kPcTrials)
+            break;
+
+        const int delayMs = kMinActivityMs + int(seeded.bounded(kMaxActivityMs - kMinActivityMs));
+        QElapsedTimer timer;
+        timer.start();
+        int done = 0;
+        // The cut comes at its instant, whatever the clock is doing then.
+        for (;;) {
+            const PcWrite write = pcWrite(written++);
+            if (write.key == QLatin1String("loft"))
+                loft.sent(write.value);
+            pc.write("json " + write.call.toUtf8());
+            const QString answer = pc.readLine(int(qMax<qint64>(0, delayMs - timer.elapsed())));
+            if (answer.isNull())
+                break; // the write is in flight at the cut
+            QCOMPARE(answer, kNullResult);
+            madeKnown(write.key, write.value);
+            ++done;
+        }
+        const QMap<QString, QString> before = pcRows(db);
+        db.close();
+        clock.cut();
+        // The answer to the write in flight, if the clock sent it before the
+        // cut, made that write known too; otherwise the peer gives up.
+        ++inFlight;
+        const QString answer = pc.readLine(kPcGiveUpMs);
+        QVERIFY(!answer.isNull());
+        if (answer == kNullResult) {
+            const PcWrite write = pcWrite(written - 1);
+            madeKnown(write.key, write.value);
+            ++done;
+            ++answeredInFlight;
+        }
+        // Committed before the cut: each row holds what the PC sent.
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            if (it.key() == QLatin1String("loft")) {
+                QVERIFY2(loft.allows(it.value()), qPrintable(it.value()));
+            } else {
+                const PcWrite write = pcWrite(it.key().section(QLatin1Char('-'), -1).toInt());
+                QVERIFY2(write.key == it.key() && write.value == it.value(), qPrintable(it.key()));
+            }
+            madeKnown(it.key(), it.value());
+        }
+        ofTrial << QStringLiteral("%1@%2ms").arg(done).arg(delayMs);
+    }
+    clock.stop();
+    db.close();
+    qInfo("%d cuts while the PC writes (%d with a write in flight, %d of them answered as stored), %d writes "
+          "made known before a cut checked after it (%d writes sent); writes answered in each trial before its "
+          "cut: %s",
+          kPcTrials, inFlight, answeredInFlight, checked, written, qPrintable(ofTrial.join(QLatin1Char(' '))));
+
+    programStartsNormally(root);
+    QVERIFY(!QTest::currentTestFailed());
+    const QMap<QString, QString> after = pcRows(db);
+    for (auto it = known.cbegin(); it != known.cend(); ++it)
+        QCOMPARE(after.value(it.key()), it.value());
+    QVERIFY(loft.allows(after.value(QStringLiteral("loft"))));
+    checkSound(db);
+    db.close();
+    pc.write("quit");
+    QVERIFY(pc.waitForEnd(kPeerAnswerMs));
 }
 
 void TestPowerCut::firstStart_cutWhileCreatingTheDatabase_data()
@@ -343,16 +547,16 @@ void TestPowerCut::firstStart_cutWhileCreatingTheDatabase()
     QFETCH(int, delayMs);
     TestRoot root(2);
     root.setGpio(kGpioRf, 0);
-    QProcess peer;
-    QVERIFY(startPeer(root, &peer));
-    Program program(root);
+    ModulePeerProcess peer(root);
+    QVERIFY(peer.start());
+    ProgramProcess program(root);
     QVERIFY(program.start());
     QTest::qWait(delayMs);
     program.cut();
 
     QVERIFY(program.start());
-    QVERIFY(program.polling());
-    Db db(root.workDir() + QLatin1Char('/') + QLatin1String(Storage::kDatabaseFile));
+    QVERIFY(peer.waitForPolls(3, kStartMs, &program));
+    DbReader db(databaseOf(root));
     for (const char *table : {"Pigeon", "Record", "Race", "Nomination", "Log", "LOFTINFO", "APPPARAMS"})
         QVERIFY2(db.value(QStringLiteral("select count(*) from sqlite_master where type='table' and name='%1'")
                               .arg(QLatin1String(table)))
@@ -363,9 +567,17 @@ void TestPowerCut::firstStart_cutWhileCreatingTheDatabase()
     QVERIFY(!QTest::currentTestFailed());
     db.close();
     program.stop();
-    QCOMPARE(order(root, QStringLiteral("quit")), QStringLiteral("ok"));
-    QVERIFY(peer.waitForFinished(kAnswerMs));
+    QVERIFY(peer.quit());
 }
 
-QTEST_GUILESS_MAIN(TestPowerCut)
+int main(int argc, char *argv[])
+{
+    if (PowerCutClock::asked())
+        return PowerCutClock::run(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestPowerCut tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
 #include "tst_powercut.moc"

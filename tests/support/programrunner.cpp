@@ -1,5 +1,6 @@
 #include "programrunner.h"
 
+#include "programprocess.h"
 #include "testroot.h"
 
 #include <QElapsedTimer>
@@ -21,7 +22,7 @@ ProgramRunner::ProgramRunner(const TestRoot &testRoot)
 
 QString ProgramRunner::programPath()
 {
-    return qEnvironmentVariable("BRELLIUM_BUILD_DIR") + QStringLiteral("/brellium");
+    return ProgramProcess::programPath();
 }
 
 void ProgramRunner::setTimeScale(const QString &factor)
@@ -42,17 +43,8 @@ bool ProgramRunner::runUntilExit(int limitMs)
 bool ProgramRunner::run(int limitMs, bool sendClose)
 {
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("CLOCK_ROOT"), root.root());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    if (!timeScale.isEmpty())
-        env.insert(QStringLiteral("BRELLIUM_TIME_SCALE"), timeScale);
-    // A free port of our own, so that parallel runs never close each other.
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.localPort();
-    probe.close();
-    env.insert(QStringLiteral("BRELLIUM_CLOSE_PORT"), QString::number(port));
+    quint16 port = 0;
+    const QProcessEnvironment env = ProgramProcess::environment(root, timeScale, &port);
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(root.workDir());
     program.setProcessChannelMode(QProcess::MergedChannels);
