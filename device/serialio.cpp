@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 
 namespace {
 constexpr qint64 kClearChunkBytes = 100;
@@ -75,6 +76,20 @@ bool SerialIo::writeAll(QSerialPort *port, const char *data, qint64 size)
     return true;
 }
 
+bool SerialIo::lineLost(QSerialPort *port)
+{
+    if (!port->isOpen())
+        return false;
+    const int fd = static_cast<int>(port->handle());
+    if (fd < 0)
+        return true;
+    pollfd pfd{fd, POLLIN, 0};
+    if (::poll(&pfd, 1, 0) <= 0)
+        return false;
+    // Input may still wait beside the hang-up; the line is gone all the same.
+    return pfd.revents & (POLLHUP | POLLERR | POLLNVAL);
+}
+
 void SerialIo::waitForInput(QSerialPort *port, int ms)
 {
     QElapsedTimer timer;
@@ -84,4 +99,20 @@ void SerialIo::waitForInput(QSerialPort *port, int ms)
     const int leftMs = ms - int(timer.elapsed());
     if (leftMs > 0)
         HardwareControl::wait(leftMs);
+}
+
+bool SerialIo::lineFailed(QSerialPort *port)
+{
+    if (port->error() == QSerialPort::ResourceError)
+        return true;
+    const int fd = static_cast<int>(port->handle());
+    if (fd < 0)
+        return true;
+    pollfd pfd{fd, POLLIN, 0};
+    if (::poll(&pfd, 1, 0) <= 0 || !(pfd.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        return false;
+    // A line hung up under the reader flags input too (end of file, which
+    // is never followed by bytes); only bytes still to read keep it alive.
+    int waiting = 0;
+    return port->bytesAvailable() == 0 && (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting == 0);
 }
