@@ -5,6 +5,7 @@
 #include "core/vexexception.h"
 #include "device/SDKHelp.h"
 #include "device/serialcommport.h"
+#include "device/serialio.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -52,6 +53,13 @@ void MorlanProtocolProcess::runInClubMode(QSerialPort *port)
     cmdQueue.clear();
 
     while (stayInMode(ClubMaster, kTickMs)) {
+        if (SerialIo::lineLost(port)) {
+            // Unplugged: nothing on this line can recover. Club mode is left
+            // (the queue and the link dropped as on any exit) and the thread
+            // opens the port afresh, every pass until the router is back.
+            ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess: club line lost"));
+            break;
+        }
         if (!connected) {
             try {
                 initRouter();

@@ -21,7 +21,17 @@ constexpr int kMaxResponseDataBytes = 254;
 constexpr int kMaxResponseBufferBytes = 254;
 // Empty polls (each followed by a 1 ms sleep) allowed for the rest of a frame.
 constexpr int kRequestBodyPolls = 300;
+// An answer's body may pause this many empty polls after each byte. Counted
+// from the last byte, not from the start byte: at the router's 9600 baud a
+// byte takes about 1 ms, so a budget for the whole body would cut off every
+// valid answer of about 100 bytes or more.
 constexpr int kResponseBodyPolls = 100;
+// The whole body of the longest answer (255 bytes) takes about 270 ms at
+// 9600 baud; an answer still incomplete after twice that, plus one pause,
+// is a router trickling bytes, and the exchange ends rather than hold the
+// link for seconds.
+constexpr int kResponseLinePolls = 2 * 270;
+constexpr int kResponseFramePolls = kResponseBodyPolls + kResponseLinePolls;
 // A slave that sees a stream with no start byte gives the line back to its
 // mode loop after this many dropped bytes, so a mode change is still noticed.
 constexpr int kMaxSkippedBytes = 300;
@@ -228,15 +238,18 @@ bool MorlanResponseParser::fetchPacket(MorlanResponsePacket *packet, int timeout
 
     buffer.clear();
     push(kResponseStart);
-    // One budget for the whole rest of the frame: arriving bytes do not renew it.
-    int emptyPolls = 0;
+    int pausePolls = 0; // since the last byte
+    int framePolls = 0; // since the start byte
     while (true) {
         if (!port->receiveByte(&byte)) {
-            if (++emptyPolls >= kResponseBodyPolls)
+            ++pausePolls;
+            ++framePolls;
+            if (pausePolls >= kResponseBodyPolls || framePolls >= kResponseFramePolls)
                 fail(0x508, "Morlan response overtime!");
             HardwareControl::wait(kPollSleepMs);
             continue;
         }
+        pausePolls = 0;
         switch (push(byte)) {
         case Complete:
             packet->load(buffer);

@@ -81,7 +81,8 @@ public:
     void reset();
     int push(quint8 byte);
     // Master side: reads one answer, waiting timeoutMs polls for its first
-    // byte. Returns true with the packet loaded, or throws.
+    // byte and at most 100 empty polls after each later one (the whole body
+    // bounded by its line time). Returns true with the packet loaded, or throws.
     bool fetchPacket(MorlanResponsePacket *packet, int timeoutMs);
     // Slave side: drops the master's pending input and writes the frame.
     void sendPacket(MorlanResponsePacket &packet);

@@ -9,6 +9,7 @@
 #include "device/rfconnector.h"
 #include "device/SDKHelp.h"
 #include "device/serialcommport.h"
+#include "device/serialio.h"
 #include "race/pigeonbo.h"
 #include "storage/storage.h"
 
@@ -37,6 +38,8 @@ constexpr int kConnectorPollMs = 50;
 // The PC slave looks at the line every millisecond; an idle line costs one
 // sleep a pass, a request is read as it arrives.
 constexpr int kCommPollMs = 1;
+// A PC line whose cable was pulled is opened again this often until it is back.
+constexpr int kCommReopenMs = 100;
 constexpr int kConnectRetryMs = 1000;
 // Without a configured connector the link only looks again at the setting.
 constexpr int kChannelModeRecheckMs = 1000;
@@ -302,7 +305,9 @@ int MorlanProtocolProcess::readParam(const QString &key, int defaultValue)
 
 void MorlanProtocolProcess::runNormalMode(QSerialPort *port)
 {
-    while (requestedMode == Normal) {
+    // A line that hung up (the connector unplugged) is given back to run(),
+    // which opens the port afresh; polling the dead line would never recover.
+    while (requestedMode == Normal && !SerialIo::lineLost(port)) {
         const int channelMode = readParam(QStringLiteral("channelMode"), 0);
         if (channelMode == 1 || channelMode == 2) {
             runConnector(port, channelMode == 1 ? 0 : 1);
@@ -334,7 +339,7 @@ void MorlanProtocolProcess::runConnector(QSerialPort *port, quint8 address)
         ~Unpublish() { process->publishConnector(nullptr, false); }
     } unpublish{this};
 
-    while (requestedMode == Normal) {
+    while (requestedMode == Normal && !SerialIo::lineLost(port)) {
         feedWatchdog();
         HardwareControl::wait(kPassMs);
         try {
@@ -405,6 +410,13 @@ void MorlanProtocolProcess::runCommMode(QSerialPort *port)
     while (requestedMode == CommSlave) {
         feedWatchdog();
         HardwareControl::wait(kCommPollMs);
+        if (SerialIo::lineLost(port)) {
+            // The PC's cable was pulled: the old line never comes back, a new
+            // open reaches the one plugged in. The session stays; the PC
+            // carries on where it was.
+            reopenCommLine(port);
+            continue;
+        }
         // A failed request gets no answer; the PC asks again.
         try {
             handler.parseRequest();
@@ -413,5 +425,16 @@ void MorlanProtocolProcess::runCommMode(QSerialPort *port)
         } catch (...) {
             ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess::runCommMode UnknowException!"));
         }
+    }
+}
+
+void MorlanProtocolProcess::reopenCommLine(QSerialPort *port)
+{
+    ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess: PC line lost, reopening"));
+    closePort(port);
+    port->clearError();
+    while (requestedMode == CommSlave && !setupPort(port, CommSlave)) {
+        port->clearError();
+        stayInMode(CommSlave, kCommReopenMs);
     }
 }

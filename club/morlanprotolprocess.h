@@ -130,6 +130,9 @@ private:
     // The set-time item's data: 8 bytes, least significant first.
     static QByteArray toByteArray(qint64 value);
     void runCommMode(QSerialPort *port);
+    // Closes a failed PC line and opens it again until it opens or the mode
+    // changes; without an open line the run loop opens it at the next pass.
+    void reopenCommLine(QSerialPort *port);
     void publishSlaver(MorlanSlaverHandler *handler);
 
     QVariant callSync(int type, const QByteArray &data, bool front);

@@ -75,6 +75,22 @@ bool SerialIo::writeAll(QSerialPort *port, const char *data, qint64 size)
     return true;
 }
 
+bool SerialIo::lineLost(QSerialPort *port)
+{
+    if (!port->isOpen())
+        return false;
+    if (port->error() == QSerialPort::ResourceError) // the device went away under Qt
+        return true;
+    const int fd = static_cast<int>(port->handle());
+    if (fd < 0)
+        return true;
+    pollfd pfd{fd, POLLIN, 0};
+    if (::poll(&pfd, 1, 0) <= 0)
+        return false;
+    // Input may still wait beside the hang-up; the line is gone all the same.
+    return pfd.revents & (POLLHUP | POLLERR | POLLNVAL);
+}
+
 void SerialIo::waitForInput(QSerialPort *port, int ms)
 {
     QElapsedTimer timer;

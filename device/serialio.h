@@ -21,6 +21,12 @@ public:
     // byte; otherwise the unsent rest is dropped so that it cannot trail into a
     // later frame.
     static bool writeAll(QSerialPort *port, const char *data, qint64 size);
+    // True when the line itself has failed: it reports a hang-up or an error
+    // (the far end of a pseudo-terminal closed, an adapter unplugged, Qt
+    // reported the device lost), so
+    // every read and write on it fails until the port is opened afresh. A
+    // UART's line never does. Never blocks.
+    static bool lineLost(QSerialPort *port);
     // Blocks up to ms for input. Returns early when input came; when the line
     // fails (hang-up, error) the rest is slept, so a dead line never spins.
     static void waitForInput(QSerialPort *port, int ms);

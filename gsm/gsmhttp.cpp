@@ -139,7 +139,11 @@ void GsmHttpResponse::beginChunk()
     const QByteArray digits = line.left(line.indexOf(';') < 0 ? line.size() : line.indexOf(';'));
     bool ok = false;
     const qlonglong size = digits.toLongLong(&ok, 16);
-    if (!ok || size == 0) {
+    // A size line that is not a number is a garbled reply, not its end:
+    // taken as the last chunk it would pass a cut body off as complete.
+    if (!ok)
+        protocolError();
+    if (size == 0) {
         parseState = kFinished;
         contentLength = int(body.size());
         return;

@@ -127,6 +127,9 @@ void TestGsmHttp::push_data()
     QTest::newRow("length over 1 MB") << head("Content-Length: 1048577\r\n") << 4101 << false << QByteArray() << 0;
     QTest::newRow("chunk extension") << head("") + "5;name=value\r\nhello\r\n0\r\n\r\n" << 0 << true << QByteArray("hello") << 5;
     QTest::newRow("chunk extension, cut body stays unfinished") << head("") + "A;x=1\r\nhello" << 0 << false << QByteArray("hello") << -1;
+    QTest::newRow("chunk size not hexadecimal") << head("") + "5\r\nhello\r\nzz\r\nworld\r\n0\r\n\r\n" << 4101 << false << QByteArray() << 0;
+    QTest::newRow("chunk size only an extension") << head("") + "3\r\nabc\r\n;x=1\r\n" << 4101 << false << QByteArray() << 0;
+    QTest::newRow("chunk data longer than its size") << head("") + "3\r\nabcxyz\r\n0\r\n\r\n" << 4101 << false << QByteArray() << 0;
     QTest::newRow("chunk over 1 MB") << head("") + "100001\r\nabc" << 4101 << false << QByteArray() << 0;
     QTest::newRow("status line over 8 KB") << QByteArray("HTTP/1.1 200 ") + QByteArray(9000, 'x') << 4101 << false << QByteArray() << 0;
     QTest::newRow("header over 8 KB") << "HTTP/1.1 200 OK\r\nX-Pad: " + QByteArray(9000, 'p') + "\r\n" << 4101 << false << QByteArray() << 0;

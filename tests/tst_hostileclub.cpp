@@ -72,9 +72,7 @@ void TestHostileClub::routerValues_handedOnAsHexAndStoredLiterally_data()
                                << QByteArray("a\0b\0", 4) << true;
     QTest::newRow("non-ASCII") << QByteArray("\xc3\xa9\xe2\x82") << QByteArray("\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xff\xfe")
                                << QByteArray("\xff\x80\xc0\xfe") << true;
-    // A frame takes about 1 ms a byte at the router's 9600 baud, and the rest
-    // of an answer must come within 100 empty polls: a long key, well inside
-    // that; then one longer than any frame the clock takes (255 bytes).
+    // A long key; then one longer than any frame the clock takes (255 bytes).
     QTest::newRow("long key") << QByteArray("\x7f\x7f\x7f\x7f") << QByteArray(64, '\'') << QByteArray(4, '\x27')
                               << true;
     QTest::newRow("key longer than a frame holds") << QByteArray("\x7f\x7f\x7f\x7f") << QByteArray(253, '\'')

@@ -26,6 +26,32 @@ public:
     int emptyPolls = 0;
 };
 
+// Hands out one byte only after `gap` empty polls since the last one: an
+// answer trickling in at a slow line's pace.
+class TricklePort : public MemoryCommPort
+{
+public:
+    explicit TricklePort(int gapPolls)
+        : gap(gapPolls)
+    {
+    }
+    bool receiveByte(unsigned char *b) override
+    {
+        if (inputWaiting() > 0 && sinceByte >= gap) {
+            sinceByte = 0;
+            return MemoryCommPort::receiveByte(b);
+        }
+        ++sinceByte;
+        ++emptyPolls;
+        return false;
+    }
+    int emptyPolls = 0;
+
+private:
+    int gap = 0;
+    int sinceByte = 0;
+};
+
 QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(text);
@@ -70,6 +96,8 @@ private slots:
     void responsePush_lengthByte();
     void responseFetch_data();
     void responseFetch();
+    void responseFetch_paceOfTheBody_data();
+    void responseFetch_paceOfTheBody();
     void requestSend_data();
     void requestSend();
     void responseSend_data();
@@ -281,6 +309,45 @@ void TestMorlanProtocol::responseFetch()
         QCOMPARE(packet.command, quint8(0x5F));
         QCOMPARE(packet.status, quint8(0));
         QCOMPARE(packet.data, hex("aabbcc"));
+    }
+}
+
+void TestMorlanProtocol::responseFetch_paceOfTheBody_data()
+{
+    QTest::addColumn<int>("gapPolls");
+    QTest::addColumn<int>("dataBytes");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("emptyPolls");
+
+    // About one empty poll a byte is the pace of 9600 baud: the longest
+    // answer (255 bytes) takes far more than 100 polls in all and is still
+    // received whole. The counts include the polls before the first byte.
+    QTest::newRow("9600 baud, the longest answer") << 1 << 249 << 0 << 255;
+    QTest::newRow("pauses of 99 polls") << 99 << 0 << 0 << 99 * 6;
+    QTest::newRow("a pause of 100 polls") << 100 << 3 << 0x508 << 100 + 100;
+    // Bytes that keep trickling end the exchange at the body's bound.
+    QTest::newRow("trickling past the body's bound") << 90 << 249 << 0x508 << 90 + 640;
+}
+
+void TestMorlanProtocol::responseFetch_paceOfTheBody()
+{
+    QFETCH(int, gapPolls);
+    QFETCH(int, dataBytes);
+    QFETCH(int, code);
+    QFETCH(int, emptyPolls);
+
+    TricklePort port(gapPolls);
+    const QByteArray frame = ClubFrames::answer(0x00, 0xBD, 0, QByteArray(dataBytes, '\x5a'));
+    port.queueInput(frame);
+    MorlanResponseParser parser(&port);
+    MorlanResponsePacket packet;
+    QString thrown;
+    QCOMPARE(codeOf([&] { QVERIFY(parser.fetchPacket(&packet, 5000)); }, &thrown), code);
+    QCOMPARE(port.emptyPolls, emptyPolls);
+    if (code == 0) {
+        QCOMPARE(packet.data, QByteArray(dataBytes, '\x5a'));
+    } else {
+        QCOMPARE(thrown, QStringLiteral("Morlan response overtime!"));
     }
 }
 

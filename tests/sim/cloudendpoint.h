@@ -26,6 +26,8 @@ enum class CloudFault {
     Late,          // the answer <delayMs> late
     Silence,       // no answer; the connection stays open
     CloseMidReply, // the head and half the body, then the connection closes
+    RawReply,      // the bytes <value> as the whole reply (head included), then the connection closes
+    GarbledChunk,  // the normal answer as one chunk, then a chunk-size line that is not hexadecimal
 };
 
 struct CloudFaultRule
@@ -56,6 +58,10 @@ public:
     void setLoft(const QString &loftNum, const QString &password);
     void addFault(CloudFault kind, int times = -1, const QByteArray &value = QByteArray(), int delayMs = 0);
     void clearFaults();
+    // The endpoint goes away (connections to its port are refused) and
+    // comes back on the same port; false when the port cannot be had again.
+    void goAway();
+    bool comeBack();
 
     QList<CloudCall> calls() const;
     // Calls of one method only.
@@ -71,6 +77,8 @@ private:
     void onReadable(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const CloudCall &call);
     bool takeFault(CloudFaultRule *rule);
+    bool setWantListening(bool on);
+    void applyWantListening(QTcpServer *server);
     static QByteArray replyBody(const CloudCall &call, const CloudFaultRule *fault);
 
     mutable QMutex mutex;
@@ -81,6 +89,8 @@ private:
     QMap<QString, QString> lofts;
     QList<CloudFaultRule> faults;
     QList<CloudCall> received;
+    bool wantListening = true;
+    bool isListening = false;
     // The endpoint's thread only: what each connection sent so far.
     QHash<QTcpSocket *, QByteArray> pending;
 };

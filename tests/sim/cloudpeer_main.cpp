@@ -33,6 +33,7 @@ bool parseFault(const QString &text, CloudFault *kind, QByteArray *value)
         {QStringLiteral("body"), CloudFault::RawBody},          {QStringLiteral("status"), CloudFault::Status},
         {QStringLiteral("chunked"), CloudFault::Chunked},       {QStringLiteral("late"), CloudFault::Late},
         {QStringLiteral("silence"), CloudFault::Silence},       {QStringLiteral("close"), CloudFault::CloseMidReply},
+        {QStringLiteral("reply"), CloudFault::RawReply},        {QStringLiteral("garbled-chunk"), CloudFault::GarbledChunk},
     };
     const int colon = int(text.indexOf(QLatin1Char(':')));
     const QString name = colon < 0 ? text : text.left(colon);
@@ -60,7 +61,7 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("log"), QStringLiteral("File each call is appended to."), QStringLiteral("file")});
     parser.addOption({QStringLiteral("fault"),
                       QStringLiteral("Misbehave on every call: error:TEXT, error-object, wrong-id, no-id, body:TEXT, "
-                                     "status:TEXT, chunked, late:MS, silence, close."),
+                                     "status:TEXT, chunked, late:MS, silence, close, reply:BYTES, garbled-chunk."),
                       QStringLiteral("kind[:value]")});
     parser.process(app);
 

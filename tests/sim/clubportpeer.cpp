@@ -3,6 +3,8 @@
 #include "clubrouter.h"
 #include "connectorreader.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <chrono>
 
@@ -14,7 +16,8 @@ constexpr quint8 kWrongStart = 0x55;
 } // namespace
 
 ClubPortPeer::ClubPortPeer()
-    : reader(std::make_unique<ConnectorReader>())
+    : line(std::make_unique<PeerLine>())
+    , reader(std::make_unique<ConnectorReader>())
     , clubRouter(std::make_unique<ClubRouter>())
 {
 }
@@ -26,8 +29,8 @@ ClubPortPeer::~ClubPortPeer()
 
 bool ClubPortPeer::start()
 {
-    if (!line.isValid() || worker.joinable())
-        return line.isValid();
+    if (!isValid() || worker.joinable())
+        return isValid();
     stopping = false;
     worker = std::thread([this] { run(); });
     return true;
@@ -40,9 +43,37 @@ void ClubPortPeer::stop()
         worker.join();
 }
 
-bool ClubPortPeer::isValid() const { return line.isValid(); }
-QString ClubPortPeer::slavePath() const { return line.slavePath(); }
-bool ClubPortPeer::linkAt(const QString &linkPath) const { return line.linkAt(linkPath); }
+bool ClubPortPeer::isValid() const { return line && line->isValid(); }
+QString ClubPortPeer::slavePath() const { return line ? line->slavePath() : QString(); }
+
+bool ClubPortPeer::linkAt(const QString &linkPath)
+{
+    linkedAt = linkPath;
+    return line && line->linkAt(linkPath);
+}
+
+void ClubPortPeer::hangUp()
+{
+    stop();
+    if (!linkedAt.isEmpty())
+        QFile::remove(linkedAt);
+    // Closing the master is the hang-up the clock's end sees.
+    line.reset();
+    requestReader.reset();
+    reader->resetInput();
+}
+
+bool ClubPortPeer::comeBack()
+{
+    if (line)
+        return line->isValid();
+    line = std::make_unique<PeerLine>();
+    if (!line->isValid() || (!linkedAt.isEmpty() && !line->linkAt(linkedAt)))
+        return false;
+    lastRole = Role::Auto;
+    return start();
+}
+
 ConnectorReader &ClubPortPeer::connector() { return *reader; }
 ClubRouter &ClubPortPeer::router() { return *clubRouter; }
 
@@ -51,8 +82,8 @@ int ClubPortPeer::answersSent() const
     std::lock_guard<std::mutex> lock(mutex);
     return sentAnswers;
 }
-bool ClubPortPeer::clockEndOpen() const { return line.clockEndOpen(); }
-PeerLine::Settings ClubPortPeer::lineSettings() const { return line.settings(); }
+bool ClubPortPeer::clockEndOpen() const { return line && line->clockEndOpen(); }
+PeerLine::Settings ClubPortPeer::lineSettings() const { return line ? line->settings() : PeerLine::Settings(); }
 
 void ClubPortPeer::setRole(Role role)
 {
@@ -153,11 +184,11 @@ int ClubPortPeer::closeCount() const
 void ClubPortPeer::run()
 {
     while (!stopping) {
-        const PeerLine::Input input = line.waitInput(kPollMs);
+        const PeerLine::Input input = line->waitInput(kPollMs);
         noteLineEvents();
         if (input != PeerLine::Input::Data)
             continue;
-        const QByteArray bytes = line.readInput();
+        const QByteArray bytes = line->readInput();
         bytesIn += bytes.size();
         handleBytes(bytes);
     }
@@ -165,7 +196,7 @@ void ClubPortPeer::run()
 
 void ClubPortPeer::noteLineEvents()
 {
-    const QList<int> seen = line.takeOpenCloseEvents();
+    const QList<int> seen = line->takeOpenCloseEvents();
     if (seen.isEmpty())
         return;
     const qint64 now = PeerLine::nowMs();
@@ -193,7 +224,7 @@ void ClubPortPeer::handleBytes(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
-    const PeerLine::Settings settings = line.settings();
+    const PeerLine::Settings settings = line->settings();
     const Role role = roleFor(settings);
     if (role != lastRole) {
         requestReader.reset();
@@ -295,7 +326,7 @@ void ClubPortPeer::send(const PeerReply &reply, int baud)
     while (!stopping && std::chrono::steady_clock::now() < due)
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             due - std::chrono::steady_clock::now(), std::chrono::milliseconds(kPollMs)));
-    bytesOut += line.write(reply.bytes, paced ? baud : 0, reply.gapMs, &stopping);
+    bytesOut += line->write(reply.bytes, paced ? baud : 0, reply.gapMs, &stopping);
     std::lock_guard<std::mutex> lock(mutex);
     ++sentAnswers;
 }

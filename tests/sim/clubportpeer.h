@@ -67,7 +67,18 @@ public:
     void stop();
     bool isValid() const;
     QString slavePath() const;
-    bool linkAt(const QString &linkPath) const;
+    // Links the node the clock opens to the line; the last path linked is
+    // the one hangUp() removes and comeBack() restores.
+    bool linkAt(const QString &linkPath);
+
+    // The router unplugged: the line hangs up under the clock's open end (its
+    // reads and writes fail) and the node is gone, so an open fails too. The
+    // router's state and the records are kept.
+    void hangUp();
+    // Plugged in again: a fresh line behind the same node, answering as before.
+    // Both are called from the thread that drives the test, while no other
+    // thread asks the peer about its line.
+    bool comeBack();
 
     void setRole(Role role);
     // Real line pacing (each byte in its slot at the line's speed); on by default.
@@ -113,7 +124,8 @@ private:
     bool answerRouter(const ClubFrames::Request &request, PeerReply *reply);
     void send(const PeerReply &reply, int baud);
 
-    PeerLine line;
+    std::unique_ptr<PeerLine> line;
+    QString linkedAt;
     std::unique_ptr<ConnectorReader> reader;
     std::unique_ptr<ClubRouter> clubRouter;
     ClubFrames::RequestReader requestReader;

@@ -50,6 +50,12 @@ QByteArray ClubRouter::parameters() const
     return params;
 }
 
+void ClubRouter::setParameters(const QByteArray &block)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    params = block;
+}
+
 void ClubRouter::setRouterId(const QByteArray &id)
 {
     std::lock_guard<std::mutex> lock(mutex);

@@ -59,6 +59,9 @@ public:
 
     // The whole parameter block; bytes 4..7 are the router id.
     QByteArray parameters() const;
+    // The router's own block as it answers it (up to what one answer frame
+    // holds); bytes 4..7 are its id.
+    void setParameters(const QByteArray &block);
     void setRouterId(const QByteArray &id);
     void setAuthorisation(quint8 code, const QByteArray &key);
 

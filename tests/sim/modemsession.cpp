@@ -20,6 +20,7 @@ constexpr int kSocketWriteWaitMs = 1000;
 constexpr int kEscapeGuardMs = 20;
 constexpr char kEscapeSequence[] = "+++";
 constexpr char kCtrlZ = 0x1A;
+constexpr uchar kGarbleMask = 0xA5;
 constexpr char kEscape = 0x1B;
 
 } // namespace
@@ -308,6 +309,8 @@ void ModemSession::commandLine(const QByteArray &raw)
         error();
     } else if (fault(ModemFault::CmeError, &value)) {
         cmeError(value);
+    } else if (fault(ModemFault::CmsError, &value)) {
+        cmsError(value);
     } else if (const ModemCommand *command = find(upper)) {
         command->handle(*this, text.mid(command->name.size()));
     } else {
@@ -337,6 +340,16 @@ void ModemSession::finishAnswer()
     answer.clear();
     int value = 0;
     const qint64 at = nowMs;
+    if (fault(ModemFault::Truncated, &value))
+        out.truncate(qMax(0, value));
+    if (fault(ModemFault::Garbled)) {
+        // Every bit pattern but the line ends changes, so no word of the
+        // answer survives while its lines still arrive.
+        for (char &c : out) {
+            if (c != '\r' && c != '\n')
+                c = char(uchar(c) ^ kGarbleMask);
+        }
+    }
     if (fault(ModemFault::UnsolicitedFirst, &value)) {
         QByteArray lines;
         for (int i = 0; i < value; ++i)

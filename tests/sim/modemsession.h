@@ -26,6 +26,9 @@ enum class ModemFault {
     WrongByteCount,   // a socket read reports <value> bytes more than it gives
     UnquotedData,     // socket data without its double quotes
     RefuseConnect,    // the connect command fails
+    CmsError,         // "+CMS ERROR: <value>" instead of the answer
+    Garbled,          // the answer with its bytes flipped (line ends kept), as line noise gives it
+    Truncated,        // only the first <value> bytes of the answer; the rest never comes
 };
 
 struct ModemFaultRule

@@ -2,8 +2,11 @@
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
+
+#include <utility>
 
 namespace {
 
@@ -29,23 +32,87 @@ QByteArray md5(const QByteArray &bytes)
 
 } // namespace
 
+PcLineTransport::PcLineTransport()
+    : line(std::make_unique<PeerLine>())
+{
+}
+
+PcLineTransport::~PcLineTransport() = default;
+
+bool PcLineTransport::linkAt(const QString &linkPath)
+{
+    linkedAt = linkPath;
+    return line && line->linkAt(linkPath);
+}
+
+void PcLineTransport::unplug()
+{
+    line.reset();
+    // The node of an unplugged adapter is gone: nothing can open it.
+    if (!linkedAt.isEmpty())
+        QFile::remove(linkedAt);
+}
+
+bool PcLineTransport::plugIn()
+{
+    line = std::make_unique<PeerLine>();
+    return line->isValid() && (linkedAt.isEmpty() || line->linkAt(linkedAt));
+}
+
+bool PcLineTransport::waitForClock(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (line && !line->clockEndOpen()) {
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0)
+            return false;
+        // Sleeps on the open and close events of the clock's end.
+        line->waitInput(int(left));
+        line->takeOpenCloseEvents();
+    }
+    return line != nullptr;
+}
+
 bool PcLineTransport::send(const QByteArray &bytes, int baud)
 {
-    return line.write(bytes, baud, 0) == bytes.size();
+    return sendTimed(bytes, baud, 0, 0);
+}
+
+bool PcLineTransport::sendTimed(const QByteArray &bytes, int baud, int delayMs, int gapMs)
+{
+    if (!line)
+        return false;
+    if (delayMs > 0) {
+        // Whatever the clock sends meanwhile stays for the answer.
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray early;
+        for (qint64 left = delayMs; left > 0; left = delayMs - clock.elapsed()) {
+            if (line->waitInput(int(left)) == PeerLine::Input::Data)
+                early += line->readInput();
+        }
+        pending += early;
+    }
+    return line->write(bytes, baud, gapMs) == bytes.size();
 }
 
 QByteArray PcLineTransport::receive(int timeoutMs)
 {
+    if (!pending.isEmpty())
+        return std::exchange(pending, QByteArray());
+    if (!line)
+        return QByteArray(); // no cable: nothing can come
     QElapsedTimer clock;
     clock.start();
     // A closed or reopened clock end ends a wait early: wait out the rest.
     for (qint64 left = timeoutMs; left > 0; left = timeoutMs - clock.elapsed()) {
-        if (line.waitInput(int(left)) != PeerLine::Input::Data) {
+        if (line->waitInput(int(left)) != PeerLine::Input::Data) {
             // Open and close events wake the wait; taken, they do not again.
-            line.takeOpenCloseEvents();
+            line->takeOpenCloseEvents();
             continue;
         }
-        const QByteArray bytes = line.readInput();
+        const QByteArray bytes = line->readInput();
         if (!bytes.isEmpty())
             return bytes;
     }
@@ -54,8 +121,11 @@ QByteArray PcLineTransport::receive(int timeoutMs)
 
 void PcLineTransport::drain()
 {
-    line.takeOpenCloseEvents();
-    line.readInput();
+    pending.clear();
+    if (!line)
+        return;
+    line->takeOpenCloseEvents();
+    line->readInput();
 }
 
 PcPeer::PcPeer(PcTransport *pcTransport)
@@ -156,6 +226,52 @@ QByteArray PcPeer::sendExpectingSilence(const QByteArray &bytes)
         heard += more;
     }
     return heard;
+}
+
+QByteArray PcPeer::spoil(const QByteArray &frame, Fault::Kind kind)
+{
+    QByteArray out = frame;
+    switch (kind) {
+    case Fault::Kind::None:
+        break;
+    case Fault::Kind::StopMidFrame:
+        out.truncate(frame.size() / 2);
+        break;
+    case Fault::Kind::LengthClaimsMore:
+        // Twenty more than sent, the check byte made to fit the header sent.
+        out[3] = char(quint8(out.at(3)) + 20);
+        out[out.size() - 1] = char(sum(out.left(out.size() - 1)));
+        break;
+    case Fault::Kind::LengthClaimsLess:
+        out[3] = char(quint8(out.at(3)) / 2);
+        out[out.size() - 1] = char(sum(out.left(out.size() - 1)));
+        break;
+    case Fault::Kind::Garbled:
+        for (int i = 3; i < out.size(); i += 3)
+            out[i] = char(~quint8(out.at(i)));
+        break;
+    case Fault::Kind::BadSum:
+        out[out.size() - 1] = char(quint8(out.at(out.size() - 1)) + 1);
+        break;
+    case Fault::Kind::NoiseBefore:
+        out.prepend(QByteArray::fromHex("00FF33554AA5FE0D0A2100"));
+        break;
+    }
+    return out;
+}
+
+PcPeer::Answer PcPeer::exchangeFaulty(quint8 command, const QByteArray &data, const Fault &fault)
+{
+    transport->drain();
+    const QByteArray bytes = spoil(requestFrame(kAddress, command, data), fault.kind);
+    if (!transport->sendTimed(bytes, pacingBaud, fault.delayMs, fault.gapMs))
+        return Answer();
+    return readAnswer();
+}
+
+PcPeer::JsonReply PcPeer::callFaulty(const QByteArray &jsonText, const Fault &fault)
+{
+    return readJson(exchangeFaulty(kCmdJson, jsonText + jsonTag(jsonText), fault));
 }
 
 PcPeer::Answer PcPeer::authenticate(const QByteArray &challengeBytes)

@@ -7,6 +7,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <memory>
+
 // The PC program at the far end of the clock's club line in comm mode: the
 // master of the slave commands 0xC0 to 0xC6, written from the frame tables
 // and the digest rules alone. It encodes its own requests, parses the clock's
@@ -29,24 +31,50 @@ public:
     virtual QByteArray receive(int timeoutMs) = 0;
     // Drops whatever the clock sent and nobody read.
     virtual void drain() = 0;
+    // As send, after a silence of delayMs and with a pause of gapMs after
+    // each byte: a late or trickled request. A transport without a line
+    // (bytes served at once) has no time to spread them over.
+    virtual bool sendTimed(const QByteArray &bytes, int baud, int delayMs, int gapMs)
+    {
+        Q_UNUSED(delayMs);
+        Q_UNUSED(gapMs);
+        return send(bytes, baud);
+    }
 };
 
 // The transport of a real line: the master side of a pseudo-terminal whose
-// slave the clock opens as its club port.
+// slave the clock opens as its club port. The cable can be pulled (the
+// master closes: the clock's end sees a hang-up) and plugged in again (a new
+// pseudo-terminal behind the same link path, as a new USB adapter would be).
 class PcLineTransport : public PcTransport
 {
 public:
-    bool isValid() const { return line.isValid(); }
-    QString slavePath() const { return line.slavePath(); }
-    bool linkAt(const QString &linkPath) const { return line.linkAt(linkPath); }
-    PeerLine &peerLine() { return line; }
+    PcLineTransport();
+    ~PcLineTransport() override;
+
+    bool isValid() const { return line && line->isValid(); }
+    QString slavePath() const { return line ? line->slavePath() : QString(); }
+    bool linkAt(const QString &linkPath);
+    // Only while plugged in.
+    PeerLine &peerLine() { return *line; }
+
+    void unplug();
+    // A fresh line linked where the last one was; false when that failed.
+    bool plugIn();
+    bool pluggedIn() const { return line != nullptr; }
+    // Waits up to timeoutMs until the clock has its end of the line open;
+    // bytes written before that are lost, as on a real line.
+    bool waitForClock(int timeoutMs);
 
     bool send(const QByteArray &bytes, int baud) override;
     QByteArray receive(int timeoutMs) override;
     void drain() override;
+    bool sendTimed(const QByteArray &bytes, int baud, int delayMs, int gapMs) override;
 
 private:
-    PeerLine line;
+    std::unique_ptr<PeerLine> line;
+    QString linkedAt;
+    QByteArray pending; // came while a late request waited to go out
 };
 
 class PcPeer
@@ -82,6 +110,24 @@ public:
         int error() const { return object.value(QStringLiteral("error")).toInt(); }
     };
 
+    // A request spoiled on its way, as a bad line or a faulty PC program
+    // sends it. The frame is built right and then damaged.
+    struct Fault
+    {
+        enum class Kind {
+            None,
+            StopMidFrame,     // the first half only, then silence
+            LengthClaimsMore, // the length byte counts bytes that never come
+            LengthClaimsLess, // the length byte counts fewer bytes than sent
+            Garbled,          // every third byte after the start inverted
+            BadSum,           // the check byte off by one
+            NoiseBefore,      // line noise (no start byte in it) ahead of the frame
+        };
+        Kind kind = Kind::None;
+        int delayMs = 0; // late: silence before the first byte
+        int gapMs = 0;   // trickled: a pause after each byte
+    };
+
     explicit PcPeer(PcTransport *transport);
 
     // Line behaviour.
@@ -102,6 +148,11 @@ public:
     Answer exchangeRaw(const QByteArray &bytes);
     // Sends bytes as they are and returns what came back within the silence time.
     QByteArray sendExpectingSilence(const QByteArray &bytes);
+    // The frame damaged as the fault says.
+    static QByteArray spoil(const QByteArray &frame, Fault::Kind kind);
+    // One request sent with the fault (spoilt, late, trickled) and one answer read.
+    Answer exchangeFaulty(quint8 command, const QByteArray &data, const Fault &fault);
+    JsonReply callFaulty(const QByteArray &jsonText, const Fault &fault);
 
     // Slave commands.
     Answer authenticate(const QByteArray &challenge);

@@ -38,6 +38,13 @@ QString describe(const PcPeer::JsonReply &reply)
     return QString::fromUtf8(reply.text);
 }
 
+QString describeCall(const PcPeer::JsonReply &reply)
+{
+    if (!reply.answer.received)
+        return QStringLiteral("no answer");
+    return describe(reply);
+}
+
 // The rest of the line after the first `words` words, spaces kept.
 QString restOf(const QString &line, int words)
 {
@@ -69,6 +76,9 @@ QString PcPeerConsole::help()
         "  firmware             firmware identifier (0xC5)\n"
         "  module N             reader module mode (0xC6)\n"
         "  json TEXT            one JSON-RPC call (0xC0), written as given\n"
+        "  faulty KIND TEXT     the same call sent badly; KIND: stop (half a frame), more (length\n"
+        "                       counts bytes never sent), less, garble, badsum, noise (before the\n"
+        "                       frame), late (500 ms before it), trickle (5 ms after each byte)\n"
         "  pacing on|off        real 9600-baud pacing of each byte\n"
         "  quit");
 }
@@ -113,6 +123,8 @@ QString PcPeerConsole::execute(const QString &line, bool *quit)
         return describe(peer->moduleMode(QByteArray(1, char(words[1].toInt()))));
     if (verb == QLatin1String("json") && words.size() >= 2)
         return json(restOf(line, 1));
+    if (verb == QLatin1String("faulty") && words.size() >= 3)
+        return faulty(words[1].toLower(), restOf(line, 2));
     if (verb == QLatin1String("pacing") && words.size() == 2) {
         peer->setPacing(words[1] == QLatin1String("on") ? PcPeer::kLineBaud : 0);
         return kOk;
@@ -138,8 +150,25 @@ QString PcPeerConsole::authenticate(const QStringList &words)
 
 QString PcPeerConsole::json(const QString &text)
 {
-    const PcPeer::JsonReply reply = peer->call(text.toUtf8());
-    if (!reply.answer.received)
-        return QStringLiteral("no answer");
-    return describe(reply);
+    return describeCall(peer->call(text.toUtf8()));
 }
+
+QString PcPeerConsole::faulty(const QString &kind, const QString &text)
+{
+    using Kind = PcPeer::Fault::Kind;
+    constexpr int kLateMs = 500;
+    constexpr int kTrickleGapMs = 5;
+    static const QList<QPair<QString, PcPeer::Fault>> kinds{
+        {QStringLiteral("stop"), {Kind::StopMidFrame, 0, 0}},  {QStringLiteral("more"), {Kind::LengthClaimsMore, 0, 0}},
+        {QStringLiteral("less"), {Kind::LengthClaimsLess, 0, 0}}, {QStringLiteral("garble"), {Kind::Garbled, 0, 0}},
+        {QStringLiteral("badsum"), {Kind::BadSum, 0, 0}},       {QStringLiteral("noise"), {Kind::NoiseBefore, 0, 0}},
+        {QStringLiteral("late"), {Kind::None, kLateMs, 0}},     {QStringLiteral("trickle"), {Kind::None, 0, kTrickleGapMs}},
+    };
+    for (const auto &entry : kinds) {
+        if (entry.first == kind)
+            return describeCall(peer->callFaulty(text.toUtf8(), entry.second));
+    }
+    return error(QStringLiteral("unknown fault: ") + kind);
+}
+
+

@@ -4,6 +4,7 @@
 
 class PcPeer;
 
+
 // The text control channel of the PC peer when it runs as a process of its
 // own: one command a line (authenticate, device information, initialise,
 // tip, one JSON call, ...), one answer a line, so that a person can set up
@@ -22,6 +23,7 @@ public:
 private:
     QString authenticate(const QStringList &words);
     QString json(const QString &text);
+    QString faulty(const QString &kind, const QString &text);
 
     PcPeer *peer;
 };

@@ -13,7 +13,8 @@
 #include "storage/raceinfo.h"
 #include "storage/storage.h"
 
-#include <QSignalSpy>
+#include <QList>
+#include <QTest>
 
 namespace {
 
@@ -40,6 +41,33 @@ QSharedPointer<RaceInfo> raceOf(const QString &raceCode)
         throw VexException(0, QStringLiteral("No race ") + raceCode, QString());
     return race;
 }
+
+// The link's answers, taken over in the caller's thread: the link emits in
+// its own thread, so they are queued to a receiver that lives here.
+template <typename Answer>
+class Answers
+{
+public:
+    template <typename Signal, typename Take>
+    Answers(MorlanProtocolProcess *process, Signal signal, Take take)
+    {
+        QObject::connect(
+            process, signal, &receiver, [this, take](auto... args) { got.append(take(args...)); },
+            Qt::QueuedConnection);
+    }
+    // The next answer, waiting up to ms for it; false when none came.
+    bool next(int ms, Answer *answer)
+    {
+        if (got.isEmpty() && !QTest::qWaitFor([this] { return !got.isEmpty(); }, ms))
+            return false;
+        *answer = got.takeFirst();
+        return true;
+    }
+
+private:
+    QObject receiver;
+    QList<Answer> got;
+};
 
 } // namespace
 
@@ -78,12 +106,13 @@ void ClubStation::close()
 
 QString ClubStation::readRing()
 {
-    QSignalSpy answers(process.get(), &MorlanProtocolProcess::readTagEnd);
+    Answers<QString> answers(process.get(), &MorlanProtocolProcess::readTagEnd,
+                             [](const QString &eRing, quint8, const QString &) { return eRing; });
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         process->startReadTag();
-        if (answers.isEmpty() && !answers.wait(kAnswerMs))
+        QString ring;
+        if (!answers.next(kAnswerMs, &ring))
             return QString();
-        const QString ring = answers.takeFirst().at(0).toString();
         if (!ring.isEmpty())
             return ring;
     }
@@ -121,16 +150,18 @@ QString ClubStation::markPigeon(const QString &raceCode)
     QSharedPointer<PigeonRecord> record = Storage::instance()->findRecordByEring(ring);
     if (record && record->markTime != 0)
         return QString(); // marked already
-    QSignalSpy written(process.get(), &MorlanProtocolProcess::setRandomEnd);
+    using Written = QPair<QString, quint8>;
+    Answers<Written> written(process.get(), &MorlanProtocolProcess::setRandomEnd,
+                             [](const QString &eRing, quint8 rand) { return Written(eRing, rand); });
     QString eRing;
     quint8 randNum = 0;
     for (int attempt = 0; attempt < kReadAttempts && eRing.isEmpty(); ++attempt) {
         process->startSetRandom(QSharedPointer<SemaphoreEx>());
-        if (written.isEmpty() && !written.wait(kAnswerMs))
+        Written answer;
+        if (!written.next(kAnswerMs, &answer))
             return QString();
-        const QList<QVariant> answer = written.takeFirst();
-        eRing = answer.at(0).toString();
-        randNum = quint8(answer.at(1).toUInt());
+        eRing = answer.first;
+        randNum = answer.second;
     }
     record = Storage::instance()->findRecordByEring(eRing);
     if (!record)

@@ -28,6 +28,8 @@ public:
     bool open();
     // Leaves club mode and stops the link.
     void close();
+    // The club link itself, for a test's time seams and synchronous calls.
+    MorlanProtocolProcess &link() { return *process; }
 
     // The ring lying at the club reader (a null text when there is none, or
     // the link gave no answer in time).

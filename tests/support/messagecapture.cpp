@@ -3,32 +3,39 @@
 #include <QMutexLocker>
 
 namespace {
+// Other threads may be logging while a capture starts or ends: the current
+// capture is only read and changed under this lock.
+QMutex currentMutex;
 MessageCapture *current = nullptr;
 }
 
 MessageCapture::MessageCapture()
 {
+    QMutexLocker lock(&currentMutex);
     current = this;
     previous = qInstallMessageHandler(&MessageCapture::handler);
 }
 
 MessageCapture::~MessageCapture()
 {
+    QMutexLocker lock(&currentMutex);
     qInstallMessageHandler(previous);
     current = nullptr;
 }
 
 void MessageCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    MessageCapture *self = current;
-    if (!self)
-        return;
+    QtMessageHandler passOn = nullptr;
     {
-        QMutexLocker lock(&self->mutex);
-        self->captured << message;
+        QMutexLocker lock(&currentMutex);
+        if (!current)
+            return;
+        QMutexLocker own(&current->mutex);
+        current->captured << message;
+        passOn = current->previous;
     }
-    if (self->previous)
-        self->previous(type, context, message);
+    if (passOn)
+        passOn(type, context, message);
 }
 
 QStringList MessageCapture::lines() const

@@ -17,8 +17,26 @@ namespace {
 constexpr int kGpioModem = 41;
 constexpr int kBootDelayMs = 20;
 const char kPowerPin[] = "/sys/class/gpio/gpio41/value";
-const char kUbloxNode[] = "/dev/ttyUSB1";
 constexpr int kNoResult = -100;
+
+// The modem type bits of the user settings and the AT node of a family.
+unsigned int modemTypeBits(const QString &family)
+{
+    if (family == QLatin1String("ec25"))
+        return 0x0800;
+    if (family == QLatin1String("telit"))
+        return 0x1000;
+    return 0;
+}
+
+QString modemNode(const QString &family)
+{
+    if (family == QLatin1String("ec25"))
+        return QStringLiteral("/dev/ttyUSB2");
+    if (family == QLatin1String("telit"))
+        return QStringLiteral("/dev/ttyUSB4");
+    return QStringLiteral("/dev/ttyUSB1");
+}
 } // namespace
 
 TurnGate::TurnGate(PigeonBo *e)
@@ -93,15 +111,15 @@ int TurnGate::pass(Gate &gate, const std::function<int()> &turn)
     return result;
 }
 
-NetworkRig::NetworkRig(unsigned int featureFlags)
-    : peer(QStringLiteral("ublox"))
+NetworkRig::NetworkRig(unsigned int featureFlags, const QString &family)
+    : peer(family)
     , modemClock(kModemScale)
 {
     UTC::_timeBase = 0;
     UTC::_clubTimeDiff = 0;
-    HardwareControl::init(featureFlags);
+    HardwareControl::init((featureFlags & ~0x1800u) | modemTypeBits(family));
     db.root().setGpio(kGpioModem, 0);
-    const bool linked = peer.linkAt(db.root().path(QLatin1String(kUbloxNode)));
+    const bool linked = peer.linkAt(db.root().path(modemNode(family)));
     peer.followPower(db.root().path(QLatin1String(kPowerPin)), kBootDelayMs);
     peer.start();
     const bool listening = endpoint.begin();

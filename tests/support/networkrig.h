@@ -60,7 +60,8 @@ private:
 };
 
 // The network road of the race engine on a simulated device: the modem peer
-// (u-blox) on its node following the modem's power pin and bridging its
+// (u-blox unless another family is named, the modem type set to match) on
+// its node following the modem's power pin and bridging its
 // sockets to the cloud endpoint peer, the real modem thread with its loop
 // scaled to a hundredth, the real engine behind a TurnGate, and a fresh
 // database with loft L100 (password "secret", host "cloud.test:9080",
@@ -72,7 +73,7 @@ struct NetworkRig
     static constexpr int kScale = 100;
     static constexpr int kModemScale = 20;
 
-    explicit NetworkRig(unsigned int featureFlags = 0);
+    explicit NetworkRig(unsigned int featureFlags = 0, const QString &family = QStringLiteral("ublox"));
     ~NetworkRig();
 
     bool isReady() const { return ready; }
