@@ -489,11 +489,16 @@ void MainWindow::doUdpCmd(const QString &cmd)
     ServiceFactory::requestExit();
 }
 
-bool MainWindow::stopStep(const QString &text, const std::function<bool()> &stopped)
+bool MainWindow::stopStep(const QString &text, const std::function<bool()> &stopped,
+                          const std::function<void()> &begin)
 {
     ui->labTipInfo->setText(text);
     ServiceFactory::debug(text);
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Started only once the step is shown and logged, so that whatever the
+    // stopping thread logs comes after the step's line.
+    if (begin)
+        begin();
     HardwareControl::wait(scaledMs(kStepFirstWaitMs));
     const int limitMs = scaledMs(kStepLimitMs);
     const int pollMs = scaledMs(kStepPollMs);
@@ -544,13 +549,15 @@ void MainWindow::doDestroy()
     stopStep(tr("Stop Sound Service..."), [factory] {
         return !factory->soundThread || !factory->soundThread->isRunning();
     });
-    if (MorlanProtocolProcess *link = factory->protocolProcess)
-        link->requestExit();
-    stopStep(tr("Stop Communication Service..."), [factory] {
-        return !factory->protocolProcess || !factory->protocolProcess->isRunning();
-    });
-    factory->quit();
-    if (!stopStep(tr("Shutting down..."), [factory] { return !factory->isRunning(); })) {
+    stopStep(
+        tr("Stop Communication Service..."),
+        [factory] { return !factory->protocolProcess || !factory->protocolProcess->isRunning(); },
+        [factory] {
+            if (MorlanProtocolProcess *link = factory->protocolProcess)
+                link->requestExit();
+        });
+    if (!stopStep(
+            tr("Shutting down..."), [factory] { return !factory->isRunning(); }, [factory] { factory->quit(); })) {
         // The service thread would have powered off after its loop; it is
         // stuck, so the window does it, and the device still goes down.
         HardwareControl::syncAll();

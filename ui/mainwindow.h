@@ -87,9 +87,11 @@ public:
     // back by more than 5 s.
     static bool isWatchdogDue(qint64 nowMs, qint64 lastMs);
 
-    // One shutdown step: shows text, pauses, then waits for stopped up to
-    // its bound. Returns false when the bound ran out.
-    bool stopStep(const QString &text, const std::function<bool()> &stopped);
+    // One shutdown step: shows and logs text, runs begin (what starts the
+    // stop, if anything), pauses, then waits for stopped up to its bound.
+    // Returns false when the bound ran out.
+    bool stopStep(const QString &text, const std::function<bool()> &stopped,
+                  const std::function<void()> &begin = nullptr);
 
     // Applies a look to the status bar (the tick's last part).
     void applyStatus(const StatusLook &look);
