@@ -21,14 +21,13 @@
 #include "clubrouter.h"
 #include "clubstation.h"
 #include "connectorreader.h"
+#include "guiheartbeat.h"
 #include "messagecapture.h"
 #include "simloft.h"
 #include "storagefixture.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTest>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -63,32 +62,6 @@ enum Mode { Silence, CutOff, Garbled, BadSum, WrongEcho, Late, Refuse, HangUp, L
 enum Call { GetTime, SetTime };
 // What the ring read asked for during the fault gives.
 enum ReadDuring { NoSignal, EmptyRing, TheRing };
-
-// The GUI thread's pulse: a timer in the test's (main) thread; a call that
-// blocks this thread shows as a gap between two beats.
-class Heartbeat : public QObject
-{
-public:
-    Heartbeat()
-    {
-        timer.setTimerType(Qt::PreciseTimer);
-        timer.setInterval(kBeatMs);
-        QObject::connect(&timer, &QTimer::timeout, this, [this] {
-            longestGap = qMax(longestGap, sinceBeat.restart());
-            ++beats;
-        });
-        sinceBeat.start();
-        timer.start();
-    }
-    // The longest the thread went without a beat, up to now.
-    qint64 longestGapMs() const { return qMax(longestGap, sinceBeat.elapsed()); }
-    int beats = 0;
-
-private:
-    QTimer timer;
-    QElapsedTimer sinceBeat;
-    qint64 longestGap = 0;
-};
 
 // The link thread's signals, received queued in the test's thread.
 class Recorder : public QObject
@@ -299,7 +272,7 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
     const int marksBefore = db->value(QStringLiteral("select count(*) from Log where LogType=6")).toInt();
     // The pigeon's ring lies at the router's reader all along.
     peer->router().presentRing(QByteArray::fromHex(ring.toLatin1()), kRingRand);
-    Heartbeat heartbeat;
+    GuiHeartbeat heartbeat([] {}, kBeatMs);
 
     misbehave(Mode(mode), value, raw);
     qint64 got = -1;
@@ -361,7 +334,7 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
     QCOMPARE(Storage::instance()->getMarkedPigeonCount(QLatin1String(kRaceCode)), 1);
     QCOMPARE(db->value(QStringLiteral("select count(*) from Log where LogType=6")).toInt(), marksBefore + 1);
 
-    QVERIFY(heartbeat.beats > 0);
+    QVERIFY(heartbeat.beats() > 0);
     const qint64 longestGapMs = heartbeat.longestGapMs();
     QVERIFY2(longestGapMs < kSyncBoundMs + kBeatSlackMs, qPrintable(QString::number(longestGapMs)));
     QVERIFY(link.isRunning());

@@ -5,6 +5,7 @@
 #include "device/lfmodule.h"
 #include "race/pigeonbo.h"
 
+#include "guiheartbeat.h"
 #include "pcpeer.h"
 #include "promptqueue.h"
 #include "runningengine.h"
@@ -14,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -149,35 +149,6 @@ struct PcRig
     RunningEngine engine;
     MorlanProtocolProcess process{kClubNode};
     bool ready = true;
-};
-
-// The GUI thread's pulse: the longest time between two ticks of a short
-// timer, each tick also doing what the main window's status tick does with
-// the link.
-class Heartbeat
-{
-public:
-    explicit Heartbeat(MorlanProtocolProcess *process)
-    {
-        timer.setInterval(kHeartbeatMs);
-        QObject::connect(&timer, &QTimer::timeout, [this, process] {
-            const qint64 gapMs = since.restart();
-            longest = std::max(longest, gapMs);
-            process->isConnectorReady();
-            process->isValid();
-        });
-        since.start();
-        timer.start();
-    }
-    qint64 longestGapMs()
-    {
-        return std::max(longest, since.elapsed());
-    }
-
-private:
-    QTimer timer;
-    QElapsedTimer since;
-    qint64 longest = 0;
 };
 
 // Runs a peer action in a thread of its own while this thread keeps its
@@ -321,7 +292,13 @@ void TestPcFaults::faultyPeer_answersAsDefinedAndRecovers()
     QCOMPARE(peer.authenticate(QByteArray::fromHex("C0FFEE01")).status, quint8(0));
     QCOMPARE(peer.deviceInfo().status, quint8(0));
     const QString before = rowsBesides(rig.db, QString(), QString(), true);
-    Heartbeat heartbeat(&rig.process);
+    // Each beat also does what the main window's status tick does with the link.
+    GuiHeartbeat heartbeat(
+        [&rig] {
+            rig.process.isConnectorReady();
+            rig.process.isValid();
+        },
+        kHeartbeatMs);
     if (expect == Expect::NoAnswer)
         peer.setAnswerTimeoutMs(kNoAnswerWaitMs);
 
