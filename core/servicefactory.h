@@ -19,6 +19,29 @@ extern const QString _serialPort_miniDin; // club link
 extern const QString _serialPort_lfInner; // inner ring-reader module
 extern const QString _serialPort_PC;      // PC port
 
+// A service pointer the service thread publishes and withdraws while other
+// threads read it: every read sees a whole pointer, and a published pointer
+// comes with the service's construction.
+template <typename T>
+class ServicePointer
+{
+public:
+    ServicePointer() = default;
+    ServicePointer(const ServicePointer &) = delete;
+    ServicePointer &operator=(const ServicePointer &) = delete;
+
+    ServicePointer &operator=(T *value)
+    {
+        pointer.store(value, std::memory_order_release);
+        return *this;
+    }
+    operator T *() const { return pointer.load(std::memory_order_acquire); }
+    T *operator->() const { return pointer.load(std::memory_order_acquire); }
+
+private:
+    std::atomic<T *> pointer{nullptr};
+};
+
 // The service thread: builds the race engine and the worker services on its
 // own stack, starts them in order, runs the event loop of the race engine's
 // timer and, when that loop ends, powers the device off. Other threads reach
@@ -63,11 +86,11 @@ public:
     static QMutex &soundThreadMutex();
     void setSoundThread(SoundThread *thread);
 
-    PigeonBo *pigeonBo = nullptr;
-    MorlanProtocolProcess *protocolProcess = nullptr;
-    RFIDService *rfidService = nullptr;
-    GSMService *gsmService = nullptr;
-    SoundThread *soundThread = nullptr;
+    ServicePointer<PigeonBo> pigeonBo;
+    ServicePointer<MorlanProtocolProcess> protocolProcess;
+    ServicePointer<RFIDService> rfidService;
+    ServicePointer<GSMService> gsmService;
+    ServicePointer<SoundThread> soundThread;
     // Set once every service runs; the pointers above are complete before.
     std::atomic<bool> started{false};
 
