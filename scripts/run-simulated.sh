@@ -125,7 +125,7 @@ wait_for_line() {
 module_peer="$build/tests/sim/brellium_modulepeer"
 "$module_peer" --root "$root" > "$logs/modulepeer.log" 2>&1 < /dev/null 9>&- &
 started module $! "$logs/modulepeer.log"
-for _ in $(seq 50); do
+for _ in $(seq 100); do
     "$module_peer" --root "$root" --send stats >/dev/null 2>&1 && break
     sleep 0.1
 done
@@ -175,7 +175,8 @@ peer_command() {
     local before
     before="$(wc -l < "$log")"
     echo "$*" >&"$fd"
-    for _ in $(seq 20); do
+    # A loaded host may take seconds; an answer ends the wait at once.
+    for _ in $(seq 50); do
         sleep 0.1
         [ "$(wc -l < "$log")" -gt "$before" ] && break
     done

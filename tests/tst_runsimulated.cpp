@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int kAnswerMs = 5000;
+constexpr int kAnswerMs = 10000; // the console waits up to 5 s for a peer's answer
 constexpr int kStartMs = 30000;
 // Mains gone for 5 s, then the ordered shutdown (its pauses scaled down).
 constexpr int kPowerOffMs = 40000;
