@@ -249,11 +249,7 @@ void PigeonBo::fillFirstArrival(const LFTAG_INFO &tag, PigeonRecord *record)
                                : QStringLiteral("markTime=0 AND backTimeEring<>0");
     record->backOrder = Storage::instance()->queryRecordsCount(where) + 1;
 
-    int notifyMode = 0;
-    {
-        QMutexLocker lock(&mutex);
-        notifyMode = loft.notifyMode;
-    }
+    const int notifyMode = copyLocked(loft.notifyMode);
     record->needSms = (notifyMode & (race ? kNotifyRace : kNotifyTraining)) != 0;
 
     LocationInfo position;
