@@ -77,6 +77,14 @@ bool toReaderTime(qint64 timeMs, const RaceInfo &race, qint64 *corrected)
     return !__builtin_add_overflow(timeMs, residual, corrected);
 }
 
+// A reading given up on leaves its ring and time in the log, so the
+// arrival can still be found by hand.
+void logDropped(const LFTAG_INFO &tag)
+{
+    ServiceFactory::debug(QStringLiteral("PigeonBo::onTagScaned dropped ring ") + tag.eRing + QStringLiteral(" time ")
+                          + QString::number(tag.time));
+}
+
 } // namespace
 
 void PigeonBo::setPositionSource(const PositionSource &source)
@@ -161,8 +169,7 @@ void PigeonBo::drainReadings()
                 retryTimer->start(arrivalRetry.delayMs);
                 break;
             }
-            ServiceFactory::debug(QStringLiteral("PigeonBo::onTagScaned dropped ring ") + tag.eRing
-                                  + QStringLiteral(" time ") + QString::number(tag.time));
+            logDropped(tag);
         }
         pendingReadings.removeFirst();
     }
@@ -249,11 +256,7 @@ void PigeonBo::fillFirstArrival(const LFTAG_INFO &tag, PigeonRecord *record)
                                : QStringLiteral("markTime=0 AND backTimeEring<>0");
     record->backOrder = Storage::instance()->queryRecordsCount(where) + 1;
 
-    int notifyMode = 0;
-    {
-        QMutexLocker lock(&mutex);
-        notifyMode = loft.notifyMode;
-    }
+    const int notifyMode = copyLocked(loft.notifyMode);
     record->needSms = (notifyMode & (race ? kNotifyRace : kNotifyTraining)) != 0;
 
     LocationInfo position;
@@ -297,7 +300,6 @@ void PigeonBo::dropPendingReadings()
     if (retryTimer)
         retryTimer->stop();
     for (const PendingReading &pending : std::as_const(pendingReadings))
-        ServiceFactory::debug(QStringLiteral("PigeonBo::onTagScaned dropped ring ") + pending.tag.eRing
-                              + QStringLiteral(" time ") + QString::number(pending.tag.time));
+        logDropped(pending.tag);
     pendingReadings.clear();
 }

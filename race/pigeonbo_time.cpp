@@ -81,8 +81,9 @@ void PigeonBo::loadTimeMode()
 
 void PigeonBo::verifyTimeout()
 {
-    // Runs under the engine's mutex in every tick: nothing here may take it
-    // again, and the module type is a published copy that never waits.
+    // Runs in every tick and holds the engine's mutex throughout: nothing
+    // called here may take it again, and the module type is a published
+    // copy that never waits.
     QMutexLocker lock(&mutex);
     quint8 mode = timeMode;
     if (mode & kNetVerified) {
