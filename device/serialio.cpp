@@ -17,17 +17,25 @@ constexpr qint64 kWriteMarginMs = 500;
 constexpr qint64 kFallbackBaud = 9600;
 constexpr qint64 kBitsPerByte = 10; // start, 8 data, stop
 
+constexpr short kLineGone = POLLHUP | POLLERR | POLLNVAL;
+
+// What the line reports right now, without waiting; a port without a
+// descriptor reports itself gone.
+short lineEvents(QSerialPort *port)
+{
+    const int fd = static_cast<int>(port->handle());
+    if (fd < 0)
+        return POLLNVAL;
+    pollfd pfd{fd, POLLIN, 0};
+    return ::poll(&pfd, 1, 0) > 0 ? pfd.revents : 0;
+}
+
 // A line whose other end hung up reports POLLHUP without input; Qt's own wait
 // would then poll in a tight loop until its time-out.
 bool lineHungUp(QSerialPort *port)
 {
-    const int fd = static_cast<int>(port->handle());
-    if (fd < 0)
-        return true;
-    pollfd pfd{fd, POLLIN, 0};
-    if (::poll(&pfd, 1, 0) <= 0)
-        return false;
-    return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLIN);
+    const short events = lineEvents(port);
+    return (events & kLineGone) && !(events & POLLIN);
 }
 } // namespace
 
@@ -81,14 +89,8 @@ bool SerialIo::lineLost(QSerialPort *port)
         return false;
     if (port->error() == QSerialPort::ResourceError) // the device went away under Qt
         return true;
-    const int fd = static_cast<int>(port->handle());
-    if (fd < 0)
-        return true;
-    pollfd pfd{fd, POLLIN, 0};
-    if (::poll(&pfd, 1, 0) <= 0)
-        return false;
     // Input may still wait beside the hang-up; the line is gone all the same.
-    return pfd.revents & (POLLHUP | POLLERR | POLLNVAL);
+    return lineEvents(port) & kLineGone;
 }
 
 void SerialIo::waitForInput(QSerialPort *port, int ms)

@@ -17,18 +17,4 @@ cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Rel
     -DBRELLIUM_SANITIZE=ON -DBRELLIUM_FUZZ=ON -DBRELLIUM_BENCH=OFF
 cmake --build "$build" -j"$(nproc)"
 
-reports="$build/sanitizer-reports"
-rm -rf "$reports"
-mkdir -p "$reports"
-source "$here/scripts/sanitizer-env.sh" "$reports"
-status=0
-(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 600 "$@") || status=$?
-if compgen -G "$reports/*" >/dev/null; then
-    echo "== sanitizer reports:"
-    for f in "$reports"/*; do
-        echo "-- $f"
-        cat "$f"
-    done
-    status=1
-fi
-exit $status
+exec bash "$here/scripts/sanitized-ctest.sh" "$build" 600 "$@"

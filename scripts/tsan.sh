@@ -23,18 +23,4 @@ suites=$(cd "$build" && ctest -N "${args[@]}" | sed -n 's/^ *Test *#[0-9]*: *//p
 # shellcheck disable=SC2086
 cmake --build "$build" -j"$(nproc)" --target $suites
 
-reports="$build/sanitizer-reports"
-rm -rf "$reports"
-mkdir -p "$reports"
-source "$here/scripts/sanitizer-env.sh" "$reports"
-status=0
-(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 900 "${args[@]}") || status=$?
-if compgen -G "$reports/*" >/dev/null; then
-    echo "== sanitizer reports:"
-    for f in "$reports"/*; do
-        echo "-- $f"
-        cat "$f"
-    done
-    status=1
-fi
-exit $status
+exec bash "$here/scripts/sanitized-ctest.sh" "$build" 900 "${args[@]}"
