@@ -83,6 +83,15 @@ Outcome call(const std::function<qint64()> &f)
     return out;
 }
 
+// A synchronous print as a call with no value, for call() and Caller.
+std::function<qint64()> printing(MorlanProtocolProcess *process, const QString &text)
+{
+    return [process, text] {
+        process->printSync(text);
+        return qint64(0);
+    };
+}
+
 qint64 utcMs(int year, int month, int day, int hour, int minute, int second)
 {
     return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC).toMSecsSinceEpoch();
@@ -328,10 +337,7 @@ void TestClubMode::queue_frontCommandsOvertakePrints()
 void TestClubMode::print_returnAndSignal()
 {
     startClub();
-    const Outcome sync = call([this] {
-        process->printSync(QStringLiteral("Race list\r\n"));
-        return qint64(0);
-    });
+    const Outcome sync = call(printing(process.get(), QStringLiteral("Race list\r\n")));
     QCOMPARE(sync.code, 0);
     process->startPrint(QStringLiteral("async\r\n\f"), {});
     QTRY_COMPARE(recorder->count("print 1"), 1);
@@ -345,7 +351,7 @@ void TestClubMode::print_refusedAt54_thenGoesFirstTo22()
     router.setPrinterRefusal(0x54, 5);
     startClub();
     peer->clearFrames();
-    QCOMPARE(call([this] { process->printSync(QStringLiteral("one")); return qint64(0); }).code, 0);
+    QCOMPARE(call(printing(process.get(), QStringLiteral("one"))).code, 0);
     router.setPrinterRefusal(0x54, 0);
     process->startPrint(QStringLiteral("two"), {});
     QTRY_COMPARE(recorder->count("print 1"), 1);
@@ -365,7 +371,7 @@ void TestClubMode::print_bothRefused()
     router.setPrinterRefusal(0x54, 5);
     router.setPrinterRefusal(0x22, 6);
     startClub();
-    const Outcome sync = call([this] { process->printSync(QStringLiteral("lost")); return qint64(0); });
+    const Outcome sync = call(printing(process.get(), QStringLiteral("lost")));
     QCOMPARE(sync.code, 0x500);
     QCOMPARE(sync.message, QStringLiteral("Print failed!error=6"));
     QCOMPARE(sync.detail, QStringLiteral("Print failed!error=6"));
@@ -394,7 +400,7 @@ void TestClubMode::print_textConversion()
     QFETCH(QString, text);
     QFETCH(QByteArray, printed);
     startClub();
-    QCOMPARE(call([this, text] { process->printSync(text); return qint64(0); }).code, 0);
+    QCOMPARE(call(printing(process.get(), text)).code, 0);
     QCOMPARE(peer->router().printedBytes().toHex(), printed.toHex());
 }
 
@@ -404,13 +410,13 @@ void TestClubMode::print_longAndManyInOrder()
     QString longText;
     for (int i = 0; i < 300; ++i)
         longText += QChar(u'A' + i % 26);
-    QCOMPARE(call([&] { process->printSync(longText); return qint64(0); }).code, 0);
+    QCOMPARE(call(printing(process.get(), longText)).code, 0);
     QCOMPARE(peer->router().printedBytes(), longText.toLatin1());
     peer->router().clearRecords();
     QStringList lines;
     for (int i = 0; i < 40; ++i) {
         lines << QStringLiteral("%1 line of the race list").arg(i, 2, 10, QLatin1Char('0'));
-        QCOMPARE(call([&] { process->printSync(lines.last() + QStringLiteral("\r\n")); return qint64(0); }).code, 0);
+        QCOMPARE(call(printing(process.get(), lines.last() + QStringLiteral("\r\n"))).code, 0);
     }
     QCOMPARE(peer->router().printedLines(), lines);
 }
@@ -444,10 +450,10 @@ void TestClubMode::failureWithWaiter_linkStays()
     process->startPrint(QStringLiteral("slow"), {});
     QTRY_COMPARE(peer->framesOf(kPrint).size(), 1);
     peer->setCommandFault(kPrint, Fault{Fault::Kind(kind), value, {}});
-    Caller failing([this] { process->printSync(QStringLiteral("failing")); return qint64(0); });
+    Caller failing(printing(process.get(), QStringLiteral("failing")));
     QTRY_COMPARE(process->queuedCommandCount(), 1);
-    Caller second([this] { process->printSync(QStringLiteral("second")); return qint64(0); });
-    Caller third([this] { process->printSync(QStringLiteral("third")); return qint64(0); });
+    Caller second(printing(process.get(), QStringLiteral("second")));
+    Caller third(printing(process.get(), QStringLiteral("third")));
     QTRY_COMPARE(process->queuedCommandCount(), 3);
 
     const Outcome failed = failing.result();
@@ -460,7 +466,7 @@ void TestClubMode::failureWithWaiter_linkStays()
     }
     // Handed to the waiter: the link stays up, and the next command runs on it.
     peer->clearFaults();
-    QCOMPARE(call([this] { process->printSync(QStringLiteral("after")); return qint64(0); }).code, 0);
+    QCOMPARE(call(printing(process.get(), QStringLiteral("after"))).code, 0);
     QVERIFY(process->isConnected());
     QVERIFY(process->isAuthed());
     QCOMPARE(peer->framesOf(kInit).size(), 0);
@@ -628,7 +634,7 @@ void TestClubMode::routerWatch()
              qPrintable(QString::number(firstTest - authedAt)));
     // ... a command restarts the countdown ...
     QTest::qWait(2000);
-    QCOMPARE(call([this] { process->printSync(QStringLiteral("x")); return qint64(0); }).code, 0);
+    QCOMPARE(call(printing(process.get(), QStringLiteral("x"))).code, 0);
     const qint64 printedAt = framesTime(kPrint, 0);
     QTRY_VERIFY_WITH_TIMEOUT(peer->framesOf(kParams).size() >= 3, 8000);
     const qint64 secondTest = framesTime(kParams, 2);
@@ -659,7 +665,7 @@ void TestClubMode::waiter_timedOutWhileQueued_neverPrinted()
     peer->setNextFaults(1, Fault{Fault::Late, 1000, {}});
     process->startPrint(QStringLiteral("slow"), {});
     QTRY_COMPARE(peer->framesOf(kPrint).size(), 1);
-    const Outcome outcome = call([this] { process->printSync(QStringLiteral("given up")); return qint64(0); });
+    const Outcome outcome = call(printing(process.get(), QStringLiteral("given up")));
     QCOMPARE(outcome.code, 0x1201);
     QCOMPARE(outcome.message, QStringLiteral("Semaphore timeout!"));
     QCOMPARE(process->queuedCommandCount(), 0);
@@ -703,10 +709,7 @@ void TestClubMode::waiters_manyThreads()
                 if (i % 2)
                     outcomes[t] << call([this] { return process->getTimeSync(); });
                 else
-                    outcomes[t] << call([this, t, i] {
-                        process->printSync(QStringLiteral("t%1-%2").arg(t).arg(i));
-                        return qint64(0);
-                    });
+                    outcomes[t] << call(printing(process.get(), QStringLiteral("t%1-%2").arg(t).arg(i)));
             }
         });
     }

@@ -3,6 +3,7 @@
 
 #include "clubportpeer.h"
 #include "connectorreader.h"
+#include "errorcode.h"
 
 #include <QSerialPort>
 #include <QTest>
@@ -11,18 +12,6 @@
 #include <memory>
 
 namespace {
-
-int codeOf(const std::function<void()> &f, QString *message = nullptr)
-{
-    try {
-        f();
-    } catch (const VexException &e) {
-        if (message)
-            *message = e.getErrorMessage();
-        return e.getErrorCode();
-    }
-    return 0;
-}
 
 ConnectorReader::Fault answerFault(int status, int dataBytes, int times = -1)
 {
@@ -176,7 +165,7 @@ void TestLFReaderHandler::failures()
     peer->connector().setFault(ConnectorReader::Transponder, answerFault(status, dataBytes));
     unsigned char page[4] = {1, 2, 3, 4};
     QString thrown;
-    QCOMPARE(codeOf([&] {
+    QCOMPARE(errorCodeOf([&] {
                  if (operation == QLatin1String("active"))
                      reader->activeHts();
                  else if (operation == QLatin1String("page"))
@@ -209,7 +198,7 @@ void TestLFReaderHandler::changeHtsID64_page4Fails_page5NeverRequested()
 {
     peer->connector().setFault(ConnectorReader::Transponder, answerFault(9, -1, 1));
     unsigned char id[5] = {0x01, 0x23, 0x45, 0x67, 0x89};
-    QCOMPARE(codeOf([&] { reader->changeHtsID64(id); }), 514);
+    QCOMPARE(errorCodeOf([&] { reader->changeHtsID64(id); }), 514);
     QCOMPARE(peer->connector().receivedOf(ConnectorReader::Transponder).size(), 1);
     QCOMPARE(peer->connector().hitagPage(5), QByteArray(4, '\0'));
 }

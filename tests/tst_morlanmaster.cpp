@@ -6,6 +6,7 @@
 #include "clubframes.h"
 #include "clubportpeer.h"
 #include "clubrouter.h"
+#include "errorcode.h"
 #include "memorycommport.h"
 
 #include <QDateTime>
@@ -65,19 +66,6 @@ QByteArray hex(const char *text)
 qint64 utcMs(int year, int month, int day, int hour, int minute, int second)
 {
     return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC).toMSecsSinceEpoch();
-}
-
-// The code of the VexException f threw (0: none), with its message.
-int codeOf(const std::function<void()> &f, QString *message = nullptr)
-{
-    try {
-        f();
-    } catch (const VexException &e) {
-        if (message)
-            *message = e.getErrorMessage();
-        return e.getErrorCode();
-    }
-    return 0;
 }
 
 enum Op {
@@ -343,7 +331,7 @@ void TestMorlanMaster::getTime_badText()
     MorlanMasterHandler handler(&port);
     qint64 ms = -1;
     QString message;
-    QCOMPARE(codeOf([&] { handler.readTime(&ms); }, &message), 0x500);
+    QCOMPARE(errorCodeOf([&] { handler.readTime(&ms); }, &message), 0x500);
     QCOMPARE(message, QStringLiteral("Morlan response exception!"));
     QCOMPARE(ms, qint64(-1));
     // Asking only for the time status does not read the text.
@@ -451,7 +439,7 @@ void TestMorlanMaster::wrongEcho()
     MorlanMasterHandler handler(&port);
     Outputs out;
     QString got;
-    QCOMPARE(codeOf([&] { run(handler, op, &out); }, &got), 0x501);
+    QCOMPARE(errorCodeOf([&] { run(handler, op, &out); }, &got), 0x501);
     QCOMPARE(got, message);
 }
 
@@ -541,7 +529,7 @@ void TestMorlanMaster::answerTimeouts()
     handler.setTimeoutDivisor(kDivisor);
     Outputs out;
     QString message;
-    QCOMPARE(codeOf([&] { run(handler, op, &out); }, &message), 0x506);
+    QCOMPARE(errorCodeOf([&] { run(handler, op, &out); }, &message), 0x506);
     QCOMPARE(message, QStringLiteral("Morlan no response!"));
     QCOMPARE(port.emptyPolls, timeoutMs / kDivisor);
 }

@@ -23,11 +23,9 @@
 Q_DECLARE_METATYPE(ConnectorReader::Fault)
 
 namespace {
+
 // A trickled answer keeps the line busy for seconds after the clock gave up on it.
 constexpr int kFaultRecoveryMs = 20000;
-}
-
-namespace {
 
 // Receives the race engine's signals in the test's thread (queued), so that
 // the spies are only touched there.

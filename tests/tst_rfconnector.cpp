@@ -4,6 +4,7 @@
 
 #include "clubportpeer.h"
 #include "connectorreader.h"
+#include "errorcode.h"
 #include "messagecapture.h"
 
 #include <QSerialPort>
@@ -46,18 +47,6 @@ QStringList ringTexts(std::initializer_list<quint32> numbers)
     for (quint32 n : numbers)
         out.append(ringText(n));
     return out;
-}
-
-int codeOf(const std::function<void()> &f, QString *message = nullptr)
-{
-    try {
-        f();
-    } catch (const VexException &e) {
-        if (message)
-            *message = e.getErrorMessage();
-        return e.getErrorCode();
-    }
-    return 0;
 }
 
 quint32 indexIn(const ConnectorReader::Received &request)
@@ -261,7 +250,7 @@ void TestRFConnector::failedRecordRequest_advancesNothing()
     once.times = 1;
     once.atIndex = 9;
     peer->connector().setFault(ConnectorReader::Record, once);
-    QCOMPARE(codeOf([&] { sync(); }), 5);
+    QCOMPARE(errorCodeOf([&] { sync(); }), 5);
     connector->removeRecords(); // nothing fetched yet: nothing removed
     QVERIFY(peer->connector().receivedOf(ConnectorReader::Remove).isEmpty());
 
@@ -301,7 +290,7 @@ void TestRFConnector::refusals()
     fault.dataBytes = dataBytes;
     peer->connector().setFault(ConnectorReader::Status, fault);
     QString thrown;
-    QCOMPARE(codeOf([&] { sync(); }, &thrown), code);
+    QCOMPARE(errorCodeOf([&] { sync(); }, &thrown), code);
     QCOMPARE(thrown, message);
 }
 
@@ -389,7 +378,7 @@ void TestRFConnector::badInput()
     } else {
         reader.setAddress(0);
     }
-    QCOMPARE(codeOf([&] { sync(); }), code);
+    QCOMPARE(errorCodeOf([&] { sync(); }), code);
     // Nothing advanced: once the reader behaves, what it holds comes whole.
     reader.forceRecordCount(-1);
     reader.setAddress(1);

@@ -5,6 +5,7 @@
 #include "storage/pigeoninfo.h"
 #include "storage/storage.h"
 
+#include "errorcode.h"
 #include "storagefixture.h"
 
 #include <QTest>
@@ -48,16 +49,6 @@ QString messageOf(const std::function<void()> &operation)
         return e.getErrorMessage();
     }
     return QString();
-}
-
-int codeOf(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const VexException &e) {
-        return e.getErrorCode();
-    }
-    return 0;
 }
 
 } // namespace
@@ -219,7 +210,7 @@ void TestStoragePigeon::formatDevice_failureMidway_deletesNothing()
     QVERIFY(db.failOn(QStringLiteral("DELETE"), QStringLiteral("Race")));
     const QString before = db.dump();
     // The driver's failure as it came: a constraint raised by the trigger.
-    QCOMPARE(codeOf([] { Storage::instance()->formatDevice(QStringLiteral("L"), QStringLiteral("p")); }), 0x11000013);
+    QCOMPARE(errorCodeOf([] { Storage::instance()->formatDevice(QStringLiteral("L"), QStringLiteral("p")); }), 0x11000013);
     QCOMPARE(db.dump(), before);
     QCOMPARE(db.pigeonsWithoutOneRecord(), 0);
 }
@@ -311,7 +302,7 @@ void TestStoragePigeon::queryPigeons_textOrderAndClause()
     QCOMPARE(some[0]->sex, 0); // a NULL column reads as 0
     QVERIFY(!some[0]->uid.isNull());
     // A malformed caller clause fails with the driver's error.
-    QCOMPARE(codeOf([] { Storage::instance()->queryPigeons(QStringLiteral("EringNum=")); }), 0x11000001);
+    QCOMPARE(errorCodeOf([] { Storage::instance()->queryPigeons(QStringLiteral("EringNum=")); }), 0x11000001);
 }
 
 void TestStoragePigeon::findByRing_andDuplicateCheck()

@@ -3,6 +3,7 @@
 #include "storage/pigeonrecord.h"
 #include "storage/storage.h"
 
+#include "errorcode.h"
 #include "storagefixture.h"
 
 #include <QTest>
@@ -34,16 +35,6 @@ QStringList ids(const QList<QSharedPointer<PigeonRecord>> &records)
     for (const auto &r : records)
         result << r->assocNum;
     return result;
-}
-
-int codeOf(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const VexException &e) {
-        return e.getErrorCode();
-    }
-    return 0;
 }
 
 // The stored columns of one record, NULL spelt out.
@@ -145,9 +136,9 @@ void TestStorageRecord::callerClauses_verbatim()
     QCOMPARE(s->queryRecordsCount(QStringLiteral("raceCode='R1' AND backTimeEring<>0")), 1);
     QCOMPARE(s->queryRecordsCount(QString()), 5);
     // Blanks are a clause to the select (and fail), but none to the update.
-    QCOMPARE(codeOf([s] { s->queryRecords(QStringLiteral("   "), QString()); }), 0x11000001);
-    QCOMPARE(codeOf([s] { s->queryRecordsCount(QStringLiteral("raceCode=")); }), 0x11000001);
-    QCOMPARE(codeOf([s] { s->queryRecords(QString(), QStringLiteral("nosuchcolumn")); }), 0x11000001);
+    QCOMPARE(errorCodeOf([s] { s->queryRecords(QStringLiteral("   "), QString()); }), 0x11000001);
+    QCOMPARE(errorCodeOf([s] { s->queryRecordsCount(QStringLiteral("raceCode=")); }), 0x11000001);
+    QCOMPARE(errorCodeOf([s] { s->queryRecords(QString(), QStringLiteral("nosuchcolumn")); }), 0x11000001);
 }
 
 void TestStorageRecord::fetch_readsEveryColumn()
@@ -232,7 +223,7 @@ void TestStorageRecord::savePigeonRecord_failure_changesNothing()
     PigeonRecord record;
     record.assocNum = QStringLiteral("A");
     record.eringNum = QStringLiteral("EA2");
-    QCOMPARE(codeOf([&] { Storage::instance()->savePigeonRecord(&pigeon, &record); }), 0x11000013);
+    QCOMPARE(errorCodeOf([&] { Storage::instance()->savePigeonRecord(&pigeon, &record); }), 0x11000013);
     QCOMPARE(db.dump(), before);
 }
 
@@ -312,7 +303,7 @@ void TestStorageRecord::resetTrainRecords_failureMidway_changesNothing()
     QVERIFY(db.exec(QStringLiteral("CREATE TRIGGER fail_b BEFORE UPDATE ON Record WHEN old.AssocNum='B' "
                                    "BEGIN SELECT RAISE(ABORT, 'injected'); END")));
     const QString before = db.dump();
-    QCOMPARE(codeOf([] { Storage::instance()->resetTrainRecords(); }), 0x11000013);
+    QCOMPARE(errorCodeOf([] { Storage::instance()->resetTrainRecords(); }), 0x11000013);
     QCOMPARE(db.dump(), before);
 }
 
