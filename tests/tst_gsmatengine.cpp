@@ -4,6 +4,7 @@
 
 #include "core/vexexception.h"
 #include "gsmtestclock.h"
+#include "scriptedmodem.h"
 #include "scriptport.h"
 #include "testroot.h"
 
@@ -59,22 +60,8 @@ QByteArray lines(const QByteArray &line, int count)
 }
 
 // Runs an engine on a script port with a virtual clock.
-struct Bench
+struct Bench : ScriptedModem<EngineOnly>
 {
-    Bench()
-    {
-        auto owned = std::make_unique<ScriptPort>();
-        port = owned.get();
-        modem.attachPort(std::move(owned));
-        modem.setClock(&clock);
-        clock.onAdvance = [this](qint64 now) {
-            port->release(now);
-            if (exitAtMs >= 0 && now >= exitAtMs)
-                modem.requestExit();
-            if (failAtMs >= 0 && now >= failAtMs)
-                port->setOpen(false);
-        };
-    }
     void load(const Script &s)
     {
         for (const auto &b : s.bytes)
@@ -92,11 +79,6 @@ struct Bench
         failAtMs = s.failAtMs;
     }
 
-    VirtualClock clock;
-    ScriptPort *port = nullptr;
-    EngineOnly modem;
-    int exitAtMs = -1;
-    int failAtMs = -1;
     qint64 floodBytes = 0;
     static constexpr int kBytesPerMs = 12;
 };

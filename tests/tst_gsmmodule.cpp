@@ -9,6 +9,7 @@
 #include "modemfixture.h"
 #include "modempeer.h"
 #include "nmeabuilder.h"
+#include "scriptedmodem.h"
 #include "testroot.h"
 
 #include <QElapsedTimer>
@@ -35,18 +36,6 @@ class CoreModem : public Modem
 public:
     bool sendTXTSms(QByteArray number, QByteArray text) override { return GsmModule::sendTXTSms(number, text); }
 };
-
-int errorCode(const std::function<void()> &call, QString *message = nullptr)
-{
-    try {
-        call();
-    } catch (const GsmException &e) {
-        if (message)
-            *message = e.getErrorMessage();
-        return e.getErrorCode();
-    }
-    return 0;
-}
 
 bool anyCommand(const QList<QByteArray> &commands, const QByteArray &prefix)
 {
@@ -152,7 +141,7 @@ void TestGsmModule::checkNetReg()
     modem->setFlags(0x468);
     peer->update([&](ModemState &s) { s.cregAnswer = answer; });
     QString message;
-    QCOMPARE(errorCode([&] { modem->checkNetReg(); }, &message), code);
+    QCOMPARE(thrownCode([&] { modem->checkNetReg(); }, &message), code);
     const GsmState state = modem->getState();
     if (code != 0) {
         QCOMPARE(message, QStringLiteral("GPRS response error:") + QString::fromLatin1(answer));
@@ -196,7 +185,7 @@ void TestGsmModule::selectNet()
     auto modem = openModem<Modem>();
     MessageCapture capture;
     bool result = false;
-    QCOMPARE(errorCode([&] { result = modem->selectNet(code); }), error);
+    QCOMPARE(thrownCode([&] { result = modem->selectNet(code); }), error);
     if (error == 0) {
         QVERIFY(result);
         QCOMPARE(peer->commands(), QList<QByteArray>{sent});
@@ -413,7 +402,7 @@ void TestGsmModule::answerFaults()
     QString got;
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(errorCode([&] { csq = modem->getCsq(); }, &got), code);
+    QCOMPARE(thrownCode([&] { csq = modem->getCsq(); }, &got), code);
     QCOMPARE(got, message);
     if (code == 0)
         QCOMPARE(csq, 20);

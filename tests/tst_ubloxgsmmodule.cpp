@@ -11,6 +11,7 @@
 #include "modemfixture.h"
 #include "modempeer.h"
 #include "nmeabuilder.h"
+#include "scriptedmodem.h"
 #include "testroot.h"
 
 #include <QDateTime>
@@ -30,18 +31,6 @@ class Modem : public UbloxGsmModule
 public:
     using GsmModule::setFlags;
 };
-
-int errorCode(const std::function<void()> &call, QString *message = nullptr)
-{
-    try {
-        call();
-    } catch (const GsmException &e) {
-        if (message)
-            *message = e.getErrorMessage();
-        return e.getErrorCode();
-    }
-    return 0;
-}
 
 QList<QByteArray> matching(const QList<QByteArray> &commands, const QByteArray &prefix)
 {
@@ -238,7 +227,7 @@ void TestUbloxGsmModule::sendTcpData_faults()
     peer->addFault(ModemFault(fault), "AT+USOWR");
     modem->setClock(&fast);
     QString got;
-    QCOMPARE(errorCode([&] { modem->sendTcpData("hello"); }, &got), 259);
+    QCOMPARE(thrownCode([&] { modem->sendTcpData("hello"); }, &got), 259);
     QCOMPARE(got, message);
     QCOMPARE(!peer->socketBytes(0).isEmpty(), delivered);
     // The modem answers the next command.
@@ -278,7 +267,7 @@ void TestUbloxGsmModule::readTcpData()
     QByteArray out;
     int got = -1;
     QString message;
-    QCOMPARE(errorCode([&] { got = modem->readTcpData(out); }, &message), code);
+    QCOMPARE(thrownCode([&] { got = modem->readTcpData(out); }, &message), code);
     if (code == 0) {
         QCOMPARE(got, count);
         QCOMPARE(out, QByteArray("hello"));
@@ -313,7 +302,7 @@ void TestUbloxGsmModule::setAPN()
     QFETCH(int, code);
     QFETCH(QList<QByteArray>, sent);
     auto modem = openModem();
-    QCOMPARE(errorCode([&] { modem->setAPN(apn, user, password); }), code);
+    QCOMPARE(thrownCode([&] { modem->setAPN(apn, user, password); }), code);
     QCOMPARE(peer->commands(), sent);
     QCOMPARE(bool(modem->getState().flags & 0x004), code == 0);
     if (code == 0)
@@ -378,14 +367,14 @@ void TestUbloxGsmModule::cellLocation()
     int gotLon = -1;
     int gotLat = -1;
     bool found = false;
-    QCOMPARE(errorCode([&] { found = modem->_getGsmLocGps(&gotLon, &gotLat); }), 0);
+    QCOMPARE(thrownCode([&] { found = modem->_getGsmLocGps(&gotLon, &gotLat); }), 0);
     QCOMPARE(found, time != 0);
     QCOMPARE(gotLon, lon);
     QCOMPARE(gotLat, lat);
 
     TimeRecorder times;
     qint64 got = -1;
-    QCOMPARE(errorCode([&] { got = modem->getGsmLocTime(&times); }), 0);
+    QCOMPARE(thrownCode([&] { got = modem->getGsmLocTime(&times); }), 0);
     QCOMPARE(got, time);
     QCOMPARE(times.times.size(), time != 0 ? 1 : 0);
     if (time != 0)
@@ -509,7 +498,7 @@ void TestUbloxGsmModule::vanishedNode_endsTheWaitAtOnce()
     }));
     remover->start();
     QString message;
-    QCOMPARE(errorCode([&] { modem->getCsq(); }, &message), 259);
+    QCOMPARE(thrownCode([&] { modem->getCsq(); }, &message), 259);
     QCOMPARE(message, QStringLiteral("GSM response timeout!"));
     QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
     remover->wait();

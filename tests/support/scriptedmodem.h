@@ -14,8 +14,8 @@
 
 // A modem driver on an in-memory port with a virtual clock, for the parsers
 // and the receive budgets: each command releases its scripted answer, and a
-// 15 s time-out costs no real time. An exit request can be scheduled at a
-// virtual moment. Single-threaded.
+// 15 s time-out costs no real time. An exit request or a port failure can
+// be scheduled at a virtual moment. Single-threaded.
 template <typename Driver>
 struct ScriptedModem
 {
@@ -29,6 +29,8 @@ struct ScriptedModem
             port->release(now);
             if (exitAtMs >= 0 && now >= exitAtMs)
                 modem.requestExit();
+            if (failAtMs >= 0 && now >= failAtMs)
+                port->setOpen(false);
         };
     }
 
@@ -45,6 +47,7 @@ struct ScriptedModem
     ScriptPort *port = nullptr;
     Driver modem;
     qint64 exitAtMs = -1;
+    qint64 failAtMs = -1; // the port fails from this virtual moment on
 };
 
 // The error code a call throws (0 for none), with its message.
