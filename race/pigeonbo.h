@@ -222,7 +222,14 @@ private:
     // Bit 1 network-verified, bit 2 club time locked, bit 4 club time held as
     // an offset. Read without the mutex by getLoftTime.
     std::atomic<quint8> timeMode{0};
-    int mailboxState = 0x8000;
+    // The one-slot command mailbox's states; bit 0x8000 marks every state in
+    // which the modem thread is done with the slot.
+    static constexpr int kMailboxIdle = 0x8000;
+    static constexpr int kMailboxPosted = 1;
+    static constexpr int kMailboxTaken = 2;
+    static constexpr int kMailboxFailed = 0x8003;
+    static constexpr int kMailboxDone = 0x8004;
+    int mailboxState = kMailboxIdle;
     QString mailboxMethod;
     QString mailboxParams;
     QString systemId;

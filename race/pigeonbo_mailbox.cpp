@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr int kMailboxIdle = 0x8000;
-constexpr int kMailboxPosted = 1;
-constexpr int kMailboxDone = 0x8004;
 // The modem thread's next data turn comes at once.
 constexpr unsigned int kRunNowMs = 1;
 

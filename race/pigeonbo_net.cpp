@@ -36,11 +36,6 @@ constexpr unsigned int kFiveRecordsFlag = 0x200;
 constexpr int kBatchOfFive = 5;
 constexpr int kRaceRunning = 3;
 
-constexpr int kMailboxPosted = 1;
-constexpr int kMailboxTaken = 2;
-constexpr int kMailboxDone = 0x8004;
-constexpr int kMailboxFailed = 0x8003;
-
 const char kTestSmsText[] = "Quarvelo W5 SMS Test OK!";
 
 const char kRaceArrivalsUidUnsent[] = "markTime<>0 AND backTimeUid<>0 AND uidUploadState=0";
