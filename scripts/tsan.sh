@@ -12,7 +12,7 @@ args=("$@")
 # left out: under clang 14's ThreadSanitizer the child of QProcess (Qt's
 # forkfd clones without fork()) aborts in the sanitizer's fork handling. They
 # run in the normal and AddressSanitizer builds.
-withProcesses=$(grep -lE 'QProcess|ProgramRunner|ProgramProcess|ChildProcess|PeerProcess|PowerCut' "$here"/tests/tst_*.cpp | xargs -n1 basename | sed 's/\.cpp$//' | paste -sd'|')
+withProcesses=$(grep -lE 'QProcess|ProgramRunner|ProgramProcess|ChildProcess|PeerProcess|PowerCut' "$here"/tests/*/tst_*.cpp | xargs -n1 basename | sed 's/\.cpp$//' | paste -sd'|')
 [ ${#args[@]} -gt 0 ] || args=(-L integration -E "^($withProcesses)\$")
 bash "$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
