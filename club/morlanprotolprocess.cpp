@@ -41,6 +41,9 @@ constexpr int kCommPollMs = 1;
 // A PC line whose cable was pulled is opened again this often until it is back.
 constexpr int kCommReopenMs = 100;
 constexpr int kConnectRetryMs = 1000;
+// A port that does not open is tried again after this pause, as the module
+// link does: each try makes and removes a lock file.
+constexpr int kOpenRetryMs = 1000;
 // Without a configured connector the link only looks again at the setting.
 constexpr int kChannelModeRecheckMs = 1000;
 constexpr int kReadersChanged = 0x1;
@@ -225,6 +228,7 @@ void MorlanProtocolProcess::runPass(QSerialPort *port, int mode, bool *openFailu
                                       .arg(port->portName(), port->errorString()));
             *openFailureLogged = true;
         }
+        stayInMode(mode, kOpenRetryMs);
         return;
     }
     *openFailureLogged = false;

@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
+#include "gsm/attext.h"
 #include "storage/storage.h"
 
 #include <QCryptographicHash>
@@ -21,6 +22,7 @@ constexpr quint8 kStatusBadTag = 0x51;
 constexpr int kTagBytes = 4;
 
 constexpr int kCodeJson = 0x504;
+constexpr int kCodeRefused = 0x500;
 constexpr int kCodeIndex = 0x507;
 
 constexpr int kDefaultUserMode = 2;
@@ -33,6 +35,22 @@ const QString kCache = QStringLiteral("cache");
 const QString kFields = QStringLiteral("fields");
 const QString kUserMode = QStringLiteral("userMode");
 const QString kGsmNet = QStringLiteral("gsmNet");
+const QString kApn = QStringLiteral("apn");
+const QString kLanguage = QStringLiteral("language");
+
+// Settings that leave the database for an AT command or a file path are
+// checked before anything is taken: the refusal text names the first bad one.
+QString refusedLoftField(const QVariantMap &params)
+{
+    for (auto it = params.cbegin(); it != params.cend(); ++it) {
+        if (it.key().compare(kApn, Qt::CaseInsensitive) == 0 && !AtText::apnSetting(it.value().toString()))
+            return QStringLiteral("Invalid APN!");
+        if (it.key().compare(kLanguage, Qt::CaseInsensitive) == 0
+            && !ServiceFactory::isLanguageCode(it.value().toString()))
+            return QStringLiteral("Invalid language!");
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -168,6 +186,11 @@ void MorlanSlaverHandler::getLoftInfo(const MorlanRequestPacket &request, QVaria
 
 void MorlanSlaverHandler::setLoftInfo(const MorlanRequestPacket &request, QVariantMap &params)
 {
+    const QString refused = refusedLoftField(params);
+    if (!refused.isNull()) {
+        jsonResponseError(request, kCodeRefused, refused);
+        return;
+    }
     readLoftIfUnread();
     const bool save = !takeCacheFlag(params);
     // QVariantMap iterates in ascending key order, as the fields are applied.
@@ -180,6 +203,10 @@ void MorlanSlaverHandler::setLoftInfo(const MorlanRequestPacket &request, QVaria
 
 void MorlanSlaverHandler::setParams(const MorlanRequestPacket &request, QVariantMap &params)
 {
+    if (params.contains(kGsmNet) && !AtText::operatorCode(params.value(kGsmNet).toString())) {
+        jsonResponseError(request, kCodeRefused, QStringLiteral("Invalid operator code!"));
+        return;
+    }
     if (params.isEmpty())
         ServiceFactory::setParamInt32(kUserMode, kDefaultUserMode);
     if (params.contains(kUserMode))

@@ -40,6 +40,7 @@ constexpr int kStartLimitMs = 60000;
 constexpr int kOneSecondMs = 1000;
 constexpr int kRaceModeDefault = 0x311;
 constexpr int kRaceModeChannel = 0x111;
+constexpr int kMaxLangChars = 16;
 
 // The language code: written by the service thread (loft settings), read by
 // every thread that builds a prompt or a translation path.
@@ -237,8 +238,27 @@ QString ServiceFactory::lang()
     return langStorage();
 }
 
+bool ServiceFactory::isLanguageCode(const QString &code)
+{
+    if (code.isEmpty() || code.size() > kMaxLangChars)
+        return false;
+    for (const QChar c : code) {
+        const bool allowed = (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            || c == QLatin1Char('_');
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
 void ServiceFactory::setLang(const QString &code)
 {
+    // The code becomes part of a file path: "../x" must never get there.
+    if (!isLanguageCode(code)) {
+        debug(QStringLiteral("ServiceFactory: language code refused: ") + code);
+        return;
+    }
     QMutexLocker lock(&langMutex());
     langStorage() = code;
 }
@@ -252,6 +272,8 @@ void ServiceFactory::loadLang(const QString &code)
 void ServiceFactory::loadLang()
 {
     const QString code = lang();
+    if (!isLanguageCode(code))
+        return;
     const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/resource/") + code
         + QLatin1Char('/') + code + QStringLiteral(".qm");
     if (!QFile::exists(path))

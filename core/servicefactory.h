@@ -67,7 +67,11 @@ public:
     static void loadLang(const QString &lang);
     static QString lang();
     // Sets the language code only; the translation is installed by loadLang.
+    // A code that is no language code is refused (logged): the current stays.
     static void setLang(const QString &lang);
+    // Letters, digits and underscores, 1 to 16 of them: a code that can name
+    // a translation folder and nothing else.
+    static bool isLanguageCode(const QString &lang);
 
     static void debug(const QString &text);
     static qint64 getTickCount();

@@ -189,20 +189,31 @@ void RFIDService::serveModuleMode(LFInnerModule &module)
 
 void RFIDService::serveTimeFlags(LFInnerModule &module)
 {
-    // A flag is cleared only once its command went through.
-    if (writeModuleTime) {
+    // Each flag is taken before its command goes out, so a request made while
+    // the command is on the line stays for the next poll; a failed command
+    // puts its flag back.
+    if (writeModuleTime.exchange(false)) {
         ServiceFactory::debug(QStringLiteral("setTime to RF:") + QString::number(hostInfo.time));
-        module.setTime(hostInfo.time);
-        writeModuleTime = false;
+        try {
+            module.setTime(hostInfo.time);
+        } catch (...) {
+            writeModuleTime = true;
+            throw;
+        }
     }
-    if (readModuleTime) {
-        const qint64 moduleTime = module.getTime();
+    if (readModuleTime.exchange(false)) {
+        qint64 moduleTime = 0;
+        try {
+            moduleTime = module.getTime();
+        } catch (...) {
+            readModuleTime = true;
+            throw;
+        }
         ServiceFactory::debug(QStringLiteral("getTime from RF:") + QString::number(moduleTime));
         if (moduleTime < kEarliestModuleTimeMs)
             ServiceFactory::debug(QStringLiteral("RFIDService: module time refused:") + QString::number(moduleTime));
         else
             UTC::setTime(moduleTime, false);
-        readModuleTime = false;
     }
 }
 

@@ -2,10 +2,20 @@
 
 #include "core/servicefactory.h"
 
+#include <QString>
+#include <QStringList>
+
 namespace {
 
 constexpr int kMaxPort = 65535;
 constexpr int kMaxPortDigits = 5;
+// An access point name has at most 63 characters on every modem family;
+// user and password are kept to what the u-blox profile takes.
+constexpr int kMaxApnChars = 63;
+constexpr int kMaxApnUserChars = 64;
+constexpr int kApnParts = 3;
+constexpr int kMinOperatorDigits = 5;
+constexpr int kMaxOperatorDigits = 6;
 
 bool isControl(uchar c)
 {
@@ -60,4 +70,36 @@ QByteArray AtText::withoutControls(const QByteArray &text)
     if (out.size() != text.size())
         ServiceFactory::debug(QStringLiteral("SMS text: %1 control characters removed").arg(text.size() - out.size()));
     return out;
+}
+
+bool AtText::apnSetting(const QString &value)
+{
+    for (const QChar c : value) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E || c == QLatin1Char('"'))
+            return refuse("APN", "not printable ASCII or a quote");
+    }
+    const QStringList parts = value.split(QLatin1Char(','));
+    // One part is the APN alone; three are APN, user and password.
+    if (parts.size() != 1 && parts.size() != kApnParts)
+        return refuse("APN", "not apn or apn,user,password");
+    if (parts.at(0).size() > kMaxApnChars)
+        return refuse("APN", "too long");
+    for (int i = 1; i < parts.size(); ++i) {
+        if (parts.at(i).size() > kMaxApnUserChars)
+            return refuse("APN", "user or password too long");
+    }
+    return true;
+}
+
+bool AtText::operatorCode(const QString &value)
+{
+    if (value.isEmpty())
+        return true;
+    if (value.size() < kMinOperatorDigits || value.size() > kMaxOperatorDigits)
+        return refuse("operator code", "not 5 or 6 digits");
+    for (const QChar c : value) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return refuse("operator code", "not 5 or 6 digits");
+    }
+    return true;
 }

@@ -19,4 +19,11 @@ public:
     // Text of a text-mode SMS without control characters, whose Ctrl-Z or ESC
     // would send or cancel the message early; logs when it removed any.
     static QByteArray withoutControls(const QByteArray &text);
+    // The stored APN setting, "apn" or "apn,user,password": printable ASCII
+    // without double quotes, each part within what the modems' APN commands
+    // take. Empty means the modem's own.
+    static bool apnSetting(const QString &value);
+    // An operator for manual selection: empty (automatic) or the numeric
+    // code of the network, 5 or 6 digits.
+    static bool operatorCode(const QString &value);
 };

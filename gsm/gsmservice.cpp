@@ -4,6 +4,7 @@
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
 #include "device/hardware_control.h"
+#include "gsm/attext.h"
 #include "gsm/ec25gsmmodule.h"
 #include "gsm/gsmclock.h"
 #include "gsm/gsmhttp.h"
@@ -534,6 +535,11 @@ void GSMService::doGprsEvent()
 void GSMService::configureApn()
 {
     const QString apn = callback ? callback->getApn() : QString();
+    const QString net = callback ? callback->getNet() : QString();
+    // Stored values reach the modem only once checked: a refused one fails
+    // this start like a refusal by the modem would.
+    if (!AtText::apnSetting(apn) || !AtText::operatorCode(net))
+        throw GsmException(769, QStringLiteral("GSM response ERROR!"), QString());
     if (apn.isEmpty()) {
         driver->setAPN(QByteArray(), QByteArray(), QByteArray());
     } else {
@@ -544,7 +550,6 @@ void GSMService::configureApn()
             driver->setAPN(apn.toLatin1(), QByteArray(), QByteArray());
     }
     ServiceFactory::debug(QStringLiteral("APN:") + apn);
-    const QString net = callback ? callback->getNet() : QString();
     if (!net.isEmpty())
         driver->selectNet(net.toLatin1());
 }

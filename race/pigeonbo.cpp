@@ -149,6 +149,9 @@ void PigeonBo::destroy()
 
 void PigeonBo::reflushCache()
 {
+    // Read and published under one lock with the saves: a reload that read
+    // the row before a save wrote it must not publish after that save.
+    QMutexLocker saving(&cacheSaveMutex);
     LoftInfo fresh;
     Storage *storage = Storage::instance();
     storage->readLoftInfo(&fresh);
@@ -172,6 +175,7 @@ LoftInfo PigeonBo::getLoftInfo()
 
 void PigeonBo::saveLoftInfo(const LoftInfo *info)
 {
+    QMutexLocker saving(&cacheSaveMutex);
     Storage::instance()->saveLoftInfo(info);
     {
         QMutexLocker lock(&mutex);
@@ -227,6 +231,7 @@ QList<QString> PigeonBo::getNotifyPhones()
 
 void PigeonBo::saveNotifyPhones(const QList<QString> &phones)
 {
+    QMutexLocker saving(&cacheSaveMutex);
     Storage::instance()->savePhoneCodes(phones);
     QMutexLocker lock(&mutex);
     notifyPhones = phones;

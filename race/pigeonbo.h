@@ -242,6 +242,10 @@ private:
     // parameters, so that what is stored is always the last change; taken
     // before mutex, held until the parameters are written.
     QMutex timeSaveMutex;
+    // Serialises the cached settings' reload with their saves, each over its
+    // database work and the publishing of its values, so that the cache
+    // always ends with the newest row. Taken before mutex.
+    QMutex cacheSaveMutex;
 
     // Service thread only: readings waiting behind one whose storing failed.
     QList<PendingReading> pendingReadings;

@@ -10,8 +10,10 @@
 #include "testroot.h"
 
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,6 +21,9 @@
 #include <chrono>
 #include <memory>
 #include <thread>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ConnectorReader::Fault)
 
@@ -107,6 +112,7 @@ private slots:
     void showTip_reachesAnotherThread();
     void parameterFailure_caughtInRun();
     void missingPort_retried_loggedOncePerMode();
+    void unopenablePort_triedAboutOnceASecond();
 
 private:
     void startProcess();
@@ -568,6 +574,38 @@ void TestMorlanProtocolProcess::missingPort_retried_loggedOncePerMode()
     QVERIFY(peer->linkAt(root->path(QStringLiteral("/dev/ttyS2"))));
     QTRY_VERIFY(peer->clockEndOpen());
     QVERIFY(peer->lineSettings().fits(9600));
+}
+
+// A node that is no serial line (a plain file: it opens, then the line
+// settings fail) is tried again after a pause, not at every 10 ms pass.
+// Every try opens the file, which inotify counts.
+void TestMorlanProtocolProcess::unopenablePort_triedAboutOnceASecond()
+{
+    const QString node = root->path(QStringLiteral("/dev/ttyS2"));
+    QFile::remove(node);
+    QFile plain(node);
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    const auto closeWatch = qScopeGuard([watch] { ::close(watch); });
+    QVERIFY(inotify_add_watch(watch, QFile::encodeName(node).constData(), IN_OPEN) >= 0);
+    int opens = 0;
+    const auto countOpens = [watch, &opens] {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+            opens += int(n / ssize_t(sizeof(inotify_event)));
+        return opens;
+    };
+    startProcess();
+    process->switchWorkMode(2, false);
+    QTRY_VERIFY_WITH_TIMEOUT(countOpens() >= 1, 5000);
+    QElapsedTimer window;
+    window.start();
+    const int first = opens;
+    // Two more tries take two pauses; the 10 ms pass made them in 20 ms.
+    QTRY_VERIFY_WITH_TIMEOUT(countOpens() >= first + 2, 5000);
+    QVERIFY2(window.elapsed() >= 1500, qPrintable(QString::number(window.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestMorlanProtocolProcess)

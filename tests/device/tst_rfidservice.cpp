@@ -198,6 +198,8 @@ private slots:
     void readFlag_setsClockOrRefuses();
     void timeFlag_survivesFailedCommand_data();
     void timeFlag_survivesFailedCommand();
+    void timeFlag_requestedWhileOnTheLine_isServedAgain_data();
+    void timeFlag_requestedWhileOnTheLine_isServedAgain();
 
     void pendingMode_data();
     void pendingMode();
@@ -455,6 +457,43 @@ void TestRFIDService::timeFlag_survivesFailedCommand()
     QCOMPARE(rig.group0(command), 2);
     if (!write)
         QVERIFY(qAbs(UTC::now().value() - moduleTime) < 5000);
+}
+
+void TestRFIDService::timeFlag_requestedWhileOnTheLine_isServedAgain_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::newRow("write the module clock") << true;
+    QTest::newRow("read the module clock") << false;
+}
+
+// A second request made while the first command waits for its (late)
+// answer is a request of its own: two commands go out, not one.
+void TestRFIDService::timeFlag_requestedWhileOnTheLine_isServedAgain()
+{
+    QFETCH(bool, write);
+    PollRig rig(0x311);
+    QVERIFY(rig.ready);
+    rig.peer.setClock(1893456000000LL);
+    rig.rfid.start();
+    QVERIFY(rig.morePolls(1));
+    const quint8 command = write ? 9 : 8;
+    const auto request = [&rig, write] {
+        if (write)
+            rig.rfid.requestVerifyDevTime();
+        else
+            rig.rfid.requestVerifyRfTime();
+    };
+    RingFault late;
+    late.delayMs = 80;
+    rig.peer.setFault(late);
+    request();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.group0(command), 1, kWaitMs);
+    request(); // the first command's answer is still 80 ms away
+    QTRY_COMPARE_WITH_TIMEOUT(rig.group0(command), 2, kWaitMs);
+    rig.peer.setFault(RingFault{});
+    QVERIFY(rig.morePolls(3));
+    QCOMPARE(rig.group0(command), 2);
+    QCOMPARE(rig.race(InnerModulePeer::StartRace).size(), 1); // no failure on the way
 }
 
 void TestRFIDService::pendingMode_data()
