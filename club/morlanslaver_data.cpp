@@ -164,9 +164,9 @@ void MorlanSlaverHandler::deletePigeon(const MorlanRequestPacket &request, QVari
 
 void MorlanSlaverHandler::queryPigeon(const MorlanRequestPacket &request, QVariantMap &params)
 {
-    // The filter is an SQL condition by protocol; Storage keeps it inside its
-    // one select, where the driver refuses a second statement.
-    pigeons = Storage::instance()->queryPigeons(fetchParam(params, kFilter).toString());
+    // The filter is an SQL condition by protocol; Storage runs it so that it
+    // can read the pigeon table and nothing else.
+    pigeons = Storage::instance()->queryPigeonsFiltered(fetchParam(params, kFilter).toString());
     jsonResponseOK(request, int(pigeons.size()));
 }
 
@@ -225,7 +225,7 @@ void MorlanSlaverHandler::deleteRace(const MorlanRequestPacket &request, QVarian
 
 void MorlanSlaverHandler::queryRaces(const MorlanRequestPacket &request, QVariantMap &params)
 {
-    races = Storage::instance()->queryRaces(fetchParam(params, kFilter).toString());
+    races = Storage::instance()->queryRacesFiltered(fetchParam(params, kFilter).toString());
     jsonResponseOK(request, int(races.size()));
 }
 

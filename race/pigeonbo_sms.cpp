@@ -2,6 +2,7 @@
 
 #include "core/servicefactory.h"
 #include "core/utc.h"
+#include "gsm/attext.h"
 #include "gsm/gsmmodule.h"
 #include "storage/pigeoninfo.h"
 #include "storage/raceinfo.h"
@@ -95,7 +96,10 @@ QString PigeonBo::toSmsRecord(const PigeonRecord *record)
 int PigeonBo::uploadSmsRecord(GsmModule *gsm, QString smsHost, QByteArray deviceId, QByteArray password,
                               const PigeonRecord *record)
 {
-    const QByteArray text = toSmsRecord(record).toLatin1();
+    // Signed over exactly what goes on the air: the modem sends a text SMS
+    // without its control characters (a tab in an association number from
+    // the PC, say), so they leave before the code is computed.
+    const QByteArray text = AtText::withoutControls(toSmsRecord(record).toLatin1());
     const QByteArray mac = getMacW5(text, deviceId, password);
     const QByteArray message = kRecordSmsPrefix + text + ',' + mac.toHex().toUpper();
     if (message.size() > kMaxSmsChars) {

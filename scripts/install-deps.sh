@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ make ccache clang libclang-rt-14-dev
           qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6sql6-sqlite
-          qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools libasound2-dev libgl-dev
+          qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools libasound2-dev libsqlite3-dev libgl-dev
           espeak-ng sox tzdata fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -137,6 +137,8 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
         throw errorOf(db.lastError());
     int changed = 0;
     QSqlError error;
+    if (filterTable)
+        setFilterGuard(db, filterTable);
     {
         QSqlQuery query(db);
         query.setForwardOnly(true);
@@ -160,6 +162,8 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
         }
         query.finish();
     }
+    if (filterTable)
+        setFilterGuard(db, nullptr);
     cutIfDue();
     if (error.type() != QSqlError::NoError)
         throw errorOf(error);

@@ -16,6 +16,7 @@ class Log;
 class Nomination;
 class PigeonInfo;
 class PigeonRecord;
+class QSqlDatabase;
 class QSqlQuery;
 class RaceInfo;
 
@@ -68,6 +69,12 @@ public:
     void saveLoftInfo(const LoftInfo *info);
     void formatDevice(const QString &loftNum, const QString &password);
     QList<QSharedPointer<PigeonInfo>> queryPigeons(const QString &where);
+    // The PC's filters: a raw SQL condition on one table, kept raw because
+    // PC programs write conditions, but run so that the statement can read
+    // only that table, call only a few plain functions and change nothing.
+    // A refused filter raises DBException as a failed statement does.
+    QList<QSharedPointer<PigeonInfo>> queryPigeonsFiltered(const QString &filter);
+    QList<QSharedPointer<RaceInfo>> queryRacesFiltered(const QString &filter);
     QSharedPointer<PigeonInfo> findPigeonById(const QString &assocNum);
     QString findPigeonIdByEringNum(const QString &eringNum);
     bool checkDuplicateEringNum(const QString &assocNum, const QString &eringNum);
@@ -210,5 +217,13 @@ private:
     static void _fetch(const QSqlQuery &query, Nomination *nomination);
     static void _fetch(const QSqlQuery &query, Log *log);
 
+    // Arms the guard of a caller's filter on this connection (table set) or
+    // takes it away (null); storage_filter.cpp.
+    static void setFilterGuard(const QSqlDatabase &db, const char *table);
+    static void checkFilter(const QString &filter);
+
     QString connectionName;
+    // The one table the statement run now may read, while a filter runs;
+    // null for every statement of our own.
+    const char *filterTable = nullptr;
 };

@@ -25,6 +25,8 @@ class TestPcSlave : public QObject
 private slots:
     void stay_setsUpTheClockAndServes();
     void hostileRequests_changeNoOtherRow();
+    void hostileFilter_refusedAndListKept_data();
+    void hostileFilter_refusedAndListKept();
     void streamWithoutStartByte_doesNotHoldOffAModeChange();
     void reenteringCommMode_startsAFreshSession();
     void pacedAt9600_authenticateReadAndSave();
@@ -146,6 +148,46 @@ void TestPcSlave::hostileRequests_changeNoOtherRow()
     QCOMPARE(rows.at(0), (QVariantList{QStringLiteral("A'||'B"), QStringLiteral("red")}));
     QCOMPARE(rows.at(1), (QVariantList{QStringLiteral("AB"), QStringLiteral("blue")}));
     QCOMPARE(rows.at(2), (QVariantList{QStringLiteral("CD"), QStringLiteral("blue")}));
+}
+
+void TestPcSlave::hostileFilter_refusedAndListKept_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::newRow("UNION SELECT the password from loftinfo")
+        << QByteArray(R"({"method":"queryPigeon","filter":"0 UNION SELECT Password,Password,Password,1,1,)"
+                      R"(Password,Password,1,1,Password,1 FROM loftinfo"})");
+    QTest::newRow("subquery on another table")
+        << QByteArray(R"({"method":"queryPigeon","filter":"AssocNum in (select Password from LOFTINFO)"})");
+    QTest::newRow("race: subquery on the loft")
+        << QByteArray(R"({"method":"queryRace","filter":"RaceCode in (select Password from LOFTINFO)"})");
+    QTest::newRow("load_extension")
+        << QByteArray(R"({"method":"queryPigeon","filter":"load_extension('/tmp/x.so') is null"})");
+    QTest::newRow("ATTACH") << QByteArray(R"({"method":"queryPigeon","filter":"1; ATTACH 'x.db' AS x"})");
+}
+
+// A filter that reaches past its table is answered with the data service's
+// error, as a failed query is; the password never travels, the list of the
+// last good query stays and the next query is served.
+void TestPcSlave::hostileFilter_refusedAndListKept()
+{
+    QFETCH(QByteArray, request);
+    Clock clock;
+    addPigeon(QStringLiteral("AB"));
+    addPigeon(QStringLiteral("CD"));
+    QVERIFY(clock.db.exec(QStringLiteral("update LOFTINFO set Password='pw-9X'")));
+    const QString before = allRows(clock.db);
+    PcPeer &peer = clock.peer;
+    QCOMPARE(peer.call(R"({"method":"queryPigeon","filter":"AssocNum='CD'"})").result().toInt(), 1);
+
+    const PcPeer::JsonReply refused = peer.call(request);
+    QVERIFY(refused.ok());
+    QCOMPARE(refused.error() & 0xFFFFFF00, 0x11000000);
+    QVERIFY(!refused.result().toString().isEmpty());
+    QVERIFY(!refused.text.contains("pw-9X"));
+    const PcPeer::JsonReply kept = peer.call(R"({"method":"getPigeonInfo","index":0,"fields":["assocNum"]})");
+    QCOMPARE(kept.text, QByteArray(R"({"result":{"assocNum":"CD"}})"));
+    QCOMPARE(allRows(clock.db), before);
+    QCOMPARE(peer.call(R"({"method":"queryPigeon","filter":"lower(AssocNum) like 'a%'"})").result().toInt(), 1);
 }
 
 void TestPcSlave::streamWithoutStartByte_doesNotHoldOffAModeChange()

@@ -9,6 +9,7 @@
 #include "networkrig.h"
 
 #include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -81,6 +82,8 @@ private slots:
     void notifications_refusedPhone_stopsTheTurn();
     void recordSms_refused_recordUnchanged();
     void overlongSkipped_laterStillGo_quotedNumberMarked();
+    void recordSms_controlCharactersInAField_signedAsSent_data();
+    void recordSms_controlCharactersInAField_signedAsSent();
 };
 
 void TestNetworkSms::testSms_sentAloneThenTheRest()
@@ -267,6 +270,71 @@ void TestNetworkSms::overlongSkipped_laterStillGo_quotedNumberMarked()
     // What was skipped does not come back as work each turn.
     QCOMPARE(rig.runTurn(TurnGate::Sms), 1);
     QCOMPARE(rig.peer.sms().size(), 4);
+}
+
+void TestNetworkSms::recordSms_controlCharactersInAField_signedAsSent_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+    const QString tab = QStringLiteral("NL\t1");
+    const QString ctrlZ = QStringLiteral("NL\x1A" "2");
+    const QString mixed = QStringLiteral("\r\nNL\x1B" "3\x7F");
+    QTest::newRow("loft number, tab") << "loftNum" << tab;
+    QTest::newRow("club code, Ctrl-Z") << "clubCode" << ctrlZ;
+    QTest::newRow("race code, CR LF ESC DEL") << "raceCode" << mixed;
+    QTest::newRow("liberation name, tab") << "liberName" << tab;
+    QTest::newRow("association code, Ctrl-Z") << "assocCode" << ctrlZ;
+    QTest::newRow("association number, tab") << "assocNum" << tab;
+    QTest::newRow("ring number, CR LF ESC DEL") << "eringNum" << mixed;
+    QTest::newRow("uid, tab") << "uidBack" << tab;
+}
+
+// A control character the PC put into a field never reaches the air, and
+// the code is computed over what does: the SMS host can verify the text it
+// receives, and the record is marked sent for exactly that text.
+void TestNetworkSms::recordSms_controlCharactersInAField_signedAsSent()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    NetworkRig rig;
+    QVERIFY(rig.isReady());
+    rig.setLoft([&](LoftInfo &l) {
+        l.uploadMode = 0x02;
+        if (field == QLatin1String("loftNum"))
+            l.loftNum = value;
+    });
+    const QString raceCode = field == QLatin1String("raceCode") ? value : QStringLiteral("R1");
+    NetworkRig::addRace(raceCode, 4);
+    {
+        QSharedPointer<RaceInfo> race = NetworkRig::race(raceCode);
+        if (field == QLatin1String("clubCode"))
+            race->clubCode = value;
+        if (field == QLatin1String("liberName"))
+            race->liberName = value;
+        if (field == QLatin1String("assocCode"))
+            race->assocCode = value;
+        Storage::instance()->saveRace(race.data());
+    }
+    const QString assocNum = field == QLatin1String("assocNum") ? value : QStringLiteral("P1");
+    PigeonRecord record = arrival(assocNum, 1);
+    record.raceCode = raceCode;
+    if (field == QLatin1String("eringNum"))
+        record.eringNum = value;
+    if (field == QLatin1String("uidBack"))
+        record.uidBack = value;
+    NetworkRig::saveRecord(record);
+
+    QCOMPARE(rig.runTurn(TurnGate::Sms), 0);
+    const QList<PeerSms> records = smsTo(rig, kSmsHost);
+    QCOMPARE(records.size(), 1);
+    for (const QChar c : records.first().text)
+        QVERIFY2(c.unicode() >= 0x20 && c.unicode() != 0x7F, qPrintable(records.first().text));
+    QString sent = value;
+    sent.remove(QRegularExpression(QStringLiteral("[\\x00-\\x1F\\x7F]")));
+    checkRecordSms(records.first(), field == QLatin1String("assocNum") ? sent : QStringLiteral("P1"));
+    QVERIFY(records.first().text.contains(sent));
+    QVERIFY(NetworkRig::record(assocNum)->eringUploadState);
+    QCOMPARE(rig.runTurn(TurnGate::Sms), 1); // marked sent: not sent again
 }
 
 QTEST_GUILESS_MAIN(TestNetworkSms)

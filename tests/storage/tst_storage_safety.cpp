@@ -3,8 +3,10 @@
 #include "storage/loftinfo.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
+#include "storage/raceinfo.h"
 #include "storage/storage.h"
 
+#include "errorcode.h"
 #include "powercut.h"
 #include "storagefixture.h"
 
@@ -95,6 +97,8 @@ private slots:
     void powerCut_allOrNothing_data();
     void powerCut_allOrNothing();
     void compoundOperation_whileArrivalsAreCommitted();
+    void pcFilter_readsOnlyItsOwnTable_data();
+    void pcFilter_readsOnlyItsOwnTable();
 };
 
 void TestStorageSafety::hostileValue_data()
@@ -311,6 +315,79 @@ void TestStorageSafety::compoundOperation_whileArrivalsAreCommitted()
     QCOMPARE(db.pigeonsWithoutOneRecord(), 0);
     QCOMPARE(db.value(QStringLiteral("select count(*) from Record where RaceCode='R1' and BackTimeEring<>0")).toInt(),
              kRinged);
+}
+
+void TestStorageSafety::pcFilter_readsOnlyItsOwnTable_data()
+{
+    QTest::addColumn<bool>("races");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("found"); // -1: refused
+    const QString union11 = QStringLiteral(
+        "0 UNION SELECT Password,Password,Password,1,1,Password,Password,1,1,Password,1 FROM loftinfo");
+    QTest::newRow("pigeons: a plain condition") << false << QStringLiteral("AssocNum='A'") << 1;
+    QTest::newRow("pigeons: allowed functions")
+        << false << QStringLiteral("lower(Color) like 'R%' or length(Uid)=9") << 1;
+    QTest::newRow("pigeons: subquery on the same table")
+        << false << QStringLiteral("AssocNum in (select AssocNum from Pigeon where EringNum<>'')") << 2;
+    QTest::newRow("pigeons: empty, all") << false << QString() << 3;
+    QTest::newRow("races: a plain condition") << true << QStringLiteral("RaceCode='R1'") << 1;
+    QTest::newRow("UNION SELECT from loftinfo") << false << union11 << -1;
+    QTest::newRow("subquery on another table")
+        << false << QStringLiteral("AssocNum in (select AssocNum from Record)") << -1;
+    QTest::newRow("subquery on the loft") << false << QStringLiteral("(select count(*) from LOFTINFO)>0") << -1;
+    QTest::newRow("; DELETE") << false << QStringLiteral("1=1; DELETE FROM Pigeon") << -1;
+    QTest::newRow("; DELETE, rest commented") << true << QStringLiteral("1=1; delete from race; --") << -1;
+    QTest::newRow("ATTACH") << false << QStringLiteral("1=1; ATTACH DATABASE 'x.db' AS x") << -1;
+    QTest::newRow("PRAGMA") << false << QStringLiteral("1=1; PRAGMA writable_schema=1") << -1;
+    QTest::newRow("pragma table function")
+        << false << QStringLiteral("AssocNum in (select name from pragma_table_info('LOFTINFO'))") << -1;
+    QTest::newRow("load_extension") << false << QStringLiteral("load_extension('./x.so') is null") << -1;
+    QTest::newRow("randomblob") << false << QStringLiteral("length(randomblob(100000000))>0") << -1;
+    QTest::newRow("sqlite_master") << true << QStringLiteral("RaceCode in (select sql from sqlite_master)") << -1;
+    QTest::newRow("races: UNION SELECT from loftinfo")
+        << true
+        << QStringLiteral("0 UNION SELECT Password") + QStringLiteral(",Password").repeated(21)
+            + QStringLiteral(" FROM loftinfo")
+        << -1;
+    QTest::newRow("10000 characters")
+        << false << QStringLiteral("AssocNum='") + QString(9988, QLatin1Char('A')) + QStringLiteral("'") << -1;
+}
+
+// The PC's filter stays a raw condition, but can read only the table it
+// filters and change nothing; a refused one fails as a failed statement
+// does, and the connection serves the next query.
+void TestStorageSafety::pcFilter_readsOnlyItsOwnTable()
+{
+    QFETCH(bool, races);
+    QFETCH(QString, filter);
+    QFETCH(int, found);
+    StorageFixture db;
+    buildLoft(db);
+    QVERIFY(db.exec(QStringLiteral("update LOFTINFO set Password='s3cret'")));
+    Storage *s = Storage::instance();
+    const QString before = db.dump();
+    int count = -1;
+    QString message;
+    const int code = errorCodeOf(
+        [&] {
+            count = races ? int(s->queryRacesFiltered(filter).size()) : int(s->queryPigeonsFiltered(filter).size());
+        },
+        &message);
+    if (found < 0) {
+        QCOMPARE(code & 0xFFFFFF00, 0x11000000);
+        QVERIFY(code != 0x11000000);
+        QVERIFY(!message.isEmpty());
+    } else {
+        QCOMPARE(code, 0);
+        QCOMPARE(count, found);
+    }
+    QCOMPARE(db.dump(), before);
+    // The same connection serves the next query, unguarded ones included.
+    QCOMPARE(s->queryPigeonsFiltered(QStringLiteral("AssocNum='B'")).size(), 1);
+    QCOMPARE(s->queryRecordsCount(QStringLiteral("MarkTime<>0")), 1);
+    LoftInfo loft;
+    s->readLoftInfo(&loft);
+    QCOMPARE(loft.password, QStringLiteral("s3cret"));
 }
 
 BRELLIUM_POWERCUT_TEST_MAIN(TestStorageSafety, runOperation)
