@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QStringList>
+#include <QTimer>
 #include <QTranslator>
 
 #include <cstdlib>
@@ -41,6 +43,32 @@ constexpr int kOneSecondMs = 1000;
 constexpr int kRaceModeDefault = 0x311;
 constexpr int kRaceModeChannel = 0x111;
 constexpr int kMaxLangChars = 16;
+// The power watch that stands in for the race engine's after a failed start.
+constexpr int kPowerTickMs = 50;
+constexpr int kPowerCountdownMs = 5000;
+// The modem thread ends within one step or answer poll of the exit request;
+// a thread stuck past this is left running with its objects.
+constexpr int kGsmStopMs = 20000;
+// Notices waiting for the window, at most this many (the oldest go).
+constexpr int kMaxNotices = 8;
+
+QMutex &noticeMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QString &startErrorText()
+{
+    static QString text;
+    return text;
+}
+
+QStringList &notices()
+{
+    static QStringList list;
+    return list;
+}
 
 // The language code: written by the service thread (loft settings), read by
 // every thread that builds a prompt or a translation path.
@@ -94,30 +122,36 @@ void ServiceFactory::startService()
 
 void ServiceFactory::run()
 {
+    QString error;
     try {
         runServices();
-    } catch (const VexException &) {
+        return;
+    } catch (const VexException &e) {
         debug(QStringLiteral("ServiceFactory::run VexException!"));
+        error = e.getErrorDesc().isEmpty() ? e.getErrorMessage() : e.getErrorDesc();
     } catch (...) {
         debug(QStringLiteral("ServiceFactory::run UnknowException!"));
+        error = QStringLiteral("Unknown exception!");
     }
-    started = true;
+    runWithoutServices(error);
 }
 
 void ServiceFactory::runServices()
 {
     std::srand(static_cast<unsigned>(QDateTime::currentMSecsSinceEpoch()));
 
-    PigeonBo bo(nullptr);
+    // The engine and the modem thread are on the heap: a modem thread that
+    // does not stop within its bound keeps both (it calls into the engine).
+    auto bo = std::make_unique<PigeonBo>(nullptr);
     MorlanProtocolProcess process(_serialPort_miniDin, nullptr);
     RFIDService rfid(_serialPort_lfInner, kRaceModeDefault, nullptr);
-    GSMService gsm(&bo, nullptr);
+    auto gsm = std::make_unique<GSMService>(bo.get(), nullptr);
     SoundThread sound(nullptr);
 
-    pigeonBo = &bo;
+    pigeonBo = bo.get();
     protocolProcess = &process;
     rfidService = &rfid;
-    gsmService = &gsm;
+    gsmService = gsm.get();
     setSoundThread(&sound);
     UTC::setRfHook({[&rfid] { return rfid.getRfDevType(); },
                     [&rfid] { rfid.requestVerifyDevTime(); }});
@@ -141,14 +175,21 @@ void ServiceFactory::runServices()
     // thread's pauses as it does the window's; the device ignores it.
     const int scaledSecondMs = MainWindow::scaledMs(kOneSecondMs);
     if (scaledSecondMs < kOneSecondMs)
-        gsm.setTiming(GsmTiming().scaled(kOneSecondMs / scaledSecondMs));
+        gsm->setTiming(GsmTiming().scaled(kOneSecondMs / scaledSecondMs));
 
     GPS_UTC_ADJUST = getParamInt32(QStringLiteral("GPS_UTC_ADJUST"), -17);
     HardwareControl::LcdOn();
     sound.start(QThread::InheritPriority);
-    bo.start();
-    Storage::instance()->logPowerOn();
-    gsm.start(QThread::InheritPriority);
+    bo->start();
+    // A full disk must not keep the services from running: arrivals are
+    // held until they can be stored, and the user is told.
+    try {
+        Storage::instance()->logPowerOn();
+    } catch (const VexException &e) {
+        debug(QStringLiteral("ServiceFactory::run logPowerOn VexException!"));
+        postNotice(e.getErrorDesc().isEmpty() ? e.getErrorMessage() : e.getErrorDesc());
+    }
+    gsm->start(QThread::InheritPriority);
     rfid.start(QThread::InheritPriority);
     process.start(QThread::InheritPriority);
     switchToRace(false);
@@ -160,6 +201,68 @@ void ServiceFactory::runServices()
     HardwareControl::syncAll();
     HardwareControl::LcdOff();
     HardwareControl::powerOff();
+    if (!gsm->stop(kGsmStopMs)) {
+        debug(QStringLiteral("ServiceFactory: GSMService did not stop, left running"));
+        gsm.release();
+        bo.release();
+    }
+}
+
+void ServiceFactory::runWithoutServices(const QString &error)
+{
+    {
+        QMutexLocker lock(&noticeMutex());
+        startErrorText() = error;
+    }
+    try {
+        Storage::instance()->logStartFailure(error);
+    } catch (...) {
+        debug(QStringLiteral("ServiceFactory::run logStartFailure UnknowException!"));
+    }
+    started = true;
+    // The race engine's power watch, without the engine: mains gone for
+    // 5 s still ends the program.
+    QTimer powerWatch;
+    int countdownMs = kPowerCountdownMs;
+    connect(&powerWatch, &QTimer::timeout, [&powerWatch, &countdownMs] {
+        countdownMs = HardwareControl::IsPowerAcSupply() ? kPowerCountdownMs : countdownMs - kPowerTickMs;
+        if (countdownMs > 0)
+            return;
+        powerWatch.stop();
+        try {
+            Storage::instance()->logPowerOff(QStringLiteral("Power Lost"));
+        } catch (...) {
+            debug(QStringLiteral("ServiceFactory::run logPowerOff UnknowException!"));
+        }
+        requestExit();
+    });
+    powerWatch.start(kPowerTickMs);
+    exec();
+    powerWatch.stop();
+    Storage::destroy();
+    HardwareControl::syncAll();
+    HardwareControl::LcdOff();
+    HardwareControl::powerOff();
+}
+
+QString ServiceFactory::startError()
+{
+    QMutexLocker lock(&noticeMutex());
+    return startErrorText();
+}
+
+void ServiceFactory::postNotice(const QString &text)
+{
+    QMutexLocker lock(&noticeMutex());
+    notices().append(text);
+    while (notices().size() > kMaxNotices)
+        notices().removeFirst();
+}
+
+QString ServiceFactory::takeNotice()
+{
+    QMutexLocker lock(&noticeMutex());
+    return notices().isEmpty() ? QString() : notices().takeFirst();
 }
 
 namespace {

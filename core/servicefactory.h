@@ -73,6 +73,13 @@ public:
     // a translation folder and nothing else.
     static bool isLanguageCode(const QString &lang);
 
+    // Errors the user must see, any thread. The start error is why the
+    // services do not run (the window shows it at every return to the menu
+    // while it stands); a notice is shown once.
+    static QString startError();
+    static void postNotice(const QString &text);
+    static QString takeNotice();
+
     static void debug(const QString &text);
     static qint64 getTickCount();
 
@@ -109,4 +116,7 @@ protected:
 
 private:
     void runServices();
+    // After a failed start: reports it, then watches mains power as the race
+    // engine would until an exit is requested.
+    void runWithoutServices(const QString &error);
 };

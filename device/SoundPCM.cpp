@@ -2,6 +2,7 @@
 
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
+#include "device/hardware_control.h"
 
 #include <QFile>
 
@@ -22,6 +23,8 @@ constexpr unsigned int kSkipPieceBytes = 4096;
 // A device that takes no samples for this long is taken as stalled; the
 // blocking write would otherwise hang the sound thread and the shutdown.
 constexpr int kDeviceWaitMs = 2000;
+// How often a drain in progress is looked at.
+constexpr int kDrainPollMs = 10;
 constexpr unsigned char kUnsignedSilence = 0x80;
 
 unsigned int littleEndian(const unsigned char *bytes, int count)
@@ -254,11 +257,46 @@ void SoundPCM::close()
     // Draining lets the last block play out; a stalled device would never
     // drain, and one never configured has nothing to play.
     if (configured && !stalled)
-        snd_pcm_drain(handle);
+        drainWithin(kDrainBoundMs);
     else if (configured)
         snd_pcm_drop(handle);
     snd_pcm_close(handle);
     handle = nullptr;
     configured = false;
     stalled = false;
+}
+
+namespace {
+std::function<bool()> &drainProbe()
+{
+    static std::function<bool()> probe;
+    return probe;
+}
+} // namespace
+
+void SoundPCM::setDrainProbe(const std::function<bool()> &stillDraining)
+{
+    drainProbe() = stillDraining;
+}
+
+bool SoundPCM::stillDraining() const
+{
+    if (drainProbe())
+        return drainProbe()();
+    return snd_pcm_state(handle) == SND_PCM_STATE_DRAINING;
+}
+
+void SoundPCM::drainWithin(int boundMs)
+{
+    // Without blocking, the drain only starts here; a blocking drain of a
+    // device that stopped playing would hold the sound thread, and with it
+    // the shutdown, for ever.
+    snd_pcm_nonblock(handle, 1);
+    snd_pcm_drain(handle);
+    for (int waited = 0; waited < boundMs && stillDraining(); waited += kDrainPollMs)
+        HardwareControl::wait(kDrainPollMs);
+    if (stillDraining()) {
+        ServiceFactory::debug(QStringLiteral("SoundPCM: drain timeout, rest dropped"));
+        snd_pcm_drop(handle);
+    }
 }

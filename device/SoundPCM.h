@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 class QFile;
 typedef struct _snd_pcm snd_pcm_t;
 
@@ -42,9 +44,17 @@ public:
     // Plays one block; 1 while data is left, 0 at the end of the data (or
     // after a block whose read came back short).
     int playFrameOnce(QFile &file, unsigned short channels, unsigned short bitsPerSample);
+    // Lets the last blocks play out, at most kDrainBoundMs; a device that
+    // does not drain within the bound loses the rest.
     void close();
+    static constexpr int kDrainBoundMs = 2000;
+    // Test seam, set while no sound plays: whether the device is still
+    // draining, in place of asking ALSA (empty restores ALSA).
+    static void setDrainProbe(const std::function<bool()> &stillDraining);
 
 private:
+    void drainWithin(int boundMs);
+    bool stillDraining() const;
     int fillMono(QFile &file, unsigned int bytesPerSample);
     int fillInterleaved(QFile &file, unsigned int bytesPerSample);
     void negateRight(unsigned int bytesPerSample);

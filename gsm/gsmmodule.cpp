@@ -330,6 +330,9 @@ bool GsmModule::waitUntil(const QByteArray &marker, int timeoutMs, bool throwOnT
 void GsmModule::waitChar(char c, int tries)
 {
     for (int i = 0; i < tries && !portFailed(); ++i) {
+        // A prompt may be waited for seconds; shutdown does not wait with it.
+        if (exitRequested)
+            fail(259, "GSM exit!");
         pause(kCharPollMs);
         unsigned char b = 0;
         if (port->receiveByte(&b) && char(b) == c)

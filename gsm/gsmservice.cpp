@@ -13,6 +13,7 @@
 #include "gsm/ubloxgsmmodule.h"
 #include "storage/storage.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QMutexLocker>
 
@@ -20,9 +21,12 @@ namespace {
 
 // The one step of every pause; never scaled.
 constexpr int kStepMs = 10;
-// A thread stuck past this at destruction is reported (and waited for again).
+// The destructor's wait for a thread that should already have stopped.
 constexpr unsigned long kDestroyWaitMs = 20000;
 constexpr int kMaxTurnErrors = 3;
+// Starts that may fail in a row before the pause between them grows.
+constexpr int kFailedStartsBeforeBackoff = 3;
+constexpr int kMaxBackoffDoublings = 16;
 
 constexpr quint32 kLocTimeReady = 0x001;
 constexpr quint32 kApnSet = 0x004;
@@ -62,11 +66,9 @@ GSMService::GSMService(GSMServiceCallback *cb, QObject *parent)
 
 GSMService::~GSMService()
 {
-    requestExit();
-    // Qt ends the process when a running thread object is destroyed, and the
-    // loop still uses this object: rather than that, a thread that does not
-    // end is reported and waited for again, each round bounded.
-    while (!QThread::wait(kDestroyWaitMs))
+    // The owner stops the thread first (stop()) and keeps an object whose
+    // thread did not end; this is only the last line of defence.
+    if (!stop(int(kDestroyWaitMs)))
         ServiceFactory::debug(QStringLiteral("GSMService still running at destruction!"));
 }
 
@@ -92,9 +94,15 @@ void GSMService::requestExit()
         driver->requestExit();
 }
 
-bool GSMService::isRunning() const
+bool GSMService::stop(int boundMs)
 {
-    return false;
+    requestExit();
+    return wait(QDeadlineTimer(boundMs));
+}
+
+bool GSMService::isFailed() const
+{
+    return failed;
 }
 
 GsmModule *GSMService::getGsmModule() const
@@ -220,7 +228,7 @@ void GSMService::run()
                 ServiceFactory::debug(QStringLiteral("GSMService::run UnknowException!"));
             }
             stopGSM();
-            waitSteps(timing.cyclePauseMs);
+            waitBeforeStart(pauseAfterCycle());
         }
         Storage::destroy();
         stopGSM();
@@ -240,8 +248,55 @@ bool GSMService::waitSteps(int totalMs)
     return !exitRequested;
 }
 
+int GSMService::pauseAfterCycle()
+{
+    // An APN or operator the modem refuses fails every start within seconds:
+    // without a growing pause the modem would be powered up and down for ever.
+    failedStarts = dataReached ? 0 : failedStarts + 1;
+    int pauseMs = timing.cyclePauseMs;
+    if (failedStarts >= kFailedStartsBeforeBackoff) {
+        const int doublings = qMin(failedStarts - kFailedStartsBeforeBackoff + 1, kMaxBackoffDoublings);
+        pauseMs = int(qMin<qint64>(qint64(timing.cyclePauseMs) << doublings, timing.backoffCapMs));
+    }
+    failed = failedStarts >= kFailedStartsBeforeBackoff;
+    if (pauseMs != lastPauseMs) {
+        lastPauseMs = pauseMs;
+        ServiceFactory::debug(QStringLiteral("GSMService: %1 failed starts in a row, next start in %2 ms")
+                                  .arg(failedStarts)
+                                  .arg(pauseMs));
+    }
+    return pauseMs;
+}
+
+bool GSMService::settingsChanged() const
+{
+    if (!callback || failedStarts == 0)
+        return false;
+    return callback->getApn() != triedApn || callback->getNet() != triedNet;
+}
+
+void GSMService::waitBeforeStart(int pauseMs)
+{
+    for (int waited = 0; waited < pauseMs; waited += kStepMs) {
+        if (exitRequested)
+            return;
+        // A corrected APN or operator is tried at once, with a clean slate.
+        if (settingsChanged()) {
+            ServiceFactory::debug(QStringLiteral("GSMService: APN or operator changed, starting now"));
+            failedStarts = 0;
+            failed = false;
+            return;
+        }
+        HardwareControl::wait(kStepMs);
+    }
+}
+
 void GSMService::startGSM()
 {
+    dataReached = false;
+    // The settings this start tries; a change of them ends a back-off.
+    triedApn = callback ? callback->getApn() : QString();
+    triedNet = callback ? callback->getNet() : QString();
     lastFlags = 0xFF;
     smsTurn.resetErrors();
     gprsTurn.resetErrors();
@@ -524,6 +579,11 @@ void GSMService::doGprsEvent()
             return;
         }
         ServiceFactory::debug(QStringLiteral("GSM::openGPRS OK!"));
+    }
+    if (!dataReached) {
+        dataReached = true;
+        failedStarts = 0;
+        failed = false;
     }
     if (!callback || !isGprsTickReady())
         return;

@@ -38,9 +38,13 @@ public:
 
     // Any thread: the wait in progress ends, then the loop.
     void requestExit();
-    // False in every case: the shutdown sequence does not wait for the modem
-    // thread; this object's destructor does.
-    bool isRunning() const;
+    // Any thread: stops the loop and waits up to boundMs for the thread to
+    // end; false when it is still running (the object must then stay alive).
+    bool stop(int boundMs);
+    // Any thread: true after several failed starts in a row, while the
+    // service waits ever longer between starts; false again once a start
+    // brings the data connection up.
+    bool isFailed() const;
 
     // This thread (the engine's turns): the driver of the current cycle, null between cycles.
     GsmModule *getGsmModule() const;
@@ -90,6 +94,13 @@ private:
     // Sleeps totalMs in steps of 10 ms; false as soon as exit is requested.
     bool waitSteps(int totalMs);
     bool waitForNode(const QString &port);
+    // The pause before the next start, from how this cycle ended; logs a
+    // change of pause once.
+    int pauseAfterCycle();
+    // Waits before the next start; ends early on exit or when the APN or the
+    // operator changed since the failed start.
+    void waitBeforeStart(int pauseMs);
+    bool settingsChanged() const;
     static qint64 tick();
 
     GSMServiceCallback *callback = nullptr;
@@ -105,6 +116,14 @@ private:
     qint64 lastWatchdog = 0;
     qint64 netTimeDue = 0;
     qint64 gpsDue = 0;
+    // Failed starts in a row: cycles that ended before their data connection
+    // was up. The pause before a start doubles from the third on.
+    int failedStarts = 0;
+    bool dataReached = false;
+    int lastPauseMs = 0;
+    QString triedApn;
+    QString triedNet;
+    std::atomic<bool> failed{false};
     GsmTurn smsTurn;
     GsmTurn gprsTurn;
     LocationInfo location;                  // guarded by mutex

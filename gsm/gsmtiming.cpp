@@ -29,5 +29,6 @@ GsmTiming GsmTiming::scaled(int divisor) const
     t.gprsRetryMs = shorten(gprsRetryMs, d);
     t.activationRetryMs = shorten(activationRetryMs, d);
     t.watchdogMs = shorten(watchdogMs, d);
+    t.backoffCapMs = shorten(backoffCapMs, d);
     return t;
 }

@@ -23,6 +23,7 @@ struct GsmTiming
     int gprsRetryMs = 5000;          // upload turn: a send failed, or an error
     int activationRetryMs = 5000;    // after the data connection was refused
     int watchdogMs = 5000;           // between two watchdog reports
+    int backoffCapMs = 600000;       // longest pause after failed starts in a row
 
     // Every duration divided by divisor (at least 1 ms each).
     GsmTiming scaled(int divisor) const;

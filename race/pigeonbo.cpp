@@ -7,6 +7,7 @@
 #include "device/hardware_control.h"
 #include "device/rfidservice.h"
 #include "gsm/gsmservice.h"
+#include "race/arrivaljournal.h"
 #include "storage/storage.h"
 
 #include <QMutexLocker>
@@ -29,7 +30,7 @@ PigeonBo::PigeonBo(QObject *parent)
 {
 }
 
-PigeonBo::~PigeonBo() = default;
+PigeonBo::~PigeonBo() = default; // out of line: the journal's type is known here
 
 void PigeonBo::start()
 {
@@ -40,10 +41,12 @@ void PigeonBo::start()
         loadTimeMode();
         if (!hasActiveRace())
             unlockClubTime();
-    } catch (const VexException &) {
+    } catch (const VexException &e) {
         ServiceFactory::debug(QStringLiteral("PigeonBo::start VexException!"));
+        ServiceFactory::postNotice(e.getErrorDesc().isEmpty() ? e.getErrorMessage() : e.getErrorDesc());
     } catch (...) {
         ServiceFactory::debug(QStringLiteral("PigeonBo::start UnknowException!"));
+        ServiceFactory::postNotice(QStringLiteral("Unknown exception!"));
     }
     // Default connection: readings emitted by other threads arrive queued.
     connect(this, &PigeonBo::tagScaned, this, &PigeonBo::onTagScaned, Qt::UniqueConnection);
@@ -54,6 +57,8 @@ void PigeonBo::start()
     tickTimer->setInterval(kTickMs);
     tickTimer->start();
     running = true;
+    // Readings held by an earlier run come before any new one.
+    replayJournal();
 }
 
 void PigeonBo::requestExit()

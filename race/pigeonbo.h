@@ -16,7 +16,9 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
+class ArrivalJournal;
 class GsmModule;
 class LocationInfo;
 class QTimer;
@@ -71,13 +73,15 @@ public:
     // stored, when the record's row changed meanwhile. A database failure
     // is thrown before anything is announced.
     bool doRecordSave(const PigeonRecord *record);
-    // How often a reading whose storing fails is tried, and the pause
-    // between tries; later readings wait behind it. Tests shorten the pause.
+    // The pause between tries of a reading whose storing fails; it is tried
+    // until it is stored, and later readings wait behind it. Tests shorten it.
     struct ArrivalRetry {
-        int attempts = 3;
         int delayMs = 3000;
     };
     void setArrivalRetry(const ArrivalRetry &retry); // before start()
+    // Readings waiting because storing failed; 0 while arrivals are stored.
+    // Any thread.
+    int heldArrivals() const;
 
     // Time: the club time while it is locked, else the device time. Any
     // thread, without the mutex.
@@ -186,8 +190,12 @@ private:
     // Arrival processing (pigeonbo_arrival.cpp).
     struct PendingReading {
         LFTAG_INFO tag;
-        int attempts = 0;
+        int slot = -1; // in the journal; -1 while not kept there
     };
+    void holdInJournal();
+    void finishReading(const PendingReading &pending);
+    void replayJournal();
+    void publishHeld();
     bool acceptReading(const LFTAG_INFO &tag);
     bool takeLiveRing(const QString &eRing);
     void drainReadings();
@@ -252,4 +260,6 @@ private:
     QTimer *retryTimer = nullptr;
     bool draining = false;
     ArrivalRetry arrivalRetry;
+    std::unique_ptr<ArrivalJournal> journal;
+    std::atomic<int> held{0};
 };

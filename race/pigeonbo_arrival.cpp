@@ -5,6 +5,7 @@
 #include "core/utc.h"
 #include "core/vexexception.h"
 #include "device/VexPlayer.h"
+#include "race/arrivaljournal.h"
 #include "storage/raceinfo.h"
 #include "storage/storage.h"
 
@@ -98,6 +99,11 @@ void PigeonBo::setArrivalRetry(const ArrivalRetry &retry)
     arrivalRetry = retry;
 }
 
+int PigeonBo::heldArrivals() const
+{
+    return held;
+}
+
 void PigeonBo::onTagScaned(LFTAG_INFO tag)
 {
     // Still queued when the engine stopped: nothing may be stored any more.
@@ -107,7 +113,11 @@ void PigeonBo::onTagScaned(LFTAG_INFO tag)
     try {
         if (!acceptReading(tag))
             return;
-        pendingReadings.append(PendingReading{tag, 0});
+        pendingReadings.append(PendingReading{tag, -1});
+        // While storing fails, a new reading is kept at once with its time:
+        // it waits behind the held ones, across a restart too.
+        if (retryTimer && retryTimer->isActive())
+            holdInJournal();
         drainReadings();
     } catch (const VexException &) {
         ServiceFactory::debug(QStringLiteral("PigeonBo::onTagScaned VexException!"));
@@ -157,22 +167,60 @@ void PigeonBo::drainReadings()
     } done{draining};
     while (!pendingReadings.isEmpty() && !isFinished()) {
         // Copied: a reading handed in meanwhile may move the queue's storage.
-        const int attempts = ++pendingReadings.first().attempts;
         const LFTAG_INFO tag = pendingReadings.first().tag;
         if (!tryArrival(tag)) {
-            if (attempts < arrivalRetry.attempts) {
-                if (!retryTimer) {
-                    retryTimer = new QTimer(this);
-                    retryTimer->setSingleShot(true);
-                    connect(retryTimer, &QTimer::timeout, this, &PigeonBo::onArrivalRetry);
-                }
-                retryTimer->start(arrivalRetry.delayMs);
-                break;
+            // Nothing is dropped: this reading and every one behind it are
+            // kept with their times and tried again until they are stored.
+            holdInJournal();
+            if (!retryTimer) {
+                retryTimer = new QTimer(this);
+                retryTimer->setSingleShot(true);
+                connect(retryTimer, &QTimer::timeout, this, &PigeonBo::onArrivalRetry);
             }
-            logDropped(tag);
+            retryTimer->start(arrivalRetry.delayMs);
+            break;
         }
-        pendingReadings.removeFirst();
+        finishReading(pendingReadings.takeFirst());
     }
+    publishHeld();
+}
+
+void PigeonBo::holdInJournal()
+{
+    if (!journal)
+        return;
+    for (PendingReading &pending : pendingReadings) {
+        if (pending.slot < 0)
+            pending.slot = journal->append(pending.tag);
+    }
+    publishHeld();
+}
+
+void PigeonBo::finishReading(const PendingReading &pending)
+{
+    if (journal && pending.slot >= 0)
+        journal->markDone(pending.slot);
+}
+
+void PigeonBo::publishHeld()
+{
+    const bool holding = retryTimer && retryTimer->isActive();
+    held = holding ? int(pendingReadings.size()) : 0;
+}
+
+void PigeonBo::replayJournal()
+{
+    journal = std::make_unique<ArrivalJournal>();
+    QList<QPair<int, LFTAG_INFO>> kept;
+    if (!journal->open(&kept))
+        journal.reset();
+    for (const auto &entry : std::as_const(kept)) {
+        ServiceFactory::debug(QStringLiteral("PigeonBo: held reading replayed, ring ") + entry.second.eRing
+                              + QStringLiteral(" time ") + QString::number(entry.second.time));
+        pendingReadings.append(PendingReading{entry.second, entry.first});
+    }
+    if (!kept.isEmpty())
+        drainReadings();
 }
 
 void PigeonBo::onArrivalRetry()
@@ -299,7 +347,13 @@ void PigeonBo::dropPendingReadings()
 {
     if (retryTimer)
         retryTimer->stop();
-    for (const PendingReading &pending : std::as_const(pendingReadings))
-        logDropped(pending.tag);
+    // Those kept in the journal come back at the next start.
+    for (const PendingReading &pending : std::as_const(pendingReadings)) {
+        if (pending.slot < 0)
+            logDropped(pending.tag);
+    }
     pendingReadings.clear();
+    held = 0;
+    if (journal)
+        journal->close();
 }

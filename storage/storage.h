@@ -155,6 +155,7 @@ public:
     void logGprsUpload(const PigeonRecord *record, const QString &hostIp, const QString &hostPath);
     void logSMSUpload(const PigeonRecord *record, const QString &phonecode, const QString &smsText, int error);
     void logPowerOn();
+    void logStartFailure(const QString &error);
     void logTimeVerify(qint64 oldTime, qint64 newTime, const QString &from);
     void logRaceMark(const PigeonRecord *record);
     void logRaceUnmark(const PigeonRecord *record);

@@ -195,6 +195,12 @@ void Storage::logPowerOn()
     writeLog(kPowerOn, {{QStringLiteral("version"), QLatin1String(kVersion)}});
 }
 
+void Storage::logStartFailure(const QString &error)
+{
+    // A power-on entry that says why the services did not come up.
+    writeLog(kPowerOn, {{QStringLiteral("version"), QLatin1String(kVersion)}, {QStringLiteral("error"), error}});
+}
+
 void Storage::logTimeVerify(qint64 oldTime, qint64 newTime, const QString &from)
 {
     writeLog(kTimeVerify, {

@@ -386,8 +386,40 @@ void MainWindow::tick()
         doDestroy();
     if (SubWindow *top = topSubForm())
         guardedCall("MainWindow::onTickTimeOut", top, [top] { top->onTimeTick(kTickMs); });
+    showServiceErrors();
     const StatusSnapshot snapshot = snapshotSource ? snapshotSource() : StatusBar::gather();
     applyStatus(StatusBar::look(snapshot));
+}
+
+void MainWindow::showServiceErrors()
+{
+    const bool atMenu = topSubForm() == nullptr;
+    if (!atMenu)
+        startErrorShown = false;
+    PigeonBo *bo = ServiceFactory::getInstance()->pigeonBo;
+    const int heldCount = bo ? bo->heldArrivals() : 0;
+    if (heldCount == 0)
+        heldShown = false;
+    if (FormMessage::instance()->isActived())
+        return; // the next tick after the box closes
+    QString text;
+    const QString startError = ServiceFactory::startError();
+    if (atMenu && !startErrorShown && !startError.isEmpty()) {
+        startErrorShown = true;
+        text = tr("The services did not start: %1").arg(startError);
+    } else if (heldCount > 0 && !heldShown) {
+        heldShown = true;
+        text = tr("Arrivals cannot be stored: %1 held. They are kept with their times and stored as soon as "
+                  "the database can be written.")
+                   .arg(heldCount);
+    } else {
+        const QString notice = ServiceFactory::takeNotice();
+        if (notice.isEmpty())
+            return;
+        text = notice;
+    }
+    ServiceFactory::debug(QStringLiteral("MainWindow: ") + text);
+    FormMessage::information(errorParent(), tr("Error"), text, QMessageBox::Ok, nullptr);
 }
 
 void MainWindow::applyStatus(const StatusLook &look)
@@ -537,9 +569,8 @@ void MainWindow::doDestroy()
     stopStep(tr("Stop RF Service..."), [factory] {
         return !factory->rfidService || !factory->rfidService->isRunning();
     });
-    // GSMService::isRunning() is false by design: the modem thread ends on
-    // the exit request by itself, and its destructor in the service thread
-    // waits for it, so no running modem thread is ever destroyed.
+    // The modem thread ends on the exit request at its next step or answer
+    // poll; the step waits for that, within its bound.
     stopStep(tr("Stop GSM Service..."), [factory] {
         return !factory->gsmService || !factory->gsmService->isRunning();
     });

@@ -146,6 +146,9 @@ private:
     void firstSetUp();
     void flushWatchdog();
     void tick();
+    // Service errors the user must see, one box at a time: why the services
+    // do not run (at every return to the menu), notices, held arrivals.
+    void showServiceErrors();
     bool handleKey(QKeyEvent *e);
     bool isBoxLocked() const;
     QWidget *errorParent();
@@ -159,6 +162,8 @@ private:
     QUdpSocket *udpSocket = nullptr;
     qint64 lastWatchdog = 0;
     std::function<StatusSnapshot()> snapshotSource;
+    bool startErrorShown = false;
+    bool heldShown = false;
 
     static std::atomic<bool> exitRequested;
     static MainWindow *_instance;

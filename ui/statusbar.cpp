@@ -34,6 +34,7 @@ StatusSnapshot StatusBar::gather()
         const GsmState state = gsm->getGSMState();
         s.gsmFlags = state.flags;
         s.csq = state.csq;
+        s.modemFailed = gsm->isFailed();
     }
     if (PigeonBo *bo = factory->pigeonBo) {
         s.loftTimeMs = bo->getLoftTime();
@@ -72,7 +73,7 @@ QString StatusBar::gsmSignalPicture(int csq)
 StatusLook StatusBar::look(const StatusSnapshot &s)
 {
     StatusLook l;
-    if (!(s.gsmFlags & ModemReady)) {
+    if (!(s.gsmFlags & ModemReady) || s.modemFailed) {
         l.gsmStyle = iconStyle("GsmSignalError.png");
         l.gprsKept = true;
     } else {

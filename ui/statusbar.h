@@ -8,6 +8,7 @@
 struct StatusSnapshot
 {
     quint32 gsmFlags = 0;
+    bool modemFailed = false; // failed starts in a row: the modem waits between them
     int csq = 0;
     bool gpsError = false;
     bool gpsOnline = false;
