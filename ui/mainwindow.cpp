@@ -400,8 +400,13 @@ void MainWindow::showServiceErrors()
     const int heldCount = bo ? bo->heldArrivals() : 0;
     if (heldCount == 0)
         heldShown = false;
-    if (FormMessage::instance()->isActived())
-        return; // the next tick after the box closes
+    FormMessage *box = FormMessage::instance();
+    // Another box (a question, a progress box) is not ours to change: the
+    // error waits for the next tick after it closes. Our own error box takes
+    // the newer error.
+    const bool ownBox = box->isActived() && !serviceErrorText.isEmpty() && box->text() == serviceErrorText;
+    if (box->isActived() && !ownBox)
+        return;
     QString text;
     const QString startError = ServiceFactory::startError();
     if (atMenu && !startErrorShown && !startError.isEmpty()) {
@@ -413,13 +418,16 @@ void MainWindow::showServiceErrors()
                   "the database can be written.")
                    .arg(heldCount);
     } else {
-        const QString notice = ServiceFactory::takeNotice();
-        if (notice.isEmpty())
+        text = ServiceFactory::takeNotice();
+        if (text.isEmpty())
             return;
-        text = notice;
     }
     ServiceFactory::debug(QStringLiteral("MainWindow: ") + text);
-    FormMessage::information(errorParent(), tr("Error"), text, QMessageBox::Ok, nullptr);
+    serviceErrorText = text;
+    if (ownBox)
+        box->setText(text);
+    else
+        FormMessage::information(errorParent(), tr("Error"), text, QMessageBox::Ok, nullptr);
 }
 
 void MainWindow::applyStatus(const StatusLook &look)

@@ -164,6 +164,7 @@ private:
     std::function<StatusSnapshot()> snapshotSource;
     bool startErrorShown = false;
     bool heldShown = false;
+    QString serviceErrorText; // the text of the last error box shown by showServiceErrors
 
     static std::atomic<bool> exitRequested;
     static MainWindow *_instance;

@@ -76,7 +76,7 @@ public:
         HardwareControl::init(0);
         db.root().setGpio(kGpioMains, 1);
         seed(notifyMode, voiceMode);
-        bo.setArrivalRetry({3, 50});
+        bo.setArrivalRetry({50});
     }
     ~Rig()
     {
@@ -212,8 +212,9 @@ private slots:
     void saveArrival_onlyArrivalColumns_refusesChangedRow_data();
     void saveArrival_onlyArrivalColumns_refusesChangedRow();
     void lockedDatabase_arrivalsWaitAndKeepOrder();
-    void lockedPastBound_dropsOneAndGoesOn();
-    void failedLogInsert_retriedAsOneTransaction();
+    void lockedLong_heldUntilStoredNoneDropped();
+    void failedLogInsert_heldThenRetriedAsOneTransaction();
+    void heldReadings_surviveARestart_originalTimesAndOrder();
     void finishedEngine_ignoresQueuedReadings();
     void readingFromAReceiverInTheEngineThread_waitsItsTurn();
 };
@@ -604,7 +605,7 @@ void TestArrival::lockedDatabase_arrivalsWaitAndKeepOrder()
 {
     Storage::setConnectOptions(QLatin1String(kShortBusy));
     Rig rig;
-    rig.bo.setArrivalRetry({100, 20});
+    rig.bo.setArrivalRetry({20});
     rig.start();
     MessageCapture capture;
     QSignalSpy back(&rig.bo, &PigeonBo::pigeonBack);
@@ -626,59 +627,116 @@ void TestArrival::lockedDatabase_arrivalsWaitAndKeepOrder()
     QVERIFY(!capture.contains(QStringLiteral("dropped")));
 }
 
-void TestArrival::lockedPastBound_dropsOneAndGoesOn()
+// Storing that fails for longer than any number of tries: the readings are
+// held, in order, with their times, and stored once writing works again.
+void TestArrival::lockedLong_heldUntilStoredNoneDropped()
 {
     Storage::setConnectOptions(QLatin1String(kShortBusy));
     Rig rig;
-    // Three tries; the pause leaves the test time to free the lock before
-    // the reading behind the dropped one is tried a second time.
-    rig.bo.setArrivalRetry({3, 300});
+    rig.bo.setArrivalRetry({20});
     rig.start();
     MessageCapture capture;
     QSignalSpy back(&rig.bo, &PigeonBo::pigeonBack);
     QVERIFY(rig.db.exec(QStringLiteral("BEGIN IMMEDIATE")));
     rig.hand({reading(QStringLiteral("A0000001"), kNowMs - 2000), reading(QStringLiteral("A0000002"), kNowMs - 1000)});
-    const QString dropped = QStringLiteral("dropped ring A0000001 time %1").arg(kNowMs - 2000);
-    QTRY_VERIFY_WITH_TIMEOUT(capture.contains(dropped), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(capture.count(QStringLiteral("PigeonBo::onTagScaned VexException!")) >= 5, kWaitMs);
+    QCOMPARE(rig.bo.heldArrivals(), 2);
+    rig.hand(reading(QStringLiteral("A0000003"), kNowMs - 500)); // behind the held ones
+    QCOMPARE(rig.bo.heldArrivals(), 3);
+    QCOMPARE(back.count(), 0);
     QVERIFY(rig.db.exec(QStringLiteral("COMMIT")));
 
-    // The reading behind it goes on once the lock is gone.
-    QTRY_COMPARE_WITH_TIMEOUT(back.count(), 1, kWaitMs);
-    QCOMPARE(capture.count(QStringLiteral("PigeonBo::onTagScaned dropped")), 1);
-    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).ringTime, qint64(0));
-    QCOMPARE(rig.arrival(QStringLiteral("NL-24-02")).order, 1);
-    QCOMPARE(rig.logRows(), 1);
-    // And the engine goes on with new readings.
-    rig.hand(reading(QStringLiteral("A0000003"), kNowMs));
-    QCOMPARE(rig.arrival(QStringLiteral("NL-24-03")).order, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(back.count(), 3, kWaitMs);
+    QCOMPARE(rig.bo.heldArrivals(), 0);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).ringTime, kNowMs - 2000);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).order, 1);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-02")).order, 2);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-03")).order, 3);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-03")).ringTime, kNowMs - 500);
+    QCOMPARE(rig.logRows(), 3);
+    QVERIFY(!capture.contains(QStringLiteral("dropped")));
 }
 
-void TestArrival::failedLogInsert_retriedAsOneTransaction()
+void TestArrival::failedLogInsert_heldThenRetriedAsOneTransaction()
 {
     Rig rig;
     rig.start();
     QSignalSpy back(&rig.bo, &PigeonBo::pigeonBack);
     // Every log insert fails, as on a full disk: the arrival is not stored
-    // without its entry, and it is dropped after the last try.
+    // without its entry; it is held, not dropped.
     QVERIFY(rig.db.failOn(QStringLiteral("INSERT"), QStringLiteral("Log")));
     MessageCapture capture;
     rig.hand(reading(QStringLiteral("A0000001"), kNowMs - 100));
-    QTRY_VERIFY_WITH_TIMEOUT(capture.contains(QStringLiteral("dropped ring A0000001")), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(capture.count(QStringLiteral("PigeonBo::onTagScaned VexException!")) >= 4, kWaitMs);
     QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).ringTime, qint64(0));
+    QCOMPARE(rig.bo.heldArrivals(), 1);
     QCOMPARE(back.count(), 0);
     QCOMPARE(rig.prompts(), QStringList{});
+    QVERIFY(rig.db.exec(QStringLiteral("DROP TRIGGER fail_INSERT_Log")));
+    QTRY_COMPARE_WITH_TIMEOUT(back.count(), 1, kWaitMs);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).ringTime, kNowMs - 100);
+    QVERIFY(!capture.contains(QStringLiteral("dropped")));
 
     // One failing statement (the update): the retry stores both, once.
-    QVERIFY(rig.db.exec(QStringLiteral("DROP TRIGGER fail_INSERT_Log")));
-    rig.tick(kHoldTicks);
     // Statements: find, race, count, begin, then the update fails.
     Storage::setFault(Storage::Fault::FailStatement, 5);
-    rig.hand(reading(QStringLiteral("A0000001"), kNowMs));
-    QTRY_COMPARE_WITH_TIMEOUT(back.count(), 1, kWaitMs);
-    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).ringTime, kNowMs);
-    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).order, 1);
-    QCOMPARE(rig.logRows(), 1);
-    QCOMPARE(rig.prompts().size(), 1);
+    rig.hand(reading(QStringLiteral("A0000002"), kNowMs));
+    QTRY_COMPARE_WITH_TIMEOUT(back.count(), 2, kWaitMs);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-02")).ringTime, kNowMs);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-02")).order, 2);
+    QCOMPARE(rig.logRows(), 2);
+    QCOMPARE(rig.prompts().size(), 2);
+}
+
+// The engine stops while readings are held: the next engine on the same
+// folder stores them first, with their own times and in their order, and a
+// reading the module hands again after the restart adds nothing.
+void TestArrival::heldReadings_surviveARestart_originalTimesAndOrder()
+{
+    Rig rig;
+    rig.start();
+    QVERIFY(rig.db.failOn(QStringLiteral("INSERT"), QStringLiteral("Log")));
+    rig.hand({reading(QStringLiteral("A0000003"), kNowMs - 3000), reading(QStringLiteral("D0000001"), kNowMs - 2500),
+              reading(QStringLiteral("A0000001"), kNowMs - 2000, 0, QStringLiteral("0A0B0C0D"), 7)});
+    QTRY_COMPARE_WITH_TIMEOUT(rig.bo.heldArrivals(), 3, kWaitMs);
+    rig.bo.requestExit();
+    rig.tick(1);
+    QVERIFY(rig.bo.isFinished());
+    QCOMPARE(rig.bo.heldArrivals(), 0);
+    QVERIFY(rig.db.exec(QStringLiteral("DROP TRIGGER fail_INSERT_Log")));
+    QCOMPARE(rig.logRows(), 0);
+
+    PigeonBo next;
+    next.setArrivalRetry({50});
+    QSignalSpy back(&next, &PigeonBo::pigeonBack);
+    next.start(); // replays at once
+    QCOMPARE(back.count(), 3);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-03")).ringTime, kNowMs - 3000);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-03")).order, 1);
+    QCOMPARE(rig.arrival(QStringLiteral("T-01")).ringTime, kNowMs - 2500);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).ringTime, kNowMs - 2000);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).order, 2);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).uid, QStringLiteral("0A0B0C0D"));
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-01")).rand, 7);
+    QCOMPARE(rig.logRows(), 3);
+
+    // The module hands its list again, stamped now: nothing changes.
+    std::unique_ptr<QThread> reader(QThread::create([&next] {
+        LFTAG_INFO again = reading(QStringLiteral("A0000003"), kNowMs);
+        next.notifyTagScaned(&again);
+    }));
+    reader->start();
+    QVERIFY(reader->wait(kWaitMs));
+    QCoreApplication::sendPostedEvents(&next);
+    QCOMPARE(rig.arrival(QStringLiteral("NL-24-03")).ringTime, kNowMs - 3000);
+    QCOMPARE(rig.logRows(), 3);
+    // Nothing is held any more: a third start replays nothing.
+    next.requestExit();
+    QMetaObject::invokeMethod(&next, "onTickTime", Qt::DirectConnection);
+    PigeonBo third;
+    QSignalSpy none(&third, &PigeonBo::pigeonBack);
+    third.start();
+    QCOMPARE(none.count(), 0);
 }
 
 void TestArrival::finishedEngine_ignoresQueuedReadings()
