@@ -78,16 +78,14 @@ bool AtText::apnSetting(const QString &value)
         if (c.unicode() < 0x20 || c.unicode() > 0x7E || c == QLatin1Char('"'))
             return refuse("APN", "not printable ASCII or a quote");
     }
+    // Split as the modem service splits it: three parts or more are name,
+    // user and password (the rest unused); fewer are the name alone.
     const QStringList parts = value.split(QLatin1Char(','));
-    // One part is the APN alone; three are APN, user and password.
-    if (parts.size() != 1 && parts.size() != kApnParts)
-        return refuse("APN", "not apn or apn,user,password");
-    if (parts.at(0).size() > kMaxApnChars)
-        return refuse("APN", "too long");
-    for (int i = 1; i < parts.size(); ++i) {
-        if (parts.at(i).size() > kMaxApnUserChars)
-            return refuse("APN", "user or password too long");
-    }
+    const bool withUser = parts.size() >= kApnParts;
+    if ((withUser ? parts.at(0) : value).size() > kMaxApnChars)
+        return refuse("APN", "name too long");
+    if (withUser && (parts.at(1).size() > kMaxApnUserChars || parts.at(2).size() > kMaxApnUserChars))
+        return refuse("APN", "user or password too long");
     return true;
 }
 

@@ -20,8 +20,8 @@ public:
     // would send or cancel the message early; logs when it removed any.
     static QByteArray withoutControls(const QByteArray &text);
     // The stored APN setting, "apn" or "apn,user,password": printable ASCII
-    // without double quotes, each part within what the modems' APN commands
-    // take. Empty means the modem's own.
+    // without double quotes, name, user and password within what the modems'
+    // APN commands take. Empty means the modem's own.
     static bool apnSetting(const QString &value);
     // An operator for manual selection: empty (automatic) or the numeric
     // code of the network, 5 or 6 digits.

@@ -44,6 +44,8 @@ private slots:
     void getLoftInfo();
     void setLoftInfo_cacheThenStore();
     void setLoftInfo_emptyLoftNumber_cachedChangesLost();
+    void setLoftInfo_apnAndLanguageChecked_data();
+    void setLoftInfo_apnAndLanguageChecked();
     void params_data();
     void params();
     void queryLog_limit_data();
@@ -525,6 +527,49 @@ void TestMorlanSlaver::setLoftInfo_emptyLoftNumber_cachedChangesLost()
         return;
 }
 
+void TestMorlanSlaver::setLoftInfo_apnAndLanguageChecked_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("stored"); // Apn|Language|OwnerName afterwards
+    const QByteArray apnRefused = R"({"error":1280,"result":"Invalid APN!"})";
+    const QByteArray langRefused = R"({"error":1280,"result":"Invalid language!"})";
+    const QString seeded = QStringLiteral("web|EN|");
+    QTest::newRow("apn with quotes") << QByteArray(R"({"method":"setLoftInfo","apn":"in\"ter'net","ownerName":"X"})")
+                                     << apnRefused << seeded;
+    QTest::newRow("apn with a comma-split quote")
+        << QByteArray(R"({"method":"setLoftInfo","apn":"internet,us\"er,pw"})") << apnRefused << seeded;
+    QTest::newRow("apn with a control character")
+        << QByteArray(R"({"method":"setLoftInfo","apn":"inter\rnet"})") << apnRefused << seeded;
+    QTest::newRow("apn of 200 characters")
+        << QByteArray(R"({"method":"setLoftInfo","apn":")") + QByteArray(200, 'a') + QByteArray(R"("})")
+        << apnRefused << seeded;
+    QTest::newRow("language out of its folder")
+        << QByteArray(R"({"method":"setLoftInfo","language":"../../etc/x","ownerName":"X"})") << langRefused << seeded;
+    QTest::newRow("language with a blank") << QByteArray(R"({"method":"setLoftInfo","Language":"E N"})")
+                                           << langRefused << seeded;
+    QTest::newRow("apn, user and password; a language")
+        << QByteArray(R"({"method":"setLoftInfo","apn":"internet,user,pw","language":"DE","ownerName":"X"})")
+        << QByteArray(R"({"result":null})") << QStringLiteral("internet,user,pw|DE|X");
+}
+
+// Settings that end up in an AT command or a file path are checked before
+// any field is taken: a refused request changes nothing, not even the
+// working copy.
+void TestMorlanSlaver::setLoftInfo_apnAndLanguageChecked()
+{
+    QFETCH(QByteArray, request);
+    SlaverFixture f;
+    f.seedLoft(QLatin1String(SlaverFixture::kLoftNum), QLatin1String(SlaverFixture::kPassword));
+    QVERIFY(f.db.exec(QStringLiteral("update LOFTINFO set Apn='web',Language='EN',OwnerName=''")));
+    f.openSession();
+    QTEST(f.json(request), "reply");
+    QTEST(f.scalar(QStringLiteral("select Apn,Language,OwnerName from LOFTINFO")), "stored");
+    if (!f.replies(R"({"method":"getLoftInfo","fields":["language"]})", R"({"result":{"language":")"
+                   + f.scalar(QStringLiteral("select Language from LOFTINFO")).toUtf8() + R"("}})"))
+        return;
+}
+
 void TestMorlanSlaver::params_data()
 {
     QTest::addColumn<QByteArray>("request");
@@ -542,9 +587,17 @@ void TestMorlanSlaver::params_data()
         << QByteArray(R"({"result":{"userMode":5}})") << seeded;
     QTest::newRow("setParams {}") << QByteArray(R"({"method":"setParams","params":{}})")
                                   << QByteArray(R"({"result":null})") << QStringLiteral("gsmNet|net'1;userMode|2");
-    QTest::newRow("setParams, a quote in gsmNet")
+    // The operator code reaches an AT command: only a numeric code is taken,
+    // and a refused request changes nothing.
+    QTest::newRow("setParams, a quote in gsmNet, refused")
         << QByteArray(R"({"method":"setParams","userMode":4,"gsmNet":"x' OR '1'='1"})")
-        << QByteArray(R"({"result":null})") << QStringLiteral("gsmNet|x' OR '1'='1;userMode|4");
+        << QByteArray(R"({"error":1280,"result":"Invalid operator code!"})") << seeded;
+    QTest::newRow("setParams, control character in gsmNet, refused")
+        << QByteArray(R"({"method":"setParams","gsmNet":"26201\r"})")
+        << QByteArray(R"({"error":1280,"result":"Invalid operator code!"})") << seeded;
+    QTest::newRow("setParams, an operator code")
+        << QByteArray(R"({"method":"setParams","userMode":4,"gsmNet":"26201"})")
+        << QByteArray(R"({"result":null})") << QStringLiteral("gsmNet|26201;userMode|4");
     QTest::newRow("setParams, exact names") << QByteArray(R"({"method":"setParams","UserMode":4})")
                                             << QByteArray(R"({"result":null})") << seeded;
 }

@@ -337,9 +337,10 @@ void TestMorlanSlaverData::hostileValues_storedAsValues_data()
     QTest::newRow("loft field with quotes and placeholders")
         << QString() << QByteArray(R"({"method":"setLoftInfo","ownerName":"O'Brien %1 %2","city":"'); --"})")
         << "select LoftNum,OwnerName,City from LOFTINFO" << "NL-1234|O'Brien %1 %2|'); --";
-    QTest::newRow("gsmNet with a quote")
+    // An operator code goes into an AT command: one that is no code is refused.
+    QTest::newRow("gsmNet with a quote, refused")
         << QString() << QByteArray(R"({"method":"setParams","gsmNet":"a','b"})")
-        << "select val from APPPARAMS where id='gsmNet'" << "a','b";
+        << "select count(*) from APPPARAMS where id='gsmNet'" << "0";
 }
 
 void TestMorlanSlaverData::hostileValues_storedAsValues()

@@ -17,6 +17,8 @@ class TestServiceFactory : public QObject
     Q_OBJECT
 private slots:
     void startStop_inOrder();
+    void languageCode_onlyLettersDigitsUnderscore_data();
+    void languageCode_onlyLettersDigitsUnderscore();
 };
 
 void TestServiceFactory::startStop_inOrder()
@@ -73,6 +75,34 @@ void TestServiceFactory::startStop_inOrder()
     QVERIFY(gsmOff >= 0 && gsmOff < sync);
     QVERIFY(commands.indexOf(QStringLiteral("rmmod ehci_hcd")) < sync);
     QVERIFY(commands.indexOf(QStringLiteral("ioctl /dev/vexlor_hw_ctl 0xc0044711 1")) < sync); // SoundOff
+}
+
+void TestServiceFactory::languageCode_onlyLettersDigitsUnderscore_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("DE") << QStringLiteral("DE") << true;
+    QTest::newRow("zh_CN") << QStringLiteral("zh_CN") << true;
+    QTest::newRow("16 characters") << QString(16, QLatin1Char('x')) << true;
+    QTest::newRow("out of the folder") << QStringLiteral("../../etc/x") << false;
+    QTest::newRow("a slash") << QStringLiteral("EN/x") << false;
+    QTest::newRow("a blank") << QStringLiteral("E N") << false;
+    QTest::newRow("a NUL") << QStringLiteral("EN") + QChar(0) + QStringLiteral("x") << false;
+    QTest::newRow("non-ASCII letter") << QStringLiteral("ÉN") << false;
+    QTest::newRow("17 characters") << QString(17, QLatin1Char('x')) << false;
+}
+
+// The code names the translation folder and file: one that could name
+// anything else is refused and the language in use stays.
+void TestServiceFactory::languageCode_onlyLettersDigitsUnderscore()
+{
+    QFETCH(QString, code);
+    QFETCH(bool, taken);
+    ServiceFactory::setLang(QStringLiteral("EN"));
+    ServiceFactory::loadLang(code);
+    QCOMPARE(ServiceFactory::lang(), taken ? code : QStringLiteral("EN"));
+    QCOMPARE(ServiceFactory::isLanguageCode(code), taken);
+    ServiceFactory::setLang(QStringLiteral("EN"));
 }
 
 QTEST_GUILESS_MAIN(TestServiceFactory)

@@ -1,4 +1,5 @@
 #include "core/vexexception.h"
+#include "device/SoundPCM.h"
 #include "device/SoundThread.h"
 #include "device/hardware_control.h"
 
@@ -7,7 +8,9 @@
 #include "wavewriter.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -81,6 +84,7 @@ private slots:
     void elevenDuringStartDelay_firstTenPlayInOrder();
     void requestExit_duringLongFile_stopsAtNextBlock();
     void requestExit_duringStartDelay_endsPromptly();
+    void deviceNeverDrains_playerEndsWithinTheBound();
 
 private:
     QString writeWave(const QString &name, const QByteArray &bytes) const;
@@ -459,6 +463,26 @@ void TestSoundThread::requestExit_duringStartDelay_endsPromptly()
     QVERIFY(thread.wait(500));
     QCOMPARE(root->boardCommands().size(), 4);
     QVERIFY(captureNames().isEmpty());
+}
+
+// A device that takes the samples but never plays them out: the final
+// drain gives up after its bound and drops the rest, so the sound thread,
+// and with it the shutdown, still ends.
+void TestSoundThread::deviceNeverDrains_playerEndsWithinTheBound()
+{
+    SoundPCM::setDrainProbe([] { return true; });
+    const auto restore = qScopeGuard([] { SoundPCM::setDrainProbe({}); });
+    MessageCapture capture;
+    SoundThread thread;
+    thread.playSound(writeWave("p.wav", WaveWriter::pcm(1, 8000, 16, WaveWriter::constant(5, 100, 2))));
+    QElapsedTimer timer;
+    timer.start();
+    thread.start();
+    QTRY_VERIFY_WITH_TIMEOUT(capture.contains(QStringLiteral("drain timeout, rest dropped")), kIdleTimeoutMs);
+    QVERIFY(timer.elapsed() >= SoundPCM::kDrainBoundMs);
+    thread.requestExit();
+    QVERIFY(thread.wait(kStopTimeoutMs));
+    QCOMPARE(captured(), stereo(QList<int>(100, 5), 2)); // what was written before the drain
 }
 
 QTEST_GUILESS_MAIN(TestSoundThread)

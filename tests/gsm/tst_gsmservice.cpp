@@ -234,6 +234,8 @@ private slots:
     void modemType_selectsDriverAndPort();
     void apnAndOperator_configuredFromEngine_data();
     void apnAndOperator_configuredFromEngine();
+    void badApnOrOperator_backsOffThenCorrectedStartsAtOnce_data();
+    void badApnOrOperator_backsOffThenCorrectedStartsAtOnce();
     void gpsFix_changesOnlyCurrentFix_restoredLastFixKept();
     void cellPosition_changesOnlyLastFixAndIsStored();
     void getGSMState_tightLoopWhileRegistrationToggles();
@@ -559,6 +561,7 @@ void TestGSMService::exitRequested_threadEndsPromptly_data()
     QTest::newRow("settle") << QStringLiteral("settle");
     QTest::newRow("AT wait") << QStringLiteral("AT wait");
     QTest::newRow("pause") << QStringLiteral("pause");
+    QTest::newRow("SMS prompt") << QStringLiteral("SMS prompt");
 }
 
 void TestGSMService::exitRequested_threadEndsPromptly()
@@ -581,6 +584,17 @@ void TestGSMService::exitRequested_threadEndsPromptly()
         rig.peer.addFault(ModemFault::Silence, "ATE0");
         rig.service.setModemClock(nullptr); // the driver's 4 s answer wait, unscaled
     }
+    if (where == QLatin1String("SMS prompt")) {
+        // The modem never gives the text prompt; the driver's 2 s wait for
+        // it runs unscaled.
+        rig.peer.addFault(ModemFault::NoPrompt, "AT+CMGS");
+        rig.service.setModemClock(nullptr);
+        rig.engine.set([](RecordingEngine &e) {
+            e.sms.action = [](GSMService *service) {
+                return service->getGsmModule()->sendTXTSms("+4911", "text") ? 0 : 2;
+            };
+        });
+    }
     rig.service.start();
 
     if (where == QLatin1String("node wait"))
@@ -589,6 +603,8 @@ void TestGSMService::exitRequested_threadEndsPromptly()
         QTRY_VERIFY_WITH_TIMEOUT(rig.logged(QStringLiteral("Gsm open port")), kWaitMs);
     else if (where == QLatin1String("AT wait"))
         QVERIFY(rig.peer.waitForCommand("ATE0", kWaitMs));
+    else if (where == QLatin1String("SMS prompt"))
+        QVERIFY(rig.peer.waitForCommand("AT+CMGS", kWaitMs));
     else
         QTRY_VERIFY_WITH_TIMEOUT(rig.logged(QStringLiteral("Gsm shutdown ...")), kWaitMs);
 
@@ -600,7 +616,7 @@ void TestGSMService::exitRequested_threadEndsPromptly()
     QVERIFY(rig.logged(QStringLiteral("GSMService Exit!")));
     QCOMPARE(rig.db.root().gpio(kGpioModem), 0);
     QCOMPARE(rig.count(QStringLiteral("Gsm power on...")), 1);
-    if (where == QLatin1String("AT wait"))
+    if (where == QLatin1String("AT wait") || where == QLatin1String("SMS prompt"))
         QVERIFY(rig.logged(QStringLiteral("Message:GSM exit!")));
 }
 
@@ -737,6 +753,72 @@ void TestGSMService::apnAndOperator_configuredFromEngine()
     for (const QByteArray &prefix : absent)
         QCOMPARE(rig.commands(prefix), 0);
     QVERIFY(rig.logged(QStringLiteral("APN:") + apn));
+}
+
+void TestGSMService::badApnOrOperator_backsOffThenCorrectedStartsAtOnce_data()
+{
+    QTest::addColumn<QString>("apn");
+    QTest::addColumn<QString>("net");
+    QTest::addColumn<QByteArray>("refusedCommand"); // the modem answers ERROR; empty: none
+    QTest::addColumn<QByteArray>("neverSent");      // stored values that must not reach the modem
+    QTest::newRow("APN the modem refuses")
+        << QStringLiteral("bad.apn") << QString() << QByteArray("AT+UPSD=0,1") << QByteArray();
+    QTest::newRow("operator the modem refuses")
+        << QStringLiteral("internet") << QStringLiteral("99999") << QByteArray("AT+COPS=4") << QByteArray();
+    QTest::newRow("stored APN with a quote")
+        << QStringLiteral("inter\"net") << QString() << QByteArray() << QByteArray("AT+UPSD=0,1");
+    QTest::newRow("stored APN of 200 characters")
+        << QString(200, QLatin1Char('a')) << QString() << QByteArray() << QByteArray("AT+UPSD=0,1");
+    QTest::newRow("stored operator with a comma")
+        << QStringLiteral("internet") << QStringLiteral("262,01") << QByteArray() << QByteArray("AT+COPS=4");
+}
+
+// A start that fails on a setting fails again at once: after three in a
+// row the pause before the next start doubles (logged once per change, the
+// modem shown as failed), so the modem is not powered up and down for ever;
+// a corrected setting starts the modem at once and the upload turn runs.
+void TestGSMService::badApnOrOperator_backsOffThenCorrectedStartsAtOnce()
+{
+    QFETCH(QString, apn);
+    QFETCH(QString, net);
+    QFETCH(QByteArray, refusedCommand);
+    QFETCH(QByteArray, neverSent);
+    ModemRig rig;
+    rig.engine.set([&](RecordingEngine &e) {
+        e.apn = apn;
+        e.net = net;
+    });
+    if (!refusedCommand.isEmpty())
+        rig.peer.addFault(ModemFault::Error, refusedCommand);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    rig.service.start();
+    // Pauses after each failed start: 1, 1, 2, 4 and 8 cycle pauses (100 ms
+    // each at this scale), each change logged once.
+    const QString fifth = QStringLiteral("5 failed starts in a row, next start in 800 ms");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.logged(fifth), kWaitMs);
+    QVERIFY(elapsed.elapsed() >= 100 + 100 + 200 + 400);
+    QCOMPARE(rig.peer.powerOnCount(), 5);
+    QVERIFY(rig.service.isFailed());
+    QCOMPARE(rig.count(fifth), 1);
+    QCOMPARE(rig.count(QStringLiteral("next start in 100 ms")), 1);
+    QCOMPARE(rig.count(QStringLiteral("next start in 400 ms")), 1);
+    QCOMPARE(rig.engine.gprsCalls(), 0);
+    if (!neverSent.isEmpty())
+        QCOMPARE(rig.commands(neverSent), 0);
+
+    rig.engine.set([](RecordingEngine &e) {
+        e.apn = QStringLiteral("internet");
+        e.net = QString();
+    });
+    rig.peer.clearFaults();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.gprsCalls() >= 1, kWaitMs);
+    // The 800 ms pause was cut short: the next start came from the change.
+    const int changed = rig.line(QStringLiteral("APN or operator changed, starting now"));
+    QVERIFY(changed > rig.line(fifth));
+    QVERIFY(rig.line(QStringLiteral("Gsm power on..."), changed) > changed);
+    QCOMPARE(rig.peer.powerOnCount(), 6);
+    QVERIFY(!rig.service.isFailed());
 }
 
 void TestGSMService::gpsFix_changesOnlyCurrentFix_restoredLastFixKept()

@@ -96,6 +96,7 @@ private slots:
     void getGpsInfo_withoutModem_noFix();
 
     void threads_gettersAndSettersWhileTicking();
+    void reloadOverlappingSaves_endsWithTheNewestValues();
 };
 
 void TestPigeonBo::initTestCase()
@@ -442,6 +443,51 @@ void TestPigeonBo::threads_gettersAndSettersWhileTicking()
     }
     QCOMPARE(dbErrors.load(), 0);
     QVERIFY(!engine.bo.isFinished());
+}
+
+// A reload from the club link that read the row before a screen's save wrote
+// it must not publish after that save: whatever the interleaving, the cache
+// ends with the row as stored, which is the last save.
+void TestPigeonBo::reloadOverlappingSaves_endsWithTheNewestValues()
+{
+    StorageFixture db;
+    HardwareControl::init(0);
+    PigeonBo bo;
+    constexpr int kSaves = 60;
+    std::atomic<bool> saving{true};
+    std::atomic<int> errors{0};
+    std::unique_ptr<QThread> reloader(QThread::create([&] {
+        while (saving) {
+            try {
+                bo.reflushCache();
+            } catch (const VexException &) {
+                ++errors;
+            }
+        }
+        Storage::destroy();
+    }));
+    std::unique_ptr<QThread> saver(QThread::create([&] {
+        for (int i = 1; i <= kSaves; ++i) {
+            LoftInfo info = bo.getLoftInfo();
+            info.hostIp = QStringLiteral("host-%1").arg(i);
+            info.apn = QStringLiteral("apn-%1").arg(i);
+            try {
+                bo.saveLoftInfo(&info);
+            } catch (const VexException &) {
+                ++errors;
+            }
+        }
+        saving = false;
+        Storage::destroy();
+    }));
+    reloader->start();
+    saver->start();
+    QVERIFY(saver->wait(60000));
+    QVERIFY(reloader->wait(60000));
+    QCOMPARE(errors.load(), 0);
+    QCOMPARE(bo.getHostIP(), QStringLiteral("host-%1").arg(kSaves));
+    QCOMPARE(bo.getApn(), QStringLiteral("apn-%1").arg(kSaves));
+    QCOMPARE(db.value(QStringLiteral("select HostIp from LOFTINFO")).toString(), bo.getHostIP());
 }
 
 QTEST_GUILESS_MAIN(TestPigeonBo)
