@@ -210,6 +210,8 @@ void PigeonBo::publishHeld()
 
 void PigeonBo::replayJournal()
 {
+    if (journal)
+        return; // started twice: the journal's readings are queued already
     journal = std::make_unique<ArrivalJournal>();
     QList<QPair<int, LFTAG_INFO>> kept;
     if (!journal->open(&kept))
@@ -354,6 +356,5 @@ void PigeonBo::dropPendingReadings()
     }
     pendingReadings.clear();
     held = 0;
-    if (journal)
-        journal->close();
+    journal.reset();
 }

@@ -185,10 +185,14 @@ void TestPigeonBo::start_databaseFailure_keepsDefaultsAndWatchesPower()
     db.exec(QStringLiteral("update LOFTINFO set LoftNum='L-7',TimeZone=3600 where id=1"));
     MessageCapture capture;
     PigeonBo bo;
+    while (!ServiceFactory::takeNotice().isEmpty()) {
+    }
     Storage::setFault(Storage::Fault::FailStatement, 1);
     bo.start();
     Storage::setFault(Storage::Fault::None);
     QVERIFY(capture.contains(QStringLiteral("PigeonBo::start VexException!")));
+    // Not only a log line: the window shows it.
+    QCOMPARE(ServiceFactory::takeNotice(), QStringLiteral("injected statement failure"));
     QVERIFY(!bo.isFinished());
     QCOMPARE(bo.getLoftNum(), QString()); // the defaults stay
 

@@ -139,6 +139,7 @@ private slots:
 
     void gsmIcon_data();
     void gsmIcon();
+    void gsmIcon_failedModem_showsTheError();
     void dataLinkIcon_data();
     void dataLinkIcon();
     void gpsIcon_data();
@@ -415,6 +416,16 @@ void TestMainWindow::gsmIcon()
     QCOMPARE(look.gsmStyle,
              QStringLiteral("border:none;background:url(:/image/topIcons/image/%1.png) no-repeat;").arg(picture));
     QCOMPARE(look.gprsKept, !(flags & StatusBar::ModemReady));
+}
+
+// A modem that failed its starts over and over shows the error picture,
+// whatever its last cycle got as far as.
+void TestMainWindow::gsmIcon_failedModem_showsTheError()
+{
+    StatusSnapshot s = modem(StatusBar::ModemReady | StatusBar::DataContext, 27);
+    s.modemFailed = true;
+    QCOMPARE(StatusBar::look(s).gsmStyle,
+             QStringLiteral("border:none;background:url(:/image/topIcons/image/GsmSignalError.png) no-repeat;"));
 }
 
 void TestMainWindow::dataLinkIcon_data()
