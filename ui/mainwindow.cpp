@@ -5,6 +5,7 @@
 #include "core/servicefactory.h"
 #include "core/utc.h"
 #include "core/version.h"
+#include "core/vexexception.h"
 #include "device/SoundThread.h"
 #include "device/VexPlayer.h"
 #include "device/hardware_control.h"
@@ -393,9 +394,11 @@ void MainWindow::tick()
 
 void MainWindow::showServiceErrors()
 {
+    // Shown when the window comes up, and again at each return to the menu.
     const bool atMenu = topSubForm() == nullptr;
-    if (!atMenu)
+    if (atMenu && !wasAtMenu)
         startErrorShown = false;
+    wasAtMenu = atMenu;
     PigeonBo *bo = ServiceFactory::getInstance()->pigeonBo;
     const int heldCount = bo ? bo->heldArrivals() : 0;
     if (heldCount == 0)
@@ -409,13 +412,14 @@ void MainWindow::showServiceErrors()
         return;
     QString text;
     const QString startError = ServiceFactory::startError();
-    if (atMenu && !startErrorShown && !startError.isEmpty()) {
+    if (!startErrorShown && !startError.isEmpty()) {
         startErrorShown = true;
-        text = tr("The services did not start: %1").arg(startError);
+        // The box does not wrap: the lines are broken here.
+        text = tr("The services did not start:\n%1").arg(startError);
     } else if (heldCount > 0 && !heldShown) {
         heldShown = true;
-        text = tr("Arrivals cannot be stored: %1 held. They are kept with their times and stored as soon as "
-                  "the database can be written.")
+        text = tr("Arrivals cannot be stored: %1 held.\nThey are kept with their times and\nstored once the "
+                  "database can be written.")
                    .arg(heldCount);
     } else {
         text = ServiceFactory::takeNotice();
@@ -525,7 +529,13 @@ void MainWindow::doUdpCmd(const QString &cmd)
 {
     if (!isCloseCommand(cmd))
         return;
-    Storage::instance()->logPowerOff(QStringLiteral("Watchdog"));
+    // The close goes ahead when the entry cannot be written (a full disk):
+    // the program must still stop in order.
+    try {
+        Storage::instance()->logPowerOff(QStringLiteral("Watchdog"));
+    } catch (const VexException &) {
+        ServiceFactory::debug(QStringLiteral("MainWindow::doUdpCmd VexException!"));
+    }
     ServiceFactory::requestExit();
 }
 

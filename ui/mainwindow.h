@@ -147,7 +147,8 @@ private:
     void flushWatchdog();
     void tick();
     // Service errors the user must see, one box at a time: why the services
-    // do not run (at every return to the menu), notices, held arrivals.
+    // do not run (at start and at every return to the menu), notices, held
+    // arrivals.
     void showServiceErrors();
     bool handleKey(QKeyEvent *e);
     bool isBoxLocked() const;
@@ -163,6 +164,7 @@ private:
     qint64 lastWatchdog = 0;
     std::function<StatusSnapshot()> snapshotSource;
     bool startErrorShown = false;
+    bool wasAtMenu = false;
     bool heldShown = false;
     QString serviceErrorText; // the text of the last error box shown by showServiceErrors
 

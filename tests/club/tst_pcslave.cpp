@@ -157,11 +157,11 @@ void TestPcSlave::hostileFilter_refusedAndListKept_data()
         << QByteArray(R"({"method":"queryPigeon","filter":"0 UNION SELECT Password,Password,Password,1,1,)"
                       R"(Password,Password,1,1,Password,1 FROM loftinfo"})");
     QTest::newRow("subquery on another table")
-        << QByteArray(R"({"method":"queryPigeon","filter":"AssocNum in (select Password from LOFTINFO)"})");
+        << QByteArray(R"x({"method":"queryPigeon","filter":"AssocNum in (select Password from LOFTINFO)"})x");
     QTest::newRow("race: subquery on the loft")
-        << QByteArray(R"({"method":"queryRace","filter":"RaceCode in (select Password from LOFTINFO)"})");
+        << QByteArray(R"x({"method":"queryRace","filter":"RaceCode in (select Password from LOFTINFO)"})x");
     QTest::newRow("load_extension")
-        << QByteArray(R"({"method":"queryPigeon","filter":"load_extension('/tmp/x.so') is null"})");
+        << QByteArray(R"x({"method":"queryPigeon","filter":"load_extension('/tmp/x.so') is null"})x");
     QTest::newRow("ATTACH") << QByteArray(R"({"method":"queryPigeon","filter":"1; ATTACH 'x.db' AS x"})");
 }
 

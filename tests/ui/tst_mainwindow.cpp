@@ -1,8 +1,10 @@
 #include "core/myapp.h"
 #include "core/platform.h"
+#include "core/servicefactory.h"
 #include "core/vexexception.h"
 #include "device/hardware_control.h"
 #include "print/reportprinter.h"
+#include "race/pigeonbo.h"
 #include "ui/formkeyboard.h"
 #include "ui/formmessage.h"
 #include "ui/formmessagehandler.h"
@@ -24,6 +26,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -165,6 +168,8 @@ private slots:
     void closeDatagram_data();
     void closeDatagram();
     void closePortTaken_windowRunsOn();
+    void closeDatagram_logUnwritable_stillCloses();
+    void heldArrivals_errorShownOncePerEpisode();
     void stopStep_givesUpAtItsBound();
     void exit_heldWhilePrinting();
     void looks();
@@ -771,6 +776,51 @@ void TestMainWindow::closeDatagram()
     if (closes)
         QCOMPARE(store->value(QStringLiteral("select LogInfo from Log")).toString(),
                  QStringLiteral("{\"reason\":\"Watchdog\"}"));
+}
+
+// A full disk must not keep the program from closing in order.
+void TestMainWindow::closeDatagram_logUnwritable_stillCloses()
+{
+    MainWindow *w = build();
+    QVERIFY(store->failOn(QStringLiteral("INSERT"), QStringLiteral("Log")));
+    waitForDatagrams(w, {QByteArray("brellium:close")});
+    QVERIFY(MainWindow::isExitRequested());
+    QCOMPARE(store->value(QStringLiteral("select count(*) from Log")).toInt(), 0);
+}
+
+// Arrivals that cannot be stored are held by the engine; the window says so
+// once when holding starts (the box keeps its place under a newer error),
+// and again only for the next episode.
+void TestMainWindow::heldArrivals_errorShownOncePerEpisode()
+{
+    MainWindow *w = build();
+    PromptQueue sound;
+    PigeonBo bo;
+    bo.setArrivalRetry({60000}); // tried again only when the test says so
+    ServiceFactory::getInstance()->pigeonBo = &bo;
+    const auto unpublish = qScopeGuard([] { ServiceFactory::getInstance()->pigeonBo = nullptr; });
+    bo.start();
+    QVERIFY(store->exec(QStringLiteral("insert into Pigeon(AssocNum,EringNum) values('NL-1','0A0B0C0D')")));
+    QVERIFY(store->exec(QStringLiteral("insert into Record(AssocNum,EringNum,RaceCode,MarkTime) "
+                                       "values('NL-1','0A0B0C0D','train',0)")));
+    QVERIFY(store->failOn(QStringLiteral("INSERT"), QStringLiteral("Log")));
+    LFTAG_INFO tag;
+    tag.eRing = QStringLiteral("0A0B0C0D");
+    tag.time = 1700000000000;
+    bo.notifyTagScaned(&tag); // same thread: handled at once
+    QCOMPARE(bo.heldArrivals(), 1);
+    tick(w);
+    FormMessage *box = FormMessage::instance();
+    QVERIFY(box->isActived());
+    QCOMPARE(box->title(), QStringLiteral("Error"));
+    QVERIFY(box->text().startsWith(QStringLiteral("Arrivals cannot be stored: 1 held.")));
+    QVERIFY(!Screenshot::save(QStringLiteral("arrivals-held")).isEmpty());
+    box->deactive();
+    tick(w);
+    QVERIFY(!box->isActived()); // once per episode
+    bo.requestExit();
+    QMetaObject::invokeMethod(&bo, "onTickTime", Qt::DirectConnection);
+    QCOMPARE(bo.heldArrivals(), 0);
 }
 
 void TestMainWindow::closePortTaken_windowRunsOn()
