@@ -62,6 +62,7 @@ GSMService::GSMService(GSMServiceCallback *cb, QObject *parent)
     , gprsTurn(timing.gprsIdleMs, timing.gprsRetryMs)
 {
     cregCountdown = unsigned(timing.regIntervalMs);
+    lastPauseMs = timing.cyclePauseMs;
 }
 
 GSMService::~GSMService()
@@ -76,6 +77,7 @@ void GSMService::setTiming(const GsmTiming &value)
 {
     timing = value;
     cregCountdown = unsigned(timing.regIntervalMs);
+    lastPauseMs = timing.cyclePauseMs;
     smsTurn.setDelays(timing.smsIdleMs, timing.smsRetryMs);
     gprsTurn.setDelays(timing.gprsIdleMs, timing.gprsRetryMs);
 }
