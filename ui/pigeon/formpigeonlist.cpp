@@ -85,6 +85,9 @@ FormPigeonList::FormPigeonList(QWidget *parent)
     table->setColumnWidth(1, kAssocColumnWidth);
     table->setColumnWidth(2, kRingColumnWidth);
     table->horizontalHeader()->setStyleSheet(QLatin1String(kHeaderStyle));
+    // The header's strip is drawn by the widget behind it.
+    table->horizontalHeader()->setFixedHeight(ui->widget->height());
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     table->setItemDelegate(new NoFocusDelegate(table));
 
     ui->txtEring->installEventFilter(this);
