@@ -1,6 +1,7 @@
 #include "core/myapp.h"
 #include "core/platform.h"
 #include "core/utc.h"
+#include "ui/formmessage.h"
 #include "ui/formmessagehandler.h"
 #include "ui/mainwindow.h"
 #include "ui/marking/formtrain.h"
@@ -466,6 +467,10 @@ void TestFormTrainStart::parameterFailure_errorAndScreenStays_data()
 void TestFormTrainStart::parameterFailure_errorAndScreenStays()
 {
     QFETCH(QString, kind);
+    // Stored before: setParam deletes the old row, then inserts.
+    QVERIFY(fixture->store().exec(QStringLiteral("insert into APPPARAMS(id,val) values('train_libertime','5')")));
+    QVERIFY(fixture->store().exec(QStringLiteral("insert into APPPARAMS(id,val) values('train_distance','7')")));
+    const QList<QVariantList> before = params();
     AnswerRecorder recorder;
     fixture->push(training());
     screen()->showForm(&recorder);
@@ -480,6 +485,7 @@ void TestFormTrainStart::parameterFailure_errorAndScreenStays()
     fixture->answerBox(QMessageBox::Ok);
     QCOMPARE(fixture->top(), static_cast<SubWindow *>(screen()));
     QVERIFY(recorder.buttons.isEmpty());
+    QCOMPARE(params(), before);
 }
 
 // The renewal is one transaction: a failure leaves every record as it was,
