@@ -91,6 +91,9 @@ private:
     QComboBox *combo(const char *name) const { return screen()->findChild<QComboBox *>(QLatin1String(name)); }
     QStringList comboTexts() const;
     void select(const char *name, const QString &text) const;
+    // Day, month, year and the two distance fields, each list empty to keep
+    // the presets; then Start.
+    void startWith(const QStringList &date, const QStringList &distance) const;
     void touch(const char *name) const;
     void openFromTraining();
     void seedLoft() const;
@@ -136,6 +139,20 @@ void TestFormTrainStart::select(const char *name, const QString &text) const
     const int index = box->findText(text);
     QVERIFY2(index >= 0, qPrintable(text));
     box->setCurrentIndex(index);
+}
+
+void TestFormTrainStart::startWith(const QStringList &date, const QStringList &distance) const
+{
+    if (!date.isEmpty()) {
+        select("comboBoxDay", date.at(0));
+        select("comboBoxMonth", date.at(1));
+        select("comboBoxYear", date.at(2));
+    }
+    if (!distance.isEmpty()) {
+        edit("editMiles")->setText(distance.at(0));
+        edit("editYards")->setText(distance.at(1));
+    }
+    driver->click("btnStartTrain");
 }
 
 // A touch at the field's right end: the focus, with the cursor after the text.
@@ -309,16 +326,7 @@ void TestFormTrainStart::start()
     const QVariantList basketed = fixture->store().rows(QStringLiteral("select * from Record where AssocNum='B-1'")).value(0);
     PromptQueue sound;
     openFromTraining();
-    if (!date.isEmpty()) {
-        select("comboBoxDay", date.at(0));
-        select("comboBoxMonth", date.at(1));
-        select("comboBoxYear", date.at(2));
-    }
-    if (!distance.isEmpty()) {
-        edit("editMiles")->setText(distance.at(0));
-        edit("editYards")->setText(distance.at(1));
-    }
-    driver->click("btnStartTrain");
+    startWith(date, distance);
 
     QCOMPARE(sound.prompts(), (QStringList{"dong", "ok"}));
     QVERIFY(!fixture->boxShown());
@@ -379,16 +387,7 @@ void TestFormTrainStart::refused()
     const QList<QVariantList> before = params();
     screen()->showForm(&recorder);
     PromptQueue sound;
-    if (!date.isEmpty()) {
-        select("comboBoxDay", date.at(0));
-        select("comboBoxMonth", date.at(1));
-        select("comboBoxYear", date.at(2));
-    }
-    if (!distance.isEmpty()) {
-        edit("editMiles")->setText(distance.at(0));
-        edit("editYards")->setText(distance.at(1));
-    }
-    driver->click("btnStartTrain");
+    startWith(date, distance);
 
     QCOMPARE(sound.prompts(), QStringList{QStringLiteral("error")});
     QVERIFY(fixture->boxShown());

@@ -181,24 +181,22 @@ void FormTrain::refreshNotArrivedList()
 
 void FormTrain::on_btnArrived_clicked()
 {
-    guardedCall("FormTrain::on_btnArrived_clicked", this, [this] {
-        if (showArrived)
-            return;
-        VexPlayer::playKeyPress();
-        showArrived = true;
-        refreshArrivedList();
-    });
+    guardedCall("FormTrain::on_btnArrived_clicked", this, [this] { switchList(true); });
 }
 
 void FormTrain::on_btnNotArrived_clicked()
 {
-    guardedCall("FormTrain::on_btnNotArrived_clicked", this, [this] {
-        if (!showArrived)
-            return;
-        VexPlayer::playKeyPress();
-        showArrived = false;
-        refreshNotArrivedList();
-    });
+    guardedCall("FormTrain::on_btnNotArrived_clicked", this, [this] { switchList(false); });
+}
+
+void FormTrain::switchList(bool arrived)
+{
+    // The tab of the list already shown does nothing, not even a click.
+    if (showArrived == arrived)
+        return;
+    VexPlayer::playKeyPress();
+    showArrived = arrived;
+    reloadShownList();
 }
 
 void FormTrain::on_btnReset_clicked()

@@ -45,6 +45,7 @@ private slots:
 private:
     void setUpTable();
     void reloadShownList();
+    void switchList(bool arrived);
     void reloadIfStillActive();
     void showTabs(bool arrivedSelected);
     void showLiberTime(qint64 liberTime);
