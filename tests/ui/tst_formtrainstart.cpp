@@ -1,6 +1,7 @@
 #include "core/myapp.h"
 #include "core/platform.h"
 #include "core/utc.h"
+#include "storage/storage.h"
 #include "ui/formmessage.h"
 #include "ui/formmessagehandler.h"
 #include "ui/mainwindow.h"
@@ -83,6 +84,7 @@ private slots:
     void parameterFailure_errorAndScreenStays_data();
     void parameterFailure_errorAndScreenStays();
     void resetFailure_recordsUnchanged();
+    void anyStatementFailing_recordsWholeOrUntouched();
 
 private:
     FormTrainStart *screen() const { return fixture->window()->formTrainStart; }
@@ -508,6 +510,45 @@ void TestFormTrainStart::resetFailure_recordsUnchanged()
     QVERIFY(fixture->store().exec(QStringLiteral("drop trigger fail_UPDATE_Record")));
     training()->onFormMessage(QMessageBox::Ok, nullptr);
     QCOMPARE(fixture->store().value(QStringLiteral("select count(*) from Record where BackTimeEring<>0")).toInt(), 1);
+}
+
+// Start and the renewal with each of their statements failing in turn: an
+// "Error" box every time, and the records either all renewed or untouched.
+void TestFormTrainStart::anyStatementFailing_recordsWholeOrUntouched()
+{
+    seedLoft();
+    const QList<QVariantList> untouched = records();
+    bool completed = false;
+    for (int n = 1; n < 100 && !completed; ++n) {
+        openFromTraining();
+        Storage::setFault(Storage::Fault::FailStatement, n);
+        driver->click("btnStartTrain");
+        Storage::setFault(Storage::Fault::None);
+        completed = !fixture->boxShown();
+        if (!completed) {
+            QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
+            fixture->answerBox(QMessageBox::Ok);
+        }
+        const QList<QVariantList> now = records();
+        if (now != untouched) {
+            QCOMPARE(now.size(), untouched.size() + 1); // L-1 had no record
+            for (const QVariantList &row : now) {
+                if (row.at(0).toString() != QStringLiteral("B-1"))
+                    QCOMPARE(row.at(4).toLongLong(), 0LL);
+            }
+            QVERIFY(fixture->store().exec(QStringLiteral("delete from Record where AssocNum='L-1'")));
+            for (const QVariantList &row : untouched) {
+                QVERIFY(fixture->store().exec(
+                    QStringLiteral("update Record set RaceCode='%1',BackTimeEring=%2,BackOrder=%3 where AssocNum='%4'")
+                        .arg(row.at(2).toString())
+                        .arg(row.at(4).toLongLong())
+                        .arg(row.at(5).toInt())
+                        .arg(row.at(0).toString())));
+            }
+        }
+        fixture->window()->resetSubForms();
+    }
+    QVERIFY(completed);
 }
 
 int main(int argc, char *argv[])
