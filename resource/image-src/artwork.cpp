@@ -608,13 +608,13 @@ QPainterPath restartArrow(const QPointF &c, qreal r, qreal width)
     QPainterPath shape = stroker.createStroke(arc);
     const qreal a = 110 * M_PI / 180;
     const QPointF end(c.x() + r * std::cos(a), c.y() - r * std::sin(a));
-    // The head points along the arc's direction of travel (anticlockwise).
-    const QPointF along(-std::sin(a), -std::cos(a));
+    // The head at the arc's open end points clockwise, across the gap.
+    const QPointF forward(std::sin(a), std::cos(a));
     const QPointF out(std::cos(a), -std::sin(a));
     QPainterPath head;
-    head.moveTo(end + along * (width * 1.6));
-    head.lineTo(end + out * (width * 1.3) - along * (width * 0.6));
-    head.lineTo(end - out * (width * 1.3) - along * (width * 0.6));
+    head.moveTo(end + forward * (width * 1.5));
+    head.lineTo(end + out * (width * 1.3) - forward * (width * 0.5));
+    head.lineTo(end - out * (width * 1.3) - forward * (width * 0.5));
     head.closeSubpath();
     return shape.united(head);
 }
@@ -866,9 +866,9 @@ QImage connectToPc()
     cable.moveTo(190, 96);
     cable.cubicTo(250, 96, 270, 120, 330, 120);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QColor(0x10, 0x1a, 0x26), 7, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(QColor(0x10, 0x1a, 0x26), 9, Qt::SolidLine, Qt::RoundCap));
     p.drawPath(cable);
-    p.setPen(QPen(QColor(0xcf, 0xe3, 0xff), 3.5, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(QColor(0xcf, 0xe3, 0xff), 5, Qt::SolidLine, Qt::RoundCap));
     p.drawPath(cable);
     p.setPen(Qt::NoPen);
     p.setBrush(kGreen);
