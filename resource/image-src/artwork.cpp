@@ -435,12 +435,9 @@ QImage menuHighlight()
     return image;
 }
 
-QImage dialogBox()
+// The white face of every dialog panel, with its blue frame and soft shadow.
+void dialogFace(QPainter &p, const QRectF &r)
 {
-    QImage image = canvas(480, 240);
-    QPainter p(&image);
-    smooth(p);
-    const QRectF r(6, 4, 468, 230);
     p.setPen(Qt::NoPen);
     for (int i = 5; i >= 1; --i) {
         p.setBrush(QColor(0, 0, 0, 16 * i));
@@ -449,6 +446,14 @@ QImage dialogBox()
     p.setBrush(vertical(r, QColor(0xff, 0xff, 0xff), QColor(0xe9, 0xee, 0xf5)));
     p.setPen(QPen(QColor(0x2f, 0x6d, 0xb5), 2.5));
     p.drawRoundedRect(r, 18, 18);
+}
+
+QImage dialogBox()
+{
+    QImage image = canvas(480, 240);
+    QPainter p(&image);
+    smooth(p);
+    dialogFace(p, QRectF(6, 4, 468, 230));
     p.setPen(QPen(QColor(0xc9, 0xd9, 0xee), 1.5));
     p.drawLine(QPointF(30, 48), QPointF(450, 48));
     return image;
@@ -731,14 +736,7 @@ QImage dialogPanel(int w, int h, bool titled)
     QPainter p(&image);
     smooth(p);
     const QRectF r(6, 4, w - 12, h - 10);
-    p.setPen(Qt::NoPen);
-    for (int i = 5; i >= 1; --i) {
-        p.setBrush(QColor(0, 0, 0, 16 * i));
-        p.drawRoundedRect(r.adjusted(-i + 1, i, i - 1, i), 18, 18);
-    }
-    p.setBrush(vertical(r, QColor(0xff, 0xff, 0xff), QColor(0xe9, 0xee, 0xf5)));
-    p.setPen(QPen(kFieldBorder, 2.5));
-    p.drawRoundedRect(r, 18, 18);
+    dialogFace(p, r);
     if (titled) {
         QPainterPath band;
         band.addRoundedRect(r.adjusted(1.25, 1.25, -1.25, 0), 17, 17);
