@@ -19,12 +19,16 @@
 #include "clubrouter.h"
 #include "clubside.h"
 #include "guifixture.h"
+#include "networkrig.h"
 #include "loftseed.h"
 #include "promptqueue.h"
 #include "reportfixture.h"
+#include "screenshot.h"
 #include "screendriver.h"
 
 #include <QPushButton>
+#include <QThread>
+#include <QTimer>
 #include <QTableWidget>
 #include <QTest>
 
@@ -166,6 +170,64 @@ void seedPigeons(const QString &code, const QStringList &arrived, const QList<qi
     }
 }
 
+// The upload's world: the network rig (modem peer, modem thread, cloud
+// endpoint, race engine) on its own database, the window built on it, and a
+// link published but not started with its authorisation set: the screen
+// only reads that flag here.
+struct UploadWorld
+{
+    UploadWorld()
+    {
+        rig.db.root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
+        MainWindow::resetExitRequest();
+        window = MainWindow::instance();
+        window->findChild<QTimer *>()->stop();
+        window->show();
+        window->resetSubForms();
+        ServiceFactory::getInstance()->pigeonBo = &rig.engine;
+        rig.engine.setMailboxWait({kMailboxPolls, kMailboxPollMs});
+        club.link().authed = true;
+        rig.gate.allow(TurnGate::Gprs, -1);
+        rig.start();
+    }
+    ~UploadWorld()
+    {
+        ServiceFactory::getInstance()->pigeonBo = nullptr;
+        MainWindow::destroyInstance();
+        FormMessage::destroyInstance();
+    }
+    bool online() const { return rig.service.getGSMState().flags & 0x8; }
+    FormRaceDetail *screen() { return window->formRaceDetail; }
+    void click() { QTest::mouseClick(screen()->findChild<QPushButton *>(QStringLiteral("btnUpload")), Qt::LeftButton); }
+    QString boxText() const { return FormMessage::instance()->text(); }
+
+    static constexpr int kMailboxPolls = 500;
+    static constexpr int kMailboxPollMs = 10;
+    NetworkRig rig;
+    ClubSide club{rig.db.root()};
+    PromptQueue sound;
+    Recorder opener;
+    MainWindow *window = nullptr;
+};
+
+// A blocking upload of another screen, on a thread of its own.
+struct OtherPoster
+{
+    explicit OtherPoster(const std::function<void()> &post)
+    {
+        thread.reset(QThread::create([post] {
+            try {
+                post();
+            } catch (const VexException &) {
+            }
+            Storage::destroy();
+        }));
+        thread->start();
+    }
+    ~OtherPoster() { thread->wait(NetworkRig::kWaitMs); }
+    std::unique_ptr<QThread> thread;
+};
+
 QStringList column(QTableWidget *table, int col)
 {
     QStringList texts;
@@ -210,6 +272,9 @@ private slots:
     void print_refusalMidPage();
     void print_inputDuringPrintStartsNothing();
     void upload_offline();
+    void upload_closesAndRepeats();
+    void upload_failureChangesNothing_data();
+    void upload_failureChangesNothing();
 };
 
 void TestFormRaceDetail::buttons_data()
@@ -726,6 +791,80 @@ void TestFormRaceDetail::upload_offline()
     QCOMPARE(world.sound.size(), before);
     QCOMPARE(world.stored(QStringLiteral("R1"))->valid, 4);
     QCOMPARE(world.logRows(17), 0);
+}
+
+void TestFormRaceDetail::upload_closesAndRepeats()
+{
+    UploadWorld world;
+    QVERIFY(world.rig.isReady());
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    const auto race = NetworkRig::race(QStringLiteral("R1"));
+    race->markDeviceTime = kMarkDeviceMs;
+    race->markReaderTime = kMarkReaderMs;
+    race->raceStopReaderTime = kStopReaderMs;
+    Storage::instance()->saveRace(race.data());
+    world.screen()->doRaceActions(race, &world.opener);
+    QTRY_VERIFY_WITH_TIMEOUT(world.online(), NetworkRig::kWaitMs);
+
+    world.click();
+    QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Success"));
+    QCOMPARE(world.boxText(), QStringLiteral("Upload OK!"));
+    Screenshot::save(QStringLiteral("%1/upload-ok").arg(QLatin1String(kSuite)));
+    QCOMPARE(world.rig.endpoint.calls(QStringLiteral("uploadArriveData")).size(), 1);
+    QCOMPARE(NetworkRig::race(QStringLiteral("R1"))->valid, 12);
+    QCOMPARE(race->valid, 12);
+    QCOMPARE(world.rig.logRows(17), 1);
+    QVERIFY(world.sound.prompts().contains(QStringLiteral("dong")));
+    QVERIFY(world.opener.calls.isEmpty()); // an upload is not reported
+    FormMessage::instance()->deactive();
+
+    world.click(); // again at 12: sent and logged again
+    QCOMPARE(world.boxText(), QStringLiteral("Upload OK!"));
+    QCOMPARE(world.rig.endpoint.calls(QStringLiteral("uploadArriveData")).size(), 2);
+    QCOMPARE(NetworkRig::race(QStringLiteral("R1"))->valid, 12);
+    QCOMPARE(world.rig.logRows(17), 2);
+}
+
+void TestFormRaceDetail::upload_failureChangesNothing_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("endpoint error") << 0 << QStringLiteral("Net error!");
+    QTest::newRow("no answer in time") << 1 << QStringLiteral("timeout!");
+    QTest::newRow("mailbox held by another thread") << 2 << QStringLiteral("Last command is running!");
+}
+
+void TestFormRaceDetail::upload_failureChangesNothing()
+{
+    QFETCH(int, fault);
+    QFETCH(QString, text);
+    UploadWorld world;
+    QVERIFY(world.rig.isReady());
+    NetworkRig::addRace(QStringLiteral("R1"), 4);
+    const auto race = NetworkRig::race(QStringLiteral("R1"));
+    world.screen()->doRaceActions(race, &world.opener);
+    QTRY_VERIFY_WITH_TIMEOUT(world.online(), NetworkRig::kWaitMs);
+    std::unique_ptr<OtherPoster> other;
+    if (fault == 0) {
+        world.rig.endpoint.addFault(CloudFault::ErrorText, 1, "refused");
+    } else if (fault == 1) {
+        world.rig.endpoint.addFault(CloudFault::Silence, 1);
+        world.rig.engine.setMailboxWait({30, 10});
+    } else {
+        // Another screen's upload is in flight, answered late.
+        world.rig.endpoint.addFault(CloudFault::Late, 1, QByteArray(), 2000);
+        const RaceInfo copy = *race;
+        other = std::make_unique<OtherPoster>([&world, copy] { world.rig.engine.uploadArriveData(&copy); });
+        QVERIFY(world.rig.endpoint.waitForCalls(1, NetworkRig::kWaitMs));
+    }
+
+    world.click();
+    QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Error"));
+    QCOMPARE(world.boxText(), text);
+    Screenshot::save(QStringLiteral("%1/upload-error-%2").arg(QLatin1String(kSuite)).arg(fault));
+    QCOMPARE(NetworkRig::race(QStringLiteral("R1"))->valid, 4);
+    QCOMPARE(race->valid, 4);
+    QCOMPARE(world.rig.logRows(17), 0);
 }
 
 QTEST_MAIN(TestFormRaceDetail)
