@@ -23,7 +23,6 @@
 #include "loftseed.h"
 #include "promptqueue.h"
 #include "reportfixture.h"
-#include "screenshot.h"
 #include "screendriver.h"
 
 #include <QPushButton>
@@ -809,7 +808,7 @@ void TestFormRaceDetail::upload_closesAndRepeats()
     world.click();
     QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Success"));
     QCOMPARE(world.boxText(), QStringLiteral("Upload OK!"));
-    Screenshot::save(QStringLiteral("%1/upload-ok").arg(QLatin1String(kSuite)));
+    ScreenDriver(world.screen(), QLatin1String(kSuite)).shot(QStringLiteral("upload-ok"));
     QCOMPARE(world.rig.endpoint.calls(QStringLiteral("uploadArriveData")).size(), 1);
     QCOMPARE(NetworkRig::race(QStringLiteral("R1"))->valid, 12);
     QCOMPARE(race->valid, 12);
@@ -861,7 +860,7 @@ void TestFormRaceDetail::upload_failureChangesNothing()
     world.click();
     QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Error"));
     QCOMPARE(world.boxText(), text);
-    Screenshot::save(QStringLiteral("%1/upload-error-%2").arg(QLatin1String(kSuite)).arg(fault));
+    ScreenDriver(world.screen(), QLatin1String(kSuite)).shot(QStringLiteral("upload-error-%1").arg(fault));
     QCOMPARE(NetworkRig::race(QStringLiteral("R1"))->valid, 4);
     QCOMPARE(race->valid, 4);
     QCOMPARE(world.rig.logRows(17), 0);
