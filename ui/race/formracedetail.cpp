@@ -319,9 +319,8 @@ bool FormRaceDetail::stopQuestion(QString *text)
     });
 }
 
-void FormRaceDetail::onFormMessage(QMessageBox::StandardButton button, void *data)
+void FormRaceDetail::onFormMessage(QMessageBox::StandardButton button, void * /*data*/)
 {
-    Q_UNUSED(data);
     if (button != QMessageBox::Ok)
         return;
     // A box left open by Home may be answered on another screen; and a long
