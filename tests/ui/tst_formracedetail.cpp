@@ -2,6 +2,7 @@
 #include "core/platform.h"
 #include "core/servicefactory.h"
 #include "core/utc.h"
+#include "core/vexexception.h"
 #include "device/hardware_control.h"
 #include "print/racepigeonsreport.h"
 #include "print/reportprinter.h"
@@ -25,6 +26,7 @@
 #include "reportfixture.h"
 #include "screendriver.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
@@ -41,9 +43,10 @@ const char kSuite[] = "tst_formracedetail";
 constexpr qint64 kDeviceMs = ReportFixture::kDeviceMs;
 constexpr qint64 kClubDiffMs = ReportFixture::kClubDiffMs;
 constexpr qint64 kClubNowMs = kDeviceMs + kClubDiffMs;
-// Basketed five hours ago through the club system, in step with it.
-constexpr qint64 kMarkDeviceMs = kDeviceMs - 5 * 3600000;
-constexpr qint64 kMarkReaderMs = kMarkDeviceMs + kClubDiffMs;
+// Basketed five hours ago through the club system: the loft time on the
+// club time line, the club's own clock 300 ms ahead of it.
+constexpr qint64 kMarkDeviceMs = kClubNowMs - 5 * 3600000;
+constexpr qint64 kMarkReaderMs = kMarkDeviceMs + 300;
 constexpr qint64 kStopReaderMs = kClubNowMs - 60000;
 constexpr int kRandomMs = 77;
 // What the link adds to the router's whole seconds.
@@ -117,6 +120,8 @@ struct World
     void open(const QSharedPointer<RaceInfo> &race) { screen()->doRaceActions(race, &opener); }
     QPushButton *button(const char *name) { return screen()->findChild<QPushButton *>(QLatin1String(name)); }
     void click(const char *name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+    // Enabled on the screen itself: a box over it disables the whole screen.
+    bool enabled(const char *name) { return button(name)->isEnabledTo(screen()); }
     QString label(const char *name) { return ScreenDriver(screen(), QLatin1String(kSuite)).text(name); }
     void shot(const QString &name) { ScreenDriver(screen(), QLatin1String(kSuite)).shot(name); }
     int logRows(int type)
@@ -199,6 +204,18 @@ struct UploadWorld
     FormRaceDetail *screen() { return window->formRaceDetail; }
     void click() { QTest::mouseClick(screen()->findChild<QPushButton *>(QStringLiteral("btnUpload")), Qt::LeftButton); }
     QString boxText() const { return FormMessage::instance()->text(); }
+    // Race "R1", closed through the club, opened as the race list would.
+    QSharedPointer<RaceInfo> openClosedRace()
+    {
+        NetworkRig::addRace(QStringLiteral("R1"), 4);
+        const auto race = NetworkRig::race(QStringLiteral("R1"));
+        race->markDeviceTime = kMarkDeviceMs;
+        race->markReaderTime = kMarkReaderMs;
+        race->raceStopReaderTime = kStopReaderMs;
+        Storage::instance()->saveRace(race.data());
+        screen()->doRaceActions(race, &opener);
+        return race;
+    }
 
     static constexpr int kMailboxPolls = 500;
     static constexpr int kMailboxPollMs = 10;
@@ -225,6 +242,28 @@ struct OtherPoster
     }
     ~OtherPoster() { thread->wait(NetworkRig::kWaitMs); }
     std::unique_ptr<QThread> thread;
+};
+
+// Every text the message box paints, in order, once each time it changes.
+class BoxTexts : public QObject
+{
+public:
+    explicit BoxTexts(QLabel *label)
+        : watched(label)
+    {
+        watched->installEventFilter(this);
+    }
+    ~BoxTexts() override { watched->removeEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && (texts.isEmpty() || texts.last() != watched->text()))
+            texts << watched->text();
+        return false;
+    }
+    QStringList texts;
+
+private:
+    QLabel *watched;
 };
 
 QStringList column(QTableWidget *table, int col)
@@ -263,8 +302,8 @@ private slots:
     void close();
     void close_questionShowsBothTimes();
     void close_failedSaveKeepsStoredRace();
-    void delete_data();
-    void delete_();
+    void delete_removesRace_data();
+    void delete_removesRace();
     void delete_answerAfterHomeChangesNothing();
     void print_data();
     void print();
@@ -315,7 +354,7 @@ void TestFormRaceDetail::buttons()
     QString shown;
     for (const char *name : {"btnArriveRace", "btnPrint", "btnDelete", "btnUpload"}) {
         QVERIFY(world.button(name)->isVisible());
-        shown += world.button(name)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+        shown += world.enabled(name) ? QLatin1Char('1') : QLatin1Char('0');
     }
     QCOMPARE(shown, enabled);
     QCOMPARE(world.button("btnDelete")->text(), deleteText);
@@ -402,12 +441,12 @@ void TestFormRaceDetail::arrive_storesReconciledPair_data()
 {
     QTest::addColumn<qint64>("routerMs");
     QTest::addColumn<qint64>("expectedDevice");
-    const qint64 inStep = kClubNowMs - 1000; // the link reads it as 500 ms behind
+    const qint64 inStep = kClubNowMs - 1000; // the link adds 500 ms: 800 ms apart
     QTest::newRow("in step: club line + random")
         << inStep << kMarkDeviceMs + (inStep + kHalfSecondMs - kMarkReaderMs) + kRandomMs;
-    // Five hours since basketing: tolerance 4833 ms; 3 s off takes the fixed 1900 ms.
-    const qint64 threeOff = kClubNowMs - 3000;
-    QTest::newRow("3 s apart: club line + 1900")
+    // Five hours since basketing: tolerance 4833 ms; 3.8 s off takes the fixed 1900 ms.
+    const qint64 threeOff = kClubNowMs - 4000;
+    QTest::newRow("3.8 s apart: club line + 1900")
         << threeOff << kMarkDeviceMs + (threeOff + kHalfSecondMs - kMarkReaderMs) + 1900;
     QTest::newRow("a minute apart: own club time") << kClubNowMs - 60000 << kClubNowMs;
 }
@@ -442,7 +481,7 @@ void TestFormRaceDetail::arrive_storesReconciledPair()
     QCOMPARE(world.label("labArriveTime"), fullTime(routerMs + kHalfSecondMs));
     QVERIFY(world.sound.prompts().contains(QStringLiteral("ok")));
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-    QVERIFY(world.button("btnPrint")->isEnabled());
+    QVERIFY(world.enabled("btnPrint"));
     QVERIFY(!world.gui.boxShown());
 }
 
@@ -526,8 +565,8 @@ void TestFormRaceDetail::close()
     QCOMPARE(ServiceFactory::getParamInt64(QStringLiteral("time_mode"), -1) & kClubTimeLocked,
              unlocked ? 0 : kClubTimeLocked);
     QCOMPARE(world.button("btnDelete")->text(), QStringLiteral("Delete"));
-    QCOMPARE(world.button("btnUpload")->isEnabled(), true);
-    QCOMPARE(world.button("btnPrint")->isEnabled(), reconciled);
+    QCOMPARE(world.enabled("btnUpload"), true);
+    QCOMPARE(world.enabled("btnPrint"), reconciled);
 }
 
 void TestFormRaceDetail::close_questionShowsBothTimes()
@@ -577,7 +616,7 @@ void TestFormRaceDetail::close_failedSaveKeepsStoredRace()
     QVERIFY(world.opener.calls.isEmpty());
 }
 
-void TestFormRaceDetail::delete_data()
+void TestFormRaceDetail::delete_removesRace_data()
 {
     QTest::addColumn<QString>("code");
     QTest::addColumn<int>("valid");
@@ -587,7 +626,7 @@ void TestFormRaceDetail::delete_data()
     QTest::newRow("code with a quote") << QStringLiteral("R'1") << 12 << int(BothTimes);
 }
 
-void TestFormRaceDetail::delete_()
+void TestFormRaceDetail::delete_removesRace()
 {
     QFETCH(QString, code);
     QFETCH(int, valid);
@@ -667,17 +706,14 @@ void TestFormRaceDetail::print()
                                                  nom(QStringLiteral("P2"), 3), nom(QStringLiteral("P1"), 4)});
     }
     world.open(race);
-    QStringList progress;
+    BoxTexts progressTexts(FormMessage::instance()->findChild<QLabel *>(QStringLiteral("labInfo")));
     int piecesWhenTold = -1;
     world.opener.hook = [&] { piecesWhenTold = world.club.peer().router().printed().size(); };
     bool printedFlagFirst = false;
     world.onPause = [&] {
         if (world.pauses == 1)
             printedFlagFirst = world.stored(code)->backPrintFlag;
-        const QString text = world.gui.boxText();
-        if (progress.isEmpty() || progress.last() != text)
-            progress << text;
-        if (progress.size() == 3 && world.pauses < 40)
+        if (world.pauses == 5)
             world.shot(QStringLiteral("print-progress"));
     };
     const int before = world.sound.size();
@@ -692,8 +728,8 @@ void TestFormRaceDetail::print()
     QVERIFY(world.opener.seen.backPrintFlag);
     QCOMPARE(piecesWhenTold, 0);
     QVERIFY(world.stored(code)->backPrintFlag);
-    QVERIFY(world.button("btnDelete")->isEnabled());
-    QVERIFY(world.button("btnPrint")->isEnabled());
+    QVERIFY(world.enabled("btnDelete"));
+    QVERIFY(world.enabled("btnPrint"));
     QString problem;
     const QList<QStringList> printed = ReportFixture::pagesOf(
         QString::fromLatin1(world.club.peer().router().printedBytes()), &problem);
@@ -703,11 +739,15 @@ void TestFormRaceDetail::print()
         return;
     }
     QVERIFY(printedFlagFirst);
-    QVERIFY(progress.contains(QStringLiteral("Printing....\nReport head")));
-    QVERIFY(progress.contains(QStringLiteral("Print...\nReport record 1")));
-    QVERIFY(progress.contains(QStringLiteral("Printing....\nReport tailer")));
-    QVERIFY(progress.indexOf(QStringLiteral("Printing....\nReport head"))
-            < progress.indexOf(QStringLiteral("Print...\nReport record 1")));
+    // Each copy: the head, the records as they are handled, the tailer; the
+    // last record's number shows on the lines after the tailer.
+    const QStringList oneCopy{"Printing....\nReport head", "Print...\nReport record 1", "Print...\nReport record 2",
+                              "Print...\nReport record 3", "Printing....\nReport tailer", "Print...\nReport record 4"};
+    QStringList expectedTexts{"Printing..."};
+    for (int copy = 0; copy < copies; ++copy)
+        expectedTexts += oneCopy;
+    expectedTexts << QStringLiteral("Print OK!");
+    QCOMPARE(progressTexts.texts, expectedTexts);
 
     // The same report loaded by hand with the two lists.
     auto record = [](const char *assoc) {
@@ -750,7 +790,7 @@ void TestFormRaceDetail::print_refusalMidPage()
     world.shot(QStringLiteral("print-error"));
     // Marked printed before the first line: Delete is offered.
     QVERIFY(world.stored(QStringLiteral("R7"))->backPrintFlag);
-    QVERIFY(world.button("btnDelete")->isEnabled());
+    QVERIFY(world.enabled("btnDelete"));
     QCOMPARE(world.gui.window()->topSubForm(), world.screen());
 }
 
@@ -796,13 +836,7 @@ void TestFormRaceDetail::upload_closesAndRepeats()
 {
     UploadWorld world;
     QVERIFY(world.rig.isReady());
-    NetworkRig::addRace(QStringLiteral("R1"), 4);
-    const auto race = NetworkRig::race(QStringLiteral("R1"));
-    race->markDeviceTime = kMarkDeviceMs;
-    race->markReaderTime = kMarkReaderMs;
-    race->raceStopReaderTime = kStopReaderMs;
-    Storage::instance()->saveRace(race.data());
-    world.screen()->doRaceActions(race, &world.opener);
+    const auto race = world.openClosedRace();
     QTRY_VERIFY_WITH_TIMEOUT(world.online(), NetworkRig::kWaitMs);
 
     world.click();
@@ -839,9 +873,7 @@ void TestFormRaceDetail::upload_failureChangesNothing()
     QFETCH(QString, text);
     UploadWorld world;
     QVERIFY(world.rig.isReady());
-    NetworkRig::addRace(QStringLiteral("R1"), 4);
-    const auto race = NetworkRig::race(QStringLiteral("R1"));
-    world.screen()->doRaceActions(race, &world.opener);
+    const auto race = world.openClosedRace();
     QTRY_VERIFY_WITH_TIMEOUT(world.online(), NetworkRig::kWaitMs);
     std::unique_ptr<OtherPoster> other;
     if (fault == 0) {
@@ -858,8 +890,8 @@ void TestFormRaceDetail::upload_failureChangesNothing()
     }
 
     world.click();
-    QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Error"));
     QCOMPARE(world.boxText(), text);
+    QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Error"));
     ScreenDriver(world.screen(), QLatin1String(kSuite)).shot(QStringLiteral("upload-error-%1").arg(fault));
     QCOMPARE(NetworkRig::race(QStringLiteral("R1"))->valid, 4);
     QCOMPARE(race->valid, 4);
