@@ -28,6 +28,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 #include <QTableWidget>
@@ -313,6 +314,7 @@ private slots:
     void upload_closesAndRepeats();
     void upload_failureChangesNothing_data();
     void upload_failureChangesNothing();
+    void clubOrder_arriveClosePrintUploadDelete();
 };
 
 void TestFormRaceDetail::buttons_data()
@@ -896,6 +898,68 @@ void TestFormRaceDetail::upload_failureChangesNothing()
     QCOMPARE(NetworkRig::race(QStringLiteral("R1"))->valid, 4);
     QCOMPARE(race->valid, 4);
     QCOMPARE(world.rig.logRows(17), 0);
+}
+
+void TestFormRaceDetail::clubOrder_arriveClosePrintUploadDelete()
+{
+    UploadWorld world;
+    QVERIFY(world.rig.isReady());
+    ReportPrinter::setPauseFunction([](int) {});
+    const auto unpause = qScopeGuard([] { ReportPrinter::setPauseFunction({}); });
+    QVERIFY(world.club.startClub());
+    const qint64 nowMs = UTC::clubTime().value();
+    RaceInfo seeded = LoftSeed::race(QStringLiteral("W1"), 3);
+    seeded.markDeviceTime = nowMs - 3600000;
+    seeded.markReaderTime = nowMs - 3600000;
+    Storage::instance()->saveRace(&seeded);
+    for (const char *assoc : {"W-1", "W-2"}) {
+        LoftSeed::pigeon(QLatin1String(assoc), QStringLiteral("E") + QLatin1String(assoc));
+        LoftSeed::basket(QLatin1String(assoc), QStringLiteral("W1"), nowMs - 3600000);
+    }
+    LoftSeed::arrive(QStringLiteral("W-1"), QStringLiteral("W1"), nowMs - 60000, 1);
+    const auto race = Storage::instance()->findRaceById(QStringLiteral("W1"));
+    world.screen()->doRaceActions(race, &world.opener);
+    ScreenDriver driver(world.screen(), QLatin1String(kSuite));
+    auto answerOk = [] {
+        QTest::mouseClick(FormMessage::instance()->findChild<QPushButton *>(QStringLiteral("btnOK")), Qt::LeftButton);
+    };
+    const qint64 heldMs = nowMs / 1000 * 1000;
+    world.club.peer().setAnswer(ClubRouter::GetTime, 0,
+                                ClubRouter::timeText(heldMs) + QByteArray(1, '\0') + QByteArray(1, '\x01'));
+
+    driver.click("btnArriveRace");
+    answerOk();
+    QCOMPARE(Storage::instance()->findRaceById(QStringLiteral("W1"))->raceStopReaderTime, heldMs + kHalfSecondMs);
+
+    driver.click("btnDelete"); // Close
+    answerOk();
+    QCOMPARE(Storage::instance()->findRaceById(QStringLiteral("W1"))->valid, 4);
+    QVERIFY(!driver.find<QPushButton>("btnDelete")->isEnabledTo(world.screen())); // not printed since
+    QVERIFY(driver.find<QPushButton>("btnPrint")->isEnabledTo(world.screen()));
+
+    driver.click("btnPrint");
+    QCOMPARE(world.boxText(), QStringLiteral("Print OK!"));
+    QVERIFY(!world.club.peer().router().printedBytes().isEmpty());
+    answerOk();
+    QVERIFY(driver.find<QPushButton>("btnDelete")->isEnabledTo(world.screen()));
+
+    QTRY_VERIFY_WITH_TIMEOUT(world.online(), NetworkRig::kWaitMs);
+    driver.click("btnUpload");
+    QCOMPARE(world.boxText(), QStringLiteral("Upload OK!"));
+    answerOk();
+    QCOMPARE(Storage::instance()->findRaceById(QStringLiteral("W1"))->valid, 12);
+    const QList<CloudCall> calls = world.rig.endpoint.calls(QStringLiteral("uploadArriveData"));
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(qint64(NetworkRig::payloadField(calls.first(), QStringLiteral("clubArriveTime")).toDouble()),
+             heldMs + kHalfSecondMs);
+    QCOMPARE(world.rig.logRows(17), 1);
+
+    driver.click("btnDelete");
+    answerOk();
+    QVERIFY(!Storage::instance()->findRaceById(QStringLiteral("W1")));
+    QCOMPARE(world.rig.logRows(11), 1);
+    QCOMPARE(world.opener.calls, QStringList({"W1", "W1", "W1", "null"}));
+    QCOMPARE(world.window->topSubForm(), nullptr);
 }
 
 QTEST_MAIN(TestFormRaceDetail)
