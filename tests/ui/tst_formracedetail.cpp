@@ -493,7 +493,9 @@ void TestFormRaceDetail::arrive_failedReadChangesNothing_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("get time refused (club time 0)")
         << int(ClubPortPeer::Fault::Refuse) << QStringLiteral("Morlan unknown exception!");
-    QTest::newRow("silent router") << int(ClubPortPeer::Fault::Silence) << QString();
+    QTest::newRow("silent router") << int(ClubPortPeer::Fault::Silence) << QStringLiteral("Morlan no response!");
+    // The link left club mode after the screen opened: no authorisation.
+    QTest::newRow("authorisation lost") << -1 << QStringLiteral("Semaphore timeout!");
 }
 
 void TestFormRaceDetail::arrive_failedReadChangesNothing()
@@ -504,20 +506,23 @@ void TestFormRaceDetail::arrive_failedReadChangesNothing()
     const auto race = seedRace(QStringLiteral("R1"), 3, BothTimes, kStopReaderMs, true);
     world.open(race);
     const QString before = world.raceRows();
-    ClubPortPeer::Fault spoil;
-    spoil.kind = ClubPortPeer::Fault::Kind(fault);
-    spoil.value = 1;
-    world.club.peer().setCommandFault(ClubRouter::GetTime, spoil);
+    if (fault < 0) {
+        world.club.link().switchWorkMode(MorlanProtocolProcess::Normal, true);
+        QVERIFY(!world.club.link().isAuthed());
+    } else {
+        ClubPortPeer::Fault spoil;
+        spoil.kind = ClubPortPeer::Fault::Kind(fault);
+        spoil.value = 1;
+        world.club.peer().setCommandFault(ClubRouter::GetTime, spoil);
+    }
 
     world.click("btnArriveRace");
     world.gui.answerBox(QMessageBox::Ok);
 
     QVERIFY(world.gui.boxShown());
     QCOMPARE(world.gui.box()->title(), QStringLiteral("Error"));
-    if (!text.isEmpty())
-        QCOMPARE(world.gui.boxText(), text);
-    QVERIFY(!world.gui.boxText().isEmpty());
-    world.shot(QStringLiteral("arrive-error-%1").arg(fault));
+    QCOMPARE(world.gui.boxText(), text);
+    world.shot(QStringLiteral("arrive-error-%1").arg(fault + 1));
     QCOMPARE(world.raceRows(), before);
     QCOMPARE(race->raceStopReaderTime, kStopReaderMs);
     QCOMPARE(race->backPrintFlag, true);
