@@ -30,7 +30,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QThread>
-#include <QTimer>
 #include <QTableWidget>
 #include <QTest>
 
@@ -176,33 +175,22 @@ void seedPigeons(const QString &code, const QStringList &arrived, const QList<qi
 }
 
 // The upload's world: the network rig (modem peer, modem thread, cloud
-// endpoint, race engine) on its own database, the window built on it, and a
+// endpoint, race engine) on its own database, the window on that one, and a
 // link published but not started with its authorisation set: the screen
 // only reads that flag here.
 struct UploadWorld
 {
     UploadWorld()
     {
-        rig.db.root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-        MainWindow::resetExitRequest();
-        window = MainWindow::instance();
-        window->findChild<QTimer *>()->stop();
-        window->show();
-        window->resetSubForms();
         ServiceFactory::getInstance()->pigeonBo = &rig.engine;
         rig.engine.setMailboxWait({kMailboxPolls, kMailboxPollMs});
         club.link().authed = true;
         rig.gate.allow(TurnGate::Gprs, -1);
         rig.start();
     }
-    ~UploadWorld()
-    {
-        ServiceFactory::getInstance()->pigeonBo = nullptr;
-        MainWindow::destroyInstance();
-        FormMessage::destroyInstance();
-    }
+    ~UploadWorld() { ServiceFactory::getInstance()->pigeonBo = nullptr; }
     bool online() const { return rig.service.getGSMState().flags & 0x8; }
-    FormRaceDetail *screen() { return window->formRaceDetail; }
+    FormRaceDetail *screen() { return gui.window()->formRaceDetail; }
     void click() { QTest::mouseClick(screen()->findChild<QPushButton *>(QStringLiteral("btnUpload")), Qt::LeftButton); }
     QString boxText() const { return FormMessage::instance()->text(); }
     // Race "R1", closed through the club, opened as the race list would.
@@ -221,10 +209,10 @@ struct UploadWorld
     static constexpr int kMailboxPolls = 500;
     static constexpr int kMailboxPollMs = 10;
     NetworkRig rig;
+    GuiFixture gui{&rig.db};
     ClubSide club{rig.db.root()};
     PromptQueue sound;
     Recorder opener;
-    MainWindow *window = nullptr;
 };
 
 // A blocking upload of another screen, on a thread of its own.
@@ -964,8 +952,8 @@ void TestFormRaceDetail::clubOrder_arriveClosePrintUploadDelete()
     QVERIFY(!Storage::instance()->findRaceById(QStringLiteral("W1")));
     QCOMPARE(world.rig.logRows(11), 1);
     QCOMPARE(world.opener.calls, QStringList({"W1", "W1", "W1", "null"}));
-    QCOMPARE(world.window->topSubForm(), nullptr);
+    QCOMPARE(world.gui.top(), nullptr);
 }
 
-QTEST_MAIN(TestFormRaceDetail)
+BRELLIUM_GUI_TEST_MAIN(TestFormRaceDetail)
 #include "tst_formracedetail.moc"
