@@ -49,6 +49,7 @@
 
 #include "ui_mainwindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -454,6 +455,10 @@ bool MainWindow::doKeyPress(QKeyEvent *e)
 
 bool MainWindow::handleKey(QKeyEvent *e)
 {
+    // A modal dialog (the touch test) is left only by its own button: the
+    // keys must neither close it nor reach the screens beneath it.
+    if (QApplication::activeModalWidget())
+        return true;
     switch (e->key()) {
     case Qt::Key_Escape:
         popSubForm(SubWindow::DeactiveHide);

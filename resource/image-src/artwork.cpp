@@ -510,6 +510,114 @@ void backspace(QPainter &p, const QColor &color)
     p.drawLine(QPointF(28, 21), QPointF(20, 29));
 }
 
+// ---- pictures of the test and configuration screens ---------------------
+
+// A tall blue button face for the test menu's rows.
+QImage tallBlueButton()
+{
+    QImage image = canvas(360, 80);
+    QPainter p(&image);
+    smooth(p);
+    panel(p, QRectF(2, 1, 356, 74), 14, QColor(0x4f, 0x9d, 0xff), QColor(0x1b, 0x5f, 0xd0), QColor(0x12, 0x45, 0x9c));
+    return image;
+}
+
+// A test icon: a rounded white badge with a glyph drawn in blue.
+QImage testIcon(const std::function<void(QPainter &)> &glyph)
+{
+    QImage image = canvas(56, 56);
+    QPainter p(&image);
+    smooth(p);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xff, 0xff, 0xff, 235));
+    p.drawRoundedRect(QRectF(2, 2, 52, 52), 12, 12);
+    p.setPen(QPen(QColor(0x1b, 0x5f, 0xd0), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    glyph(p);
+    return image;
+}
+
+void touchGlyph(QPainter &p)
+{
+    p.drawEllipse(QPointF(28, 28), 14, 14);
+    p.drawEllipse(QPointF(28, 28), 5, 5);
+    p.drawLine(QPointF(28, 8), QPointF(28, 16));
+    p.drawLine(QPointF(28, 40), QPointF(28, 48));
+    p.drawLine(QPointF(8, 28), QPointF(16, 28));
+    p.drawLine(QPointF(40, 28), QPointF(48, 28));
+}
+
+void lcdGlyph(QPainter &p)
+{
+    p.drawRoundedRect(QRectF(10, 13, 36, 24), 3, 3);
+    p.drawLine(QPointF(28, 37), QPointF(28, 43));
+    p.drawLine(QPointF(19, 44), QPointF(37, 44));
+}
+
+void ringGlyph(QPainter &p)
+{
+    p.drawEllipse(QPointF(28, 30), 15, 10);
+    p.drawEllipse(QPointF(28, 30), 7, 4);
+    p.drawArc(QRectF(14, 8, 28, 16), 30 * 16, 120 * 16);
+}
+
+void smsGlyph(QPainter &p)
+{
+    QPainterPath bubble;
+    bubble.addRoundedRect(QRectF(10, 12, 36, 25), 6, 6);
+    bubble.moveTo(18, 37);
+    bubble.lineTo(16, 46);
+    bubble.lineTo(26, 37);
+    p.drawPath(bubble);
+    for (int x : {20, 28, 36})
+        p.drawPoint(QPointF(x, 25));
+}
+
+// A square key of the digit pad.
+QImage bigKey(const std::function<void(QPainter &)> &glyph = {})
+{
+    QImage image = canvas(140, 84);
+    QPainter p(&image);
+    smooth(p);
+    panel(p, QRectF(2, 1, 136, 78), 10, QColor(0x7a, 0x7f, 0x88), QColor(0x4a, 0x4e, 0x56), QColor(0x30, 0x33, 0x38));
+    if (glyph)
+        glyph(p);
+    return image;
+}
+
+void deleteGlyph(QPainter &p)
+{
+    p.translate(46, 17);
+    p.scale(1.2, 1.2);
+    backspace(p, QColor(0xff, 0xff, 0xff));
+}
+
+// The strip behind a table's header.
+QImage tableHead()
+{
+    QImage image = canvas(460, 40);
+    QPainter p(&image);
+    smooth(p);
+    panel(p, QRectF(0, 0, 460, 38), 6, QColor(0x3a, 0x6e, 0xc4), QColor(0x1f, 0x47, 0x8f), QColor(0x16, 0x35, 0x6b), false);
+    return image;
+}
+
+void addTestScreenPictures(QMap<QString, std::function<QImage()>> &m)
+{
+    const QString button = QStringLiteral("image/button/image/");
+    m[QStringLiteral("image/button_blue.png")] = tallBlueButton;
+    m[QStringLiteral("image/icon_touch.png")] = [] { return testIcon(touchGlyph); };
+    m[QStringLiteral("image/icon_lcd.png")] = [] { return testIcon(lcdGlyph); };
+    m[QStringLiteral("image/icon_ering.png")] = [] { return testIcon(ringGlyph); };
+    m[QStringLiteral("image/icon_sms.png")] = [] { return testIcon(smsGlyph); };
+    m[button + QStringLiteral("blue.png")] = [] { return wideButton(QColor(0x5f, 0xa8, 0xff), QColor(0x1b, 0x5f, 0xd0)); };
+    m[button + QStringLiteral("grey.png")] = [] { return wideButton(QColor(0xc4, 0xca, 0xd2), QColor(0x7d, 0x86, 0x92)); };
+    m[button + QStringLiteral("keyboard_big.png")] = [] { return bigKey(); };
+    m[button + QStringLiteral("keyboard_icon_del.png")] = [] { return bigKey(deleteGlyph); };
+    m[button + QStringLiteral("table_head_ng.png")] = tableHead;
+    m[QStringLiteral("image/dlg/image/dlg_001_box.png")] = dialogBox;
+}
+
 QMap<QString, std::function<QImage()>> pictures()
 {
     QMap<QString, std::function<QImage()>> m;
@@ -581,6 +689,7 @@ QMap<QString, std::function<QImage()>> pictures()
     m[button + QStringLiteral("key_back_pressed.png")] = [] {
         return keyCap(QColor(0xb9, 0xc2, 0xcd), QColor(0xd3, 0xd9, 0xe0), [](QPainter &p) { backspace(p, QColor(0x1d, 0x5f, 0xb4)); });
     };
+    addTestScreenPictures(m);
     return m;
 }
 

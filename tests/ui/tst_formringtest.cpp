@@ -1,0 +1,241 @@
+#include "core/myapp.h"
+#include "core/servicefactory.h"
+#include "device/hardware_control.h"
+#include "race/pigeonbo.h"
+#include "storage/pigeoninfo.h"
+#include "storage/storage.h"
+#include "ui/formmessage.h"
+#include "ui/mainwindow.h"
+#include "ui/settings/formringtest.h"
+
+#include "promptqueue.h"
+#include "screenshot.h"
+#include "storagefixture.h"
+#include "testroot.h"
+
+#include <QLabel>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+constexpr int kTickMs = 300;
+const QString kNone = QStringLiteral("--------");
+const QString kWaiting = QStringLiteral("Waiting for ring...");
+const QString kChecked = QStringLiteral("Check successfully!");
+
+LFTAG_INFO tagOf(const QString &ring, int stored = 0)
+{
+    LFTAG_INFO tag;
+    tag.eRing = ring;
+    tag.uid = QStringLiteral("1234ABCD");
+    tag.stored = stored;
+    return tag;
+}
+
+void addPigeon(const QString &assocNum, const QString &ring)
+{
+    PigeonInfo pigeon;
+    pigeon.assocNum = assocNum;
+    pigeon.eringNum = ring;
+    Storage::instance()->savePigeon(&pigeon);
+}
+} // namespace
+
+// The ring test: live readings from the race engine shown with the pigeon
+// carrying the ring, the return to waiting, and readings it must ignore.
+class TestFormRingTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void reading_data();
+    void reading();
+    void revertsOnFourthTick_data();
+    void revertsOnFourthTick();
+    void readingQueuedBeforeLeaving();
+    void pigeonTableGone();
+    void withoutEngine();
+
+private:
+    // Emits the readings from a thread of their own, as a reader does, and
+    // delivers what that queued for the screen.
+    void scan(const QList<LFTAG_INFO> &tags, bool deliver = true);
+    QString text(const char *label) const;
+    void checkWaiting() const;
+
+    std::unique_ptr<StorageFixture> store;
+    std::unique_ptr<PigeonBo> engine;
+    MainWindow *window = nullptr;
+    FormRingTest *form = nullptr;
+};
+
+void TestFormRingTest::init()
+{
+    store = std::make_unique<StorageFixture>();
+    store->root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
+    HardwareControl::init(0);
+    engine = std::make_unique<PigeonBo>();
+    ServiceFactory::getInstance()->pigeonBo = engine.get();
+    addPigeon(QStringLiteral("NL-24-1001"), QStringLiteral("0A0B0C0D"));
+    addPigeon(QStringLiteral("NL-24-1002"), QStringLiteral("")); // no ring yet
+    MainWindow::resetExitRequest();
+    window = MainWindow::instance();
+    window->findChild<QTimer *>()->stop();
+    window->show();
+    window->resetSubForms();
+    form = window->formRingTest;
+    window->pushSubForm(form);
+}
+
+void TestFormRingTest::cleanup()
+{
+    MainWindow::destroyInstance();
+    FormMessage::destroyInstance();
+    ServiceFactory::getInstance()->pigeonBo = nullptr;
+    engine.reset();
+    store.reset();
+}
+
+void TestFormRingTest::scan(const QList<LFTAG_INFO> &tags, bool deliver)
+{
+    PigeonBo *bo = engine.get();
+    std::unique_ptr<QThread> reader(QThread::create([bo, tags] {
+        for (const LFTAG_INFO &tag : tags)
+            emit bo->tagScaned(tag);
+    }));
+    reader->start();
+    QVERIFY(reader->wait(10000));
+    if (deliver)
+        QCoreApplication::sendPostedEvents(form, QEvent::MetaCall);
+}
+
+QString TestFormRingTest::text(const char *label) const
+{
+    return form->findChild<QLabel *>(QLatin1String(label))->text();
+}
+
+void TestFormRingTest::checkWaiting() const
+{
+    QCOMPARE(text("labelRingNum"), kNone);
+    QCOMPARE(text("labAssocNum"), kNone);
+    QCOMPARE(text("labelWarning"), kWaiting);
+}
+
+void TestFormRingTest::reading_data()
+{
+    QTest::addColumn<QString>("ring");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QString>("assocNum"); // empty: the reading changes nothing
+    QTest::newRow("ring of a pigeon") << "0A0B0C0D" << 0 << "NL-24-1001";
+    QTest::newRow("unknown ring") << "0A0B0C0E" << 0 << kNone;
+    QTest::newRow("lower case, as read") << "0a0b0c0d" << 0 << kNone;
+    QTest::newRow("with a quote") << "0A'0C0D" << 0 << kNone;
+    // Looked up, it would find the pigeon without a ring.
+    QTest::newRow("empty ring") << "" << 0 << kNone;
+    QTest::newRow("replayed record") << "0A0B0C0D" << 1 << "";
+}
+
+void TestFormRingTest::reading()
+{
+    QFETCH(QString, ring);
+    QFETCH(int, stored);
+    QFETCH(QString, assocNum);
+    checkWaiting();
+    if (QTest::currentDataTag() == QLatin1String("unknown ring"))
+        Screenshot::save(QStringLiteral("formringtest-waiting"));
+    PromptQueue sound;
+    scan({tagOf(ring, stored)});
+    if (assocNum.isEmpty()) {
+        checkWaiting();
+        QVERIFY(sound.prompts().isEmpty());
+        return;
+    }
+    QCOMPARE(sound.prompts(), QStringList{"pigeonTest"});
+    QCOMPARE(text("labelRingNum"), ring);
+    QCOMPARE(text("labAssocNum"), assocNum);
+    QCOMPARE(text("labelWarning"), kChecked);
+    QVERIFY(!FormMessage::instance()->isActived());
+    if (QTest::currentDataTag() == QLatin1String("ring of a pigeon"))
+        Screenshot::save(QStringLiteral("formringtest-reading"));
+}
+
+void TestFormRingTest::revertsOnFourthTick_data()
+{
+    QTest::addColumn<int>("ticksBetween"); // -1: one reading only
+    QTest::newRow("one reading") << -1;
+    QTest::newRow("second reading after two ticks") << 2;
+}
+
+void TestFormRingTest::revertsOnFourthTick()
+{
+    QFETCH(int, ticksBetween);
+    scan({tagOf(QStringLiteral("0A0B0C0D"))});
+    if (ticksBetween >= 0) {
+        for (int i = 0; i < ticksBetween; ++i)
+            form->onTimeTick(kTickMs);
+        scan({tagOf(QStringLiteral("0A0B0C0E"))});
+        QCOMPARE(text("labelRingNum"), QStringLiteral("0A0B0C0E"));
+    }
+    for (int i = 0; i < 3; ++i) {
+        form->onTimeTick(kTickMs);
+        QCOMPARE(text("labelWarning"), kChecked);
+    }
+    form->onTimeTick(kTickMs);
+    checkWaiting();
+}
+
+void TestFormRingTest::readingQueuedBeforeLeaving()
+{
+    // Opened twice: connected once, one prompt per reading.
+    window->popSubForm(SubWindow::DeactiveHide);
+    window->pushSubForm(form);
+    PromptQueue sound;
+    scan({tagOf(QStringLiteral("0A0B0C0D"))});
+    QCOMPARE(sound.prompts(), QStringList{"pigeonTest"});
+
+    scan({tagOf(QStringLiteral("0A0B0C0E"))}, false);
+    window->popSubForm(SubWindow::DeactiveHide);
+    QCoreApplication::sendPostedEvents(form, QEvent::MetaCall);
+    scan({tagOf(QStringLiteral("0A0B0C0E"))}); // after leaving: not connected
+    QCOMPARE(sound.prompts(), QStringList{"pigeonTest"});
+    window->pushSubForm(form);
+    checkWaiting();
+}
+
+void TestFormRingTest::pigeonTableGone()
+{
+    QVERIFY(store->exec(QStringLiteral("alter table Pigeon rename to PigeonAway")));
+    scan({tagOf(QStringLiteral("0A0B0C0D"))});
+    FormMessage *box = FormMessage::instance();
+    QVERIFY(box->isActived());
+    QCOMPARE(box->title(), QStringLiteral("Error"));
+    QCOMPARE(window->topSubForm(), static_cast<SubWindow *>(form));
+}
+
+void TestFormRingTest::withoutEngine()
+{
+    window->popSubForm(SubWindow::DeactiveHide);
+    ServiceFactory::getInstance()->pigeonBo = nullptr;
+    window->pushSubForm(form);
+    checkWaiting();
+    form->onTimeTick(kTickMs);
+    window->popSubForm(SubWindow::DeactiveHide);
+    QCOMPARE(window->topSubForm(), nullptr);
+}
+
+int main(int argc, char *argv[])
+{
+    MyApp app(argc, argv);
+    MyApp::registerMetaTypes();
+    TestFormRingTest test;
+    const int status = QTest::qExec(&test, argc, argv);
+    MainWindow::destroyInstance();
+    FormMessage::destroyInstance();
+    return status;
+}
+
+#include "tst_formringtest.moc"

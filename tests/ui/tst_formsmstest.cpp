@@ -1,0 +1,217 @@
+#include "core/myapp.h"
+#include "core/servicefactory.h"
+#include "ui/formmessage.h"
+#include "ui/mainwindow.h"
+#include "ui/settings/formsmstest.h"
+
+#include "networkrig.h"
+#include "promptqueue.h"
+#include "screenshot.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+constexpr int kWaitMs = NetworkRig::kWaitMs;
+const QString kSend = QStringLiteral("pushButtonSend");
+
+int cregPolls(const NetworkRig &rig)
+{
+    int polls = 0;
+    for (const QByteArray &command : rig.peer.commands())
+        polls += command.startsWith("AT+CREG?") ? 1 : 0;
+    return polls;
+}
+} // namespace
+
+// The SMS test: the digit pad, the refusals, and the number handed to the
+// race engine for the modem thread's next SMS turn.
+class TestFormSmsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void send_data();
+    void send();
+    void pad();
+    void noServices();
+    void secondSendReplacesFirst();
+
+private:
+    void build(bool services);
+    void click(const QString &name);
+    void type(const QString &digits);
+    void registration(int status);
+    QString field() const;
+
+    std::unique_ptr<NetworkRig> rig;
+    MainWindow *window = nullptr;
+    FormSmsTest *form = nullptr;
+};
+
+void TestFormSmsTest::init()
+{
+    build(true);
+}
+
+void TestFormSmsTest::build(bool services)
+{
+    rig = std::make_unique<NetworkRig>();
+    QVERIFY(rig->isReady());
+    if (services)
+        ServiceFactory::getInstance()->pigeonBo = &rig->engine;
+    else
+        ServiceFactory::getInstance()->gsmService = nullptr;
+    rig->db.root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
+    MainWindow::resetExitRequest();
+    window = MainWindow::instance();
+    window->findChild<QTimer *>()->stop();
+    window->show();
+    window->resetSubForms();
+    form = window->formSmsTest;
+    window->pushSubForm(form);
+}
+
+void TestFormSmsTest::cleanup()
+{
+    MainWindow::destroyInstance();
+    FormMessage::destroyInstance();
+    ServiceFactory::getInstance()->pigeonBo = nullptr;
+    rig.reset();
+}
+
+void TestFormSmsTest::click(const QString &name)
+{
+    auto *button = form->findChild<QPushButton *>(name);
+    QVERIFY2(button, qPrintable(name));
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void TestFormSmsTest::type(const QString &digits)
+{
+    for (const QChar digit : digits)
+        click(QStringLiteral("pushButton") + digit);
+}
+
+QString TestFormSmsTest::field() const
+{
+    return form->findChild<QLineEdit *>(QStringLiteral("txtPhoneCode"))->text();
+}
+
+// Sets the registration at the modem and waits until the modem thread has
+// asked for it twice since.
+void TestFormSmsTest::registration(int status)
+{
+    rig->start();
+    const int before = cregPolls(*rig);
+    rig->peer.update([status](ModemState &s) { s.registration = status; });
+    QTRY_VERIFY_WITH_TIMEOUT(cregPolls(*rig) >= before + 2, kWaitMs);
+    const bool registered = status == 1 || status == 5;
+    QTRY_COMPARE_WITH_TIMEOUT(bool(rig->service.getGSMState().flags & 0x40), registered, kWaitMs);
+}
+
+void TestFormSmsTest::send_data()
+{
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("blank field") << "" << 1 << "Error" << "Please input phonecode!";
+    QTest::newRow("searching") << "4917" << 2 << "Error" << "Gsm is not online!";
+    QTest::newRow("not registered") << "4917" << 0 << "Error" << "Gsm is not online!";
+    QTest::newRow("home") << "4917" << 1 << "Success" << "Sms has sent!";
+    QTest::newRow("roaming") << "0049170" << 5 << "Success" << "Sms has sent!";
+}
+
+void TestFormSmsTest::send()
+{
+    QFETCH(QString, number);
+    QFETCH(int, status);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    registration(status);
+    type(number);
+    PromptQueue sound;
+    click(kSend);
+    const bool sent = title == QLatin1String("Success");
+    QCOMPARE(sound.prompts(), QStringList{sent ? "ok" : "error"});
+    FormMessage *box = FormMessage::instance();
+    QVERIFY(box->isActived());
+    QCOMPARE(box->title(), title);
+    QCOMPARE(box->text(), text);
+    QCOMPARE(field(), number); // a refusal leaves the field
+    if (QTest::currentDataTag() == QLatin1String("home"))
+        Screenshot::save(QStringLiteral("formsmstest-sent"));
+    // The SMS itself leaves on the modem thread's turn, which runs only
+    // while the modem is registered.
+    if (status != 1 && status != 5)
+        return;
+    QCOMPARE(rig->runTurn(TurnGate::Sms), sent ? 0 : 1);
+    QCOMPARE(rig->peer.sms().size(), sent ? 1 : 0);
+    if (sent)
+        QCOMPARE(rig->peer.sms().first().number, number.toLatin1());
+}
+
+void TestFormSmsTest::pad()
+{
+    PromptQueue sound;
+    click(QStringLiteral("pushButtonDel")); // on empty: the click only
+    type(QStringLiteral("0123456789"));
+    click(QStringLiteral("pushButtonDel"));
+    click(QStringLiteral("pushButtonDel"));
+    type(QStringLiteral("7"));
+    QCOMPARE(field(), QStringLiteral("012345677"));
+    QCOMPARE(sound.prompts(), QStringList(14, QStringLiteral("keyPress")));
+    Screenshot::save(QStringLiteral("formsmstest"));
+    // Kept across leaving and returning.
+    window->popSubForm(SubWindow::DeactiveHide);
+    window->pushSubForm(window->formTest);
+    window->pushSubForm(form);
+    QCOMPARE(field(), QStringLiteral("012345677"));
+    QVERIFY(!FormMessage::instance()->isActived());
+}
+
+void TestFormSmsTest::noServices()
+{
+    cleanup();
+    build(false);
+    type(QStringLiteral("4917"));
+    PromptQueue sound;
+    click(kSend);
+    QCOMPARE(sound.prompts(), QStringList{"error"});
+    QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Gsm is not online!"));
+}
+
+void TestFormSmsTest::secondSendReplacesFirst()
+{
+    registration(1);
+    type(QStringLiteral("111"));
+    click(kSend);
+    QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Sms has sent!"));
+    FormMessage::instance()->deactive();
+    click(QStringLiteral("pushButtonDel"));
+    type(QStringLiteral("2"));
+    click(kSend);
+    QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Sms has sent!"));
+    QCOMPARE(rig->runTurn(TurnGate::Sms), 0);
+    QCOMPARE(rig->peer.sms().size(), 1);
+    QCOMPARE(rig->peer.sms().first().number, QByteArray("112"));
+}
+
+int main(int argc, char *argv[])
+{
+    MyApp app(argc, argv);
+    MyApp::registerMetaTypes();
+    TestFormSmsTest test;
+    const int status = QTest::qExec(&test, argc, argv);
+    MainWindow::destroyInstance();
+    FormMessage::destroyInstance();
+    return status;
+}
+
+#include "tst_formsmstest.moc"
