@@ -5,6 +5,8 @@
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
 #include "ui/menu.h"
+#include "ui/settings/formconfig.h"
+#include "ui/settings/formtest.h"
 
 #include "dbreader.h"
 #include "programprocess.h"
@@ -32,7 +34,8 @@ const QString kTimeScale = QStringLiteral("0.02");
 constexpr int kGpioBattery = 54;
 constexpr int kRunLimitMs = 60000;
 constexpr int kStepMs = 100;
-constexpr unsigned int kNewWord = 0x0001 | 0x0400 | 0x0800;
+// 0x0002 was in force and stays ticked; two boxes ticked, EC25 chosen.
+constexpr unsigned int kNewWord = 0x0002 | 0x0001 | 0x0400 | 0x0800;
 
 void say(const char *text)
 {

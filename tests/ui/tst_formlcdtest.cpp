@@ -10,6 +10,7 @@
 #include "testroot.h"
 
 #include <QLabel>
+#include <QMouseEvent>
 #include <QTest>
 #include <QTimer>
 
@@ -126,8 +127,14 @@ void TestFormLcdTest::presses()
 void TestFormLcdTest::doubleTapIsOneStep()
 {
     QWidget *frame = form->findChild<QWidget *>(QStringLiteral("frameWidget"));
-    QTest::mouseDClick(frame, Qt::LeftButton, {}, QPoint(100, 100));
-    QCOMPARE(form->step(), 1); // the second tap is a double click, no press
+    // A quick double tap: press and release, then a double click and release.
+    const QPoint at(100, 100);
+    QTest::mouseClick(frame, Qt::LeftButton, {}, at);
+    QMouseEvent second(QEvent::MouseButtonDblClick, at, frame->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                       Qt::NoModifier);
+    QCoreApplication::sendEvent(frame, &second);
+    QTest::mouseRelease(frame, Qt::LeftButton, {}, at);
+    QCOMPARE(form->step(), 1);
 }
 
 void TestFormLcdTest::reopenedRed()
