@@ -9,8 +9,8 @@ const char kStyle[] =
     "QPushButton{font-size:18px;font-weight:bold;}\n"
     "#widgetBody{border-image: url(:/image/dlg/image/dlg_001_box.png);}\n"
     "#widgetBody QLabel{color:#202020;font-size:18px;}\n"
-    "#labTopic{color:#1e50c8;font-size:24px;font-weight:bold;}\n"
-    "#labInfo{color:#ff0000;}";
+    "#widgetBody #labTopic{color:#1e50c8;font-size:24px;font-weight:bold;}\n"
+    "#widgetBody #labInfo{color:#ff0000;}";
 }
 
 struct FormClub::Widgets
@@ -34,11 +34,11 @@ FormClub::FormClub(QWidget *parent)
     ui->labTopic = new QLabel(tr("Warning"), ui->widgetBody);
     ui->labTopic->setObjectName(QStringLiteral("labTopic"));
     ui->labTopic->setAlignment(Qt::AlignCenter);
-    ui->labTopic->setGeometry(0, 30, 420, 50);
+    ui->labTopic->setGeometry(0, 2, 420, 40);
     ui->labInfo = new QLabel(tr("Club System not connected!"), ui->widgetBody);
     ui->labInfo->setObjectName(QStringLiteral("labInfo"));
     ui->labInfo->setAlignment(Qt::AlignCenter);
-    ui->labInfo->setGeometry(0, 110, 420, 60);
+    ui->labInfo->setGeometry(0, 100, 420, 60);
 }
 
 FormClub::~FormClub() = default;

@@ -15,6 +15,7 @@ namespace {
 constexpr int kPageRows = 10;
 constexpr int kIdWidth = 70;
 constexpr int kTimeWidth = 220;
+constexpr int kHeaderHeight = 40; // the header strip behind it
 const char *const kTimePattern = QT_TRANSLATE_NOOP("CommonResource", "dd/MM/yyyy hh:mm:ss");
 const char kHeaderStyle[] = "QHeaderView::section{background:transparent;border:none;color:white;}";
 }
@@ -29,6 +30,7 @@ FormLogs::FormLogs(QWidget *parent)
     table->setColumnCount(3);
     table->setHorizontalHeaderLabels({tr("No."), tr("Time"), tr("Type")});
     table->horizontalHeader()->setStyleSheet(QLatin1String(kHeaderStyle));
+    table->horizontalHeader()->setFixedHeight(kHeaderHeight);
     table->setColumnWidth(0, kIdWidth);
     table->setColumnWidth(1, kTimeWidth);
 }
