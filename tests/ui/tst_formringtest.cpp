@@ -1,6 +1,7 @@
 #include "core/myapp.h"
 #include "core/servicefactory.h"
 #include "device/hardware_control.h"
+#include "device/rfidservice.h"
 #include "race/pigeonbo.h"
 #include "storage/pigeoninfo.h"
 #include "storage/storage.h"
@@ -8,7 +9,9 @@
 #include "ui/mainwindow.h"
 #include "ui/settings/formringtest.h"
 
+#include "innermodulepeer.h"
 #include "promptqueue.h"
+#include "runningengine.h"
 #include "screenshot.h"
 #include "storagefixture.h"
 #include "testroot.h"
@@ -22,6 +25,10 @@
 
 namespace {
 constexpr int kTickMs = 300;
+constexpr int kWaitMs = 15000;
+constexpr int kGpioMains = 51;
+constexpr int kGpioRf = 40;
+const RFIDService::Timing kFast{20, 200};
 const QString kNone = QStringLiteral("--------");
 const QString kWaiting = QStringLiteral("Waiting for ring...");
 const QString kChecked = QStringLiteral("Check successfully!");
@@ -54,6 +61,7 @@ private slots:
     void cleanup();
     void reading_data();
     void reading();
+    void ringAtTheAntenna();
     void revertsOnFourthTick_data();
     void revertsOnFourthTick();
     void readingQueuedBeforeLeaving();
@@ -161,6 +169,37 @@ void TestFormRingTest::reading()
     QVERIFY(!FormMessage::instance()->isActived());
     if (QTest::currentDataTag() == QLatin1String("ring of a pigeon"))
         Screenshot::save(QStringLiteral("formringtest-reading"));
+}
+
+// The whole road: a ring at the landing antenna, read by the real reader
+// thread, handed on by the running race engine.
+void TestFormRingTest::ringAtTheAntenna()
+{
+    window->popSubForm(SubWindow::DeactiveHide);
+    ServiceFactory::getInstance()->pigeonBo = nullptr;
+    store->root().setGpio(kGpioMains, 1);
+    store->root().setGpio(kGpioRf, 0);
+    InnerModulePeer peer;
+    peer.linkUnder(store->root().root(), QStringLiteral("/dev/ttyS3"));
+    peer.start();
+    RunningEngine running;
+    QVERIFY(running.startEngine());
+    RFIDService reader(QStringLiteral("/dev/ttyS3"), 0x311);
+    reader.setTiming(kFast);
+    reader.start();
+    window->pushSubForm(form);
+    QTRY_VERIFY_WITH_TIMEOUT(reader.isValid(), kWaitMs);
+    PromptQueue sound;
+    peer.presentTag(QStringLiteral("0A0B0C0D"), QStringLiteral("1234ABCD"), 7);
+    QTRY_COMPARE_WITH_TIMEOUT(text("labelRingNum"), QStringLiteral("0A0B0C0D"), kWaitMs);
+    QCOMPARE(text("labAssocNum"), QStringLiteral("NL-24-1001"));
+    QCOMPARE(text("labelWarning"), kChecked);
+    QVERIFY(sound.prompts().contains(QStringLiteral("pigeonTest")));
+    window->popSubForm(SubWindow::DeactiveHide);
+    reader.requestExit();
+    QVERIFY(reader.wait(kWaitMs));
+    running.quit();
+    QVERIFY(running.wait(kWaitMs));
 }
 
 void TestFormRingTest::revertsOnFourthTick_data()
