@@ -4,6 +4,7 @@
 #include "ui/mainwindow.h"
 #include "ui/settings/formconfig.h"
 
+#include "guifixture.h"
 #include "promptqueue.h"
 #include "screenshot.h"
 #include "storagefixture.h"
@@ -57,7 +58,8 @@ private:
     int restartEntries() const;
     void clickSave();
 
-    std::unique_ptr<StorageFixture> store;
+    std::unique_ptr<GuiFixture> gui;
+    StorageFixture *store = nullptr;
     TestRoot *root = nullptr;
     MainWindow *window = nullptr;
     FormConfig *form = nullptr;
@@ -65,25 +67,16 @@ private:
 
 void TestFormConfig::init()
 {
-    store = std::make_unique<StorageFixture>();
-    root = &store->root();
-    root->writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    HardwareControl::init(0);
-    MainWindow::resetExitRequest();
-    window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
+    gui = std::make_unique<GuiFixture>();
+    store = &gui->store();
+    root = &gui->root();
+    window = gui->window();
     form = window->formConfig;
 }
 
 void TestFormConfig::cleanup()
 {
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    MainWindow::resetExitRequest();
-    root = nullptr;
-    store.reset();
+    gui.reset();
 }
 
 void TestFormConfig::open(unsigned int word)
@@ -130,7 +123,7 @@ void TestFormConfig::showsWordInForce()
     const unsigned int expected = (word & 0x07FF) | (modem == "EC25" ? 0x0800 : modem == "TELIT" ? 0x1000 : 0);
     QCOMPARE(form->shownWord(), expected);
     if (QTest::currentDataTag() == QLatin1String("EC25 and close upload"))
-        Screenshot::save(QStringLiteral("formconfig"));
+        Screenshot::save(QStringLiteral("tst_formconfig/formconfig"));
 }
 
 void TestFormConfig::save_data()
@@ -211,7 +204,7 @@ void TestFormConfig::saveFails()
     if (broken == QLatin1String("folder")) {
         QVERIFY(QFileInfo(file).isDir());
         QCOMPARE(store->value(QStringLiteral("select count(*) from Log")).toInt(), before);
-        Screenshot::save(QStringLiteral("formconfig-not-saved"));
+        Screenshot::save(QStringLiteral("tst_formconfig/formconfig-not-saved"));
     } else {
         QVERIFY(!QFileInfo::exists(root->path(QStringLiteral("/app"))));
         QVERIFY(QDir().rename(root->path(QStringLiteral("/aside")), root->path(QStringLiteral("/app"))));
@@ -233,15 +226,6 @@ void TestFormConfig::escapeDiscardsChanges()
     QVERIFY(!MainWindow::isExitRequested());
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormConfig test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormConfig)
 
 #include "tst_formconfig.moc"

@@ -4,6 +4,7 @@
 #include "ui/mainwindow.h"
 #include "ui/settings/formlcdtest.h"
 
+#include "guifixture.h"
 #include "promptqueue.h"
 #include "screenshot.h"
 #include "storagefixture.h"
@@ -56,30 +57,24 @@ private slots:
 private:
     void checkColours(int step) const;
 
-    std::unique_ptr<StorageFixture> store;
+    std::unique_ptr<GuiFixture> gui;
+    StorageFixture *store = nullptr;
     MainWindow *window = nullptr;
     FormLcdTest *form = nullptr;
 };
 
 void TestFormLcdTest::init()
 {
-    store = std::make_unique<StorageFixture>();
-    store->root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    HardwareControl::init(0);
-    MainWindow::resetExitRequest();
-    window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
+    gui = std::make_unique<GuiFixture>();
+    store = &gui->store();
+    window = gui->window();
     form = window->formLcdTest;
     window->pushSubForm(form);
 }
 
 void TestFormLcdTest::cleanup()
 {
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    store.reset();
+    gui.reset();
 }
 
 void TestFormLcdTest::checkColours(int step) const
@@ -109,7 +104,7 @@ void TestFormLcdTest::presses()
     QWidget *other = form->findChild<QLabel *>(QStringLiteral("label_2"));
     checkColours(0);
     if (target == QLatin1String("frameWidget"))
-        Screenshot::save(QStringLiteral("formlcdtest-0"));
+        Screenshot::save(QStringLiteral("tst_formlcdtest/formlcdtest-0"));
     const int expected[] = {1, 2, 3, 4, 0, 1};
     PromptQueue sound;
     for (int i = 0; i < 6; ++i) {
@@ -119,7 +114,7 @@ void TestFormLcdTest::presses()
         QCOMPARE(form->step(), expected[i]);
         checkColours(expected[i]);
         if (target == QLatin1String("frameWidget") && i < 4)
-            Screenshot::save(QStringLiteral("formlcdtest-%1").arg(expected[i]));
+            Screenshot::save(QStringLiteral("tst_formlcdtest/formlcdtest-%1").arg(expected[i]));
     }
     QCOMPARE(sound.prompts(), QStringList(6, QStringLiteral("dong")));
 }
@@ -148,15 +143,6 @@ void TestFormLcdTest::reopenedRed()
     checkColours(0);
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormLcdTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormLcdTest)
 
 #include "tst_formlcdtest.moc"

@@ -7,6 +7,7 @@
 #include "ui/settings/formlogs.h"
 #include "ui/settings/formtest.h"
 
+#include "guifixture.h"
 #include "promptqueue.h"
 #include "screenshot.h"
 #include "storagefixture.h"
@@ -46,7 +47,8 @@ private:
     void click(const char *name);
     void checkNoCurrentRow() const;
 
-    std::unique_ptr<StorageFixture> store;
+    std::unique_ptr<GuiFixture> gui;
+    StorageFixture *store = nullptr;
     MainWindow *window = nullptr;
     FormLogs *form = nullptr;
     QTableWidget *table = nullptr;
@@ -54,14 +56,9 @@ private:
 
 void TestFormLogs::init()
 {
-    store = std::make_unique<StorageFixture>();
-    store->root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    HardwareControl::init(0);
-    MainWindow::resetExitRequest();
-    window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
+    gui = std::make_unique<GuiFixture>();
+    store = &gui->store();
+    window = gui->window();
     form = window->formLogs;
     table = form->findChild<QTableWidget *>(QStringLiteral("tableLog"));
     // Whatever the start wrote goes: each case counts its own entries.
@@ -70,9 +67,7 @@ void TestFormLogs::init()
 
 void TestFormLogs::cleanup()
 {
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    store.reset();
+    gui.reset();
 }
 
 void TestFormLogs::addEntries(int count)
@@ -190,7 +185,7 @@ void TestFormLogs::entryText()
     const QRect cell = table->visualItemRect(table->item(4, 1));
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
     QVERIFY(content->toPlainText().contains(QStringLiteral(" --> ")));
-    Screenshot::save(QStringLiteral("formlogs"));
+    Screenshot::save(QStringLiteral("tst_formlogs/formlogs"));
     // Opened anew: nothing chosen.
     window->popSubForm(SubWindow::DeactiveHide);
     window->pushSubForm(form);
@@ -222,15 +217,6 @@ void TestFormLogs::queryFails()
     QVERIFY(store->exec(QStringLiteral("alter table LogAway rename to Log")));
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormLogs test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormLogs)
 
 #include "tst_formlogs.moc"

@@ -3,13 +3,13 @@
 #include "device/hardware_control.h"
 #include "device/rfidservice.h"
 #include "race/pigeonbo.h"
-#include "storage/pigeoninfo.h"
-#include "storage/storage.h"
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
 #include "ui/settings/formringtest.h"
 
+#include "guifixture.h"
 #include "innermodulepeer.h"
+#include "loftseed.h"
 #include "promptqueue.h"
 #include "runningengine.h"
 #include "screenshot.h"
@@ -41,14 +41,6 @@ LFTAG_INFO tagOf(const QString &ring, int stored = 0)
     tag.stored = stored;
     return tag;
 }
-
-void addPigeon(const QString &assocNum, const QString &ring)
-{
-    PigeonInfo pigeon;
-    pigeon.assocNum = assocNum;
-    pigeon.eringNum = ring;
-    Storage::instance()->savePigeon(&pigeon);
-}
 } // namespace
 
 // The ring test: live readings from the race engine shown with the pigeon
@@ -75,7 +67,8 @@ private:
     QString text(const char *label) const;
     void checkWaiting() const;
 
-    std::unique_ptr<StorageFixture> store;
+    std::unique_ptr<GuiFixture> gui;
+    StorageFixture *store = nullptr;
     std::unique_ptr<PigeonBo> engine;
     MainWindow *window = nullptr;
     FormRingTest *form = nullptr;
@@ -83,29 +76,22 @@ private:
 
 void TestFormRingTest::init()
 {
-    store = std::make_unique<StorageFixture>();
-    store->root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    HardwareControl::init(0);
+    gui = std::make_unique<GuiFixture>();
+    store = &gui->store();
     engine = std::make_unique<PigeonBo>();
     ServiceFactory::getInstance()->pigeonBo = engine.get();
-    addPigeon(QStringLiteral("NL-24-1001"), QStringLiteral("0A0B0C0D"));
-    addPigeon(QStringLiteral("NL-24-1002"), QStringLiteral("")); // no ring yet
-    MainWindow::resetExitRequest();
-    window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
+    LoftSeed::pigeon(QStringLiteral("NL-24-1001"), QStringLiteral("0A0B0C0D"));
+    LoftSeed::pigeon(QStringLiteral("NL-24-1002")); // no ring yet
+    window = gui->window();
     form = window->formRingTest;
     window->pushSubForm(form);
 }
 
 void TestFormRingTest::cleanup()
 {
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
     ServiceFactory::getInstance()->pigeonBo = nullptr;
     engine.reset();
-    store.reset();
+    gui.reset();
 }
 
 void TestFormRingTest::scan(const QList<LFTAG_INFO> &tags, bool deliver)
@@ -154,7 +140,7 @@ void TestFormRingTest::reading()
     QFETCH(QString, assocNum);
     checkWaiting();
     if (QTest::currentDataTag() == QLatin1String("unknown ring"))
-        Screenshot::save(QStringLiteral("formringtest-waiting"));
+        Screenshot::save(QStringLiteral("tst_formringtest/formringtest-waiting"));
     PromptQueue sound;
     scan({tagOf(ring, stored)});
     if (assocNum.isEmpty()) {
@@ -168,7 +154,7 @@ void TestFormRingTest::reading()
     QCOMPARE(text("labelWarning"), kChecked);
     QVERIFY(!FormMessage::instance()->isActived());
     if (QTest::currentDataTag() == QLatin1String("ring of a pigeon"))
-        Screenshot::save(QStringLiteral("formringtest-reading"));
+        Screenshot::save(QStringLiteral("tst_formringtest/formringtest-reading"));
 }
 
 // The whole road: a ring at the landing antenna, read by the real reader
@@ -266,15 +252,6 @@ void TestFormRingTest::withoutEngine()
     QCOMPARE(window->topSubForm(), nullptr);
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormRingTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormRingTest)
 
 #include "tst_formringtest.moc"

@@ -5,6 +5,7 @@
 #include "ui/settings/formsmstest.h"
 #include "ui/settings/formtest.h"
 
+#include "guifixture.h"
 #include "networkrig.h"
 #include "promptqueue.h"
 #include "screenshot.h"
@@ -51,6 +52,7 @@ private:
     QString field() const;
 
     std::unique_ptr<NetworkRig> rig;
+    std::unique_ptr<GuiFixture> gui;
     MainWindow *window = nullptr;
     FormSmsTest *form = nullptr;
 };
@@ -68,20 +70,15 @@ void TestFormSmsTest::build(bool services)
         ServiceFactory::getInstance()->pigeonBo = &rig->engine;
     else
         ServiceFactory::getInstance()->gsmService = nullptr;
-    rig->db.root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    MainWindow::resetExitRequest();
-    window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
+    gui = std::make_unique<GuiFixture>(&rig->db);
+    window = gui->window();
     form = window->formSmsTest;
     window->pushSubForm(form);
 }
 
 void TestFormSmsTest::cleanup()
 {
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
+    gui.reset();
     ServiceFactory::getInstance()->pigeonBo = nullptr;
     rig.reset();
 }
@@ -147,7 +144,7 @@ void TestFormSmsTest::send()
     QCOMPARE(box->text(), text);
     QCOMPARE(field(), number); // a refusal leaves the field
     if (QTest::currentDataTag() == QLatin1String("home"))
-        Screenshot::save(QStringLiteral("formsmstest-sent"));
+        Screenshot::save(QStringLiteral("tst_formsmstest/formsmstest-sent"));
     // The SMS itself leaves on the modem thread's turn, which runs only
     // while the modem is registered.
     if (status != 1 && status != 5)
@@ -178,7 +175,7 @@ void TestFormSmsTest::pad()
     type(QStringLiteral("7"));
     QCOMPARE(field(), QStringLiteral("012345677"));
     QCOMPARE(sound.prompts(), QStringList(3, QStringLiteral("keyPress")));
-    Screenshot::save(QStringLiteral("formsmstest"));
+    Screenshot::save(QStringLiteral("tst_formsmstest/formsmstest"));
     // Kept across leaving and returning.
     window->popSubForm(SubWindow::DeactiveHide);
     window->pushSubForm(window->formTest);
@@ -214,15 +211,6 @@ void TestFormSmsTest::secondSendReplacesFirst()
     QCOMPARE(rig->peer.sms().first().number, QByteArray("112"));
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormSmsTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormSmsTest)
 
 #include "tst_formsmstest.moc"

@@ -10,6 +10,7 @@
 #include "ui/settings/formsmstest.h"
 #include "ui/settings/formtest.h"
 
+#include "guifixture.h"
 #include "promptqueue.h"
 #include "screenshot.h"
 #include "storagefixture.h"
@@ -64,12 +65,12 @@ private slots:
 private:
     QPushButton *button(const QString &name) const;
     void press(const QStringList &keys);
-    bool key(int qtKey);
     // Clicks Calibrate with the marker present and runs during the dialog;
     // returns whether a dialog came.
     bool duringDialog(const std::function<void(DialogCalibrate *)> &during);
 
-    std::unique_ptr<StorageFixture> store;
+    std::unique_ptr<GuiFixture> gui;
+    StorageFixture *store = nullptr;
     TestRoot *root = nullptr;
     MainWindow *window = nullptr;
     FormTest *form = nullptr;
@@ -77,26 +78,17 @@ private:
 
 void TestFormTest::init()
 {
-    store = std::make_unique<StorageFixture>();
-    root = &store->root();
-    root->writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    HardwareControl::init(0);
-    MainWindow::resetExitRequest();
-    window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
+    gui = std::make_unique<GuiFixture>();
+    store = &gui->store();
+    root = &gui->root();
+    window = gui->window();
     form = window->formTest;
     window->pushSubForm(form);
 }
 
 void TestFormTest::cleanup()
 {
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    MainWindow::resetExitRequest();
-    root = nullptr;
-    store.reset();
+    gui.reset();
 }
 
 QPushButton *TestFormTest::button(const QString &name) const
@@ -111,12 +103,6 @@ void TestFormTest::press(const QStringList &keys)
 {
     for (const QString &colour : keys)
         QTest::mouseClick(button(QStringLiteral("btnKey") + colour), Qt::LeftButton);
-}
-
-bool TestFormTest::key(int qtKey)
-{
-    QKeyEvent event(QEvent::KeyPress, qtKey, Qt::NoModifier);
-    return window->doKeyPress(&event);
 }
 
 bool TestFormTest::duringDialog(const std::function<void(DialogCalibrate *)> &during)
@@ -157,7 +143,7 @@ void TestFormTest::hiddenEntry()
     press(presses);
     QCOMPARE(button(QStringLiteral("btnInit"))->isVisible(), shown);
     QVERIFY(sound.prompts().isEmpty()); // no feedback at all
-    Screenshot::save(shown ? QStringLiteral("formtest-init") : QStringLiteral("formtest"));
+    Screenshot::save(shown ? QStringLiteral("tst_formtest/formtest-init") : QStringLiteral("tst_formtest/formtest"));
 }
 
 void TestFormTest::entryLastsUntilPushedAnew()
@@ -168,7 +154,7 @@ void TestFormTest::entryLastsUntilPushedAnew()
     QVERIFY(init->isVisible());
     QTest::mouseClick(init, Qt::LeftButton);
     QCOMPARE(window->topSubForm(), static_cast<SubWindow *>(window->formConfig));
-    QVERIFY(key(Qt::Key_Escape));
+    QVERIFY(gui->key(Qt::Key_Escape));
     QCOMPARE(window->topSubForm(), static_cast<SubWindow *>(form));
     QVERIFY(init->isVisible());
     window->resetSubForms();
@@ -177,7 +163,7 @@ void TestFormTest::entryLastsUntilPushedAnew()
     // A dead sequence stays dead across an opened screen too.
     press({"Green"});
     QTest::mouseClick(button(QStringLiteral("btnLogs")), Qt::LeftButton);
-    QVERIFY(key(Qt::Key_Escape));
+    QVERIFY(gui->key(Qt::Key_Escape));
     press(kEntry);
     QVERIFY(init->isHidden());
 }
@@ -197,11 +183,11 @@ void TestFormTest::keyRing()
     QFETCH(QList<int>, keys);
     QFETCH(QString, highlighted);
     for (int k : keys)
-        QVERIFY(key(k));
+        QVERIFY(gui->key(k));
     QCOMPARE(form->highlighted()->objectName(), highlighted);
     for (const char *name : kRing)
         QCOMPARE(button(QLatin1String(name))->font().bold(), highlighted == QLatin1String(name));
-    QVERIFY(!key(Qt::Key_Left));
+    QVERIFY(!gui->key(Qt::Key_Left));
     QCOMPARE(window->topSubForm(), static_cast<SubWindow *>(form));
 }
 
@@ -212,10 +198,10 @@ void TestFormTest::noSmsFlag()
     window->pushSubForm(form);
     QVERIFY(!button(QStringLiteral("btnSmsTest"))->isEnabled());
     for (int i = 0; i < 3; ++i)
-        key(Qt::Key_Down);
+        gui->key(Qt::Key_Down);
     QCOMPARE(form->highlighted()->objectName(), QStringLiteral("btnSmsTest"));
     PromptQueue sound;
-    QVERIFY(key(Qt::Key_Return));
+    QVERIFY(gui->key(Qt::Key_Return));
     QCOMPARE(window->topSubForm(), static_cast<SubWindow *>(form));
     QVERIFY(sound.prompts().isEmpty());
 }
@@ -277,7 +263,7 @@ void TestFormTest::recalibration()
     QCOMPARE(box->title(), QStringLiteral("Warning"));
     QCOMPARE(box->text(), QStringLiteral(" Please confirm you want to calibrate!"));
     if (QTest::currentDataTag() == QLatin1String("Ok"))
-        Screenshot::save(QStringLiteral("formtest-calibrate-question"));
+        Screenshot::save(QStringLiteral("tst_formtest/formtest-calibrate-question"));
     const char *answerButton = answer == QMessageBox::Ok ? "btnOK" : "btnCancel";
     QTest::mouseClick(box->findChild<QPushButton *>(QLatin1String(answerButton)), Qt::LeftButton);
 
@@ -316,7 +302,7 @@ void TestFormTest::touchTestDialog()
         QTest::mouseClick(dialog, Qt::LeftButton, {}, QPoint(240, 400)); // a miss
         seen << info->text();
         promptsAfterHits = sound.size();
-        Screenshot::save(dialog->grab().toImage(), QStringLiteral("dialogcalibrate"));
+        Screenshot::save(dialog->grab().toImage(), QStringLiteral("tst_formtest/dialogcalibrate"));
     });
     QVERIFY(came);
     QCOMPARE(seen, (QStringList{"---", "Click 1", "Click 2", "Click 3", "Click 4", "Click 4", "Click 4"}));
@@ -374,15 +360,6 @@ void TestFormTest::keysUnderDialog()
     QCOMPARE(window->topSubForm(), static_cast<SubWindow *>(form));
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormTest)
 
 #include "tst_formtest.moc"

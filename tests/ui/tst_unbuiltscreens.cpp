@@ -31,7 +31,7 @@ void TestUnbuiltScreens::clubNotice()
     QCOMPARE(club.size(), QSize(480, 700));
     QCOMPARE(club.findChild<QLabel *>(QStringLiteral("labTopic"))->text(), QStringLiteral("Warning"));
     QCOMPARE(club.findChild<QLabel *>(QStringLiteral("labInfo"))->text(), QStringLiteral("Club System not connected!"));
-    Screenshot::save(club.grab().toImage(), QStringLiteral("formclub"));
+    Screenshot::save(club.grab().toImage(), QStringLiteral("tst_unbuiltscreens/formclub"));
 }
 
 void TestUnbuiltScreens::developerText()
@@ -45,7 +45,7 @@ void TestUnbuiltScreens::developerText()
     QVERIFY(window.isVisible());
     window.onDebugInfo(QStringLiteral("shown"));
     QCOMPARE(text->toPlainText(), QStringLiteral("while hidden\nshown"));
-    Screenshot::save(window.grab().toImage(), QStringLiteral("formdeveloptest"));
+    Screenshot::save(window.grab().toImage(), QStringLiteral("tst_unbuiltscreens/formdeveloptest"));
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("btnHide")), Qt::LeftButton);
     QVERIFY(!window.isVisible());
     window.onDebugInfo(QStringLiteral("hidden again"));

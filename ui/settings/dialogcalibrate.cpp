@@ -1,9 +1,12 @@
 #include "ui/settings/dialogcalibrate.h"
 
+#include "core/myapp.h"
 #include "device/VexPlayer.h"
 #include "ui/guardedcall.h"
 
 #include "ui_dialogcalibrate.h"
+
+#include <QKeyEvent>
 
 namespace {
 constexpr int kLeft = 0;
@@ -23,6 +26,15 @@ DialogCalibrate::DialogCalibrate(QWidget *parent)
 }
 
 DialogCalibrate::~DialogCalibrate() = default;
+
+void DialogCalibrate::keyPressEvent(QKeyEvent *e)
+{
+    if (MyApp::isNavigationKey(e->key())) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
 
 void DialogCalibrate::hit(int target)
 {

@@ -19,6 +19,11 @@ public:
     explicit DialogCalibrate(QWidget *parent);
     ~DialogCalibrate() override;
 
+protected:
+    // The navigation keys reach the dialog, never the screens beneath it:
+    // they act on nothing here either (OK is the only way out).
+    void keyPressEvent(QKeyEvent *e) override;
+
 private slots:
     void on_pushButton_clicked();
     void on_pushButton_2_clicked();
