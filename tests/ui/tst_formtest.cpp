@@ -53,6 +53,7 @@ private slots:
     void entryLastsUntilPushedAnew();
     void keyRing_data();
     void keyRing();
+    void returnAfterConstruction();
     void noSmsFlag();
     void opens_data();
     void opens();
@@ -189,6 +190,17 @@ void TestFormTest::keyRing()
         QCOMPARE(button(QLatin1String(name))->font().bold(), highlighted == QLatin1String(name));
     QVERIFY(!gui->key(Qt::Key_Left));
     QCOMPARE(window->topSubForm(), static_cast<SubWindow *>(form));
+}
+
+void TestFormTest::returnAfterConstruction()
+{
+    // The highlight starts on Calibrate, not drawn bold until moved.
+    QVERIFY(!button(QStringLiteral("btnCalibrate"))->font().bold());
+    PromptQueue sound;
+    QVERIFY(gui->key(Qt::Key_Return));
+    QCOMPARE(sound.prompts(), QStringList{"dong"});
+    QVERIFY(gui->boxShown());
+    QCOMPARE(gui->boxText(), QStringLiteral(" Please confirm you want to calibrate!"));
 }
 
 void TestFormTest::noSmsFlag()
