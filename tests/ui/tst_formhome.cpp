@@ -4,6 +4,7 @@
 #include "core/servicefactory.h"
 #include "core/utc.h"
 #include "device/hardware_control.h"
+#include "device/rfidservice.h"
 #include "race/pigeonbo.h"
 #include "storage/loftinfo.h"
 #include "storage/storage.h"
@@ -15,10 +16,12 @@
 #include "ui/race/formhomeracedetail.h"
 
 #include "guifixture.h"
+#include "innermodulepeer.h"
 #include "loftseed.h"
 #include "messagecapture.h"
 #include "promptqueue.h"
 #include "reportfixture.h"
+#include "runningengine.h"
 #include "screendriver.h"
 
 #include <QHeaderView>
@@ -117,6 +120,7 @@ private slots:
     void rowClick_deletedRaceOpensNothing();
     void buttons_data();
     void buttons();
+    void liveRoad_arrivalsAndChannelsFromTheModule();
 
 private:
     void publishEngine();
@@ -517,6 +521,58 @@ void TestFormHome::buttons()
     QCOMPARE(gui->top(), expected);
     QCOMPARE(sound->prompts().mid(prompts).value(0), QStringLiteral("dong"));
     HardwareControl::init(0);
+}
+
+void TestFormHome::liveRoad_arrivalsAndChannelsFromTheModule()
+{
+    // The whole road: module peer, the real polling thread and the real
+    // engine in its own thread, on the real clock.
+    Platform::setSystemClock({});
+    const qint64 markMs = UTC::now().value() - 3600000;
+    RaceInfo race = LoftSeed::race(QStringLiteral("R1"), 3, markMs);
+    race.liberName = QStringLiteral("Calais");
+    race.markDeviceTime = markMs - 60000;
+    race.markReaderTime = markMs - 60000;
+    Storage::instance()->saveRace(&race);
+    Storage::instance()->saveRace(&race);
+    LoftSeed::pigeon(QStringLiteral("NL-1"), QStringLiteral("A0000001"));
+    LoftSeed::basket(QStringLiteral("NL-1"), QStringLiteral("R1"), markMs);
+    LoftSeed::pigeon(QStringLiteral("T-1"), QStringLiteral("D0000001"));
+    gui->root().setGpio(51, 1); // mains present
+    gui->root().setGpio(40, 0);
+    InnerModulePeer peer;
+    peer.linkUnder(gui->root().root(), QStringLiteral("/dev/ttyS3"));
+    peer.start();
+    RunningEngine engine;
+    QVERIFY(engine.startEngine());
+    RFIDService rfid(QStringLiteral("/dev/ttyS3"), 0x311);
+    rfid.setTiming({20, 200});
+    rfid.start();
+    openHome();
+
+    InnerModulePeer::Channel broken;
+    broken.status = 0x80;
+    peer.setChannels({InnerModulePeer::Channel(), InnerModulePeer::Channel(), broken});
+    QTRY_VERIFY_WITH_TIMEOUT((gui->tick(), text("txtCanErr") == QLatin1String("Abnormal 1")), 15000);
+    QCOMPARE(text("txtCanOk"), QStringLiteral("Normal 2"));
+
+    peer.presentTag(QStringLiteral("A0000001"));
+    QTRY_COMPARE_WITH_TIMEOUT(text("txtAssocNum"), QStringLiteral("NL-1"), 15000);
+    QCOMPARE(text("txtRaceType"), QStringLiteral("Race"));
+    QCOMPARE(text("txtRaceCode"), QStringLiteral("R1"));
+    QCOMPARE(text("txtLibSite"), QStringLiteral("Calais"));
+    QCOMPARE(table()->item(0, 3)->text(), QStringLiteral("1"));
+    QVERIFY(!ScreenDriver(home, QStringLiteral("tst_formhome")).shot(QStringLiteral("live-return")).isEmpty());
+
+    peer.presentTag(QStringLiteral("D0000001"));
+    QTRY_COMPARE_WITH_TIMEOUT(text("txtAssocNum"), QStringLiteral("T-1"), 15000);
+    QCOMPARE(text("txtRaceType"), QStringLiteral("Training"));
+    QCOMPARE(text("txtRaceCode"), QStringLiteral("---"));
+
+    rfid.requestExit();
+    QVERIFY(rfid.wait(5000));
+    engine.quit();
+    QVERIFY(engine.wait(5000));
 }
 
 int main(int argc, char *argv[])
