@@ -21,8 +21,10 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QTableWidgetItem>
+#include <QTimer>
 
 #include <iterator>
+#include <utility>
 
 namespace {
 constexpr unsigned int kNominationFlag = 0x0400;
@@ -124,9 +126,22 @@ void FormHome::onPigeonBack(PigeonRecord record)
     // Calls queued before the disconnect still arrive after the closing.
     if (!isActive())
         return;
-    guardedCall("FormHome::onPigeonBack", this, [this, &record] {
+    arrivals << record;
+    // Posted behind the arrivals already queued, so that they share it.
+    if (arrivals.size() == 1)
+        QTimer::singleShot(0, this, &FormHome::applyArrivals);
+}
+
+void FormHome::applyArrivals()
+{
+    const QList<PigeonRecord> received = std::exchange(arrivals, {});
+    if (!isActive() || received.isEmpty())
+        return;
+    guardedCall("FormHome::onPigeonBack", this, [this, &received] {
         refreshRace();
-        showReturn(record);
+        // Each in turn: a return whose race is gone keeps the place before it.
+        for (const PigeonRecord &record : received)
+            showReturn(record);
     });
 }
 

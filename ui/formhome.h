@@ -43,7 +43,11 @@ private:
     void refreshGPS();
     void refreshChannels();
     void showReturn(const PigeonRecord &record);
+    void applyArrivals();
 
     std::unique_ptr<Ui::FormHome> ui;
     QMetaObject::Connection backConnection;
+    // Arrivals received since the last table rebuild: a burst already queued
+    // costs one rebuild, run once the queue has been worked off.
+    QList<PigeonRecord> arrivals;
 };

@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QTableWidgetItem>
+#include <QTimer>
 
 #include <stdexcept>
 
@@ -142,9 +143,15 @@ void FormHomeRaceDetail::onDeactive(_DeactiveMode)
 void FormHomeRaceDetail::onPigeonBack(PigeonRecord)
 {
     // Calls queued before the disconnect still arrive after the closing.
-    if (!isActive())
+    if (!isActive() || listRefreshQueued)
         return;
-    guardedCall("FormHomeRaceDetail::onPigeonBack", this, [this] { refreshPigeonList(); });
+    listRefreshQueued = true;
+    // Posted behind the arrivals already queued, so that they share it.
+    QTimer::singleShot(0, this, [this] {
+        listRefreshQueued = false;
+        if (isActive())
+            guardedCall("FormHomeRaceDetail::onPigeonBack", this, [this] { refreshPigeonList(); });
+    });
 }
 
 void FormHomeRaceDetail::onTimeTick(int ms)

@@ -64,4 +64,5 @@ private:
     QList<QSharedPointer<PigeonRecord>> records;
     int uploadCountdown = 0; // ms until the upload counter is read again; kept across openings
     QMetaObject::Connection backConnection;
+    bool listRefreshQueued = false; // a burst of arrivals already queued costs one refresh
 };
