@@ -116,6 +116,7 @@ private slots:
     void returnPanel();
     void arrival_coveredHomeAndDetailBothUpdate();
     void arrival_afterClosingNeverShows();
+    void arrivalBurst_oneRebuildSamePanel();
     void rowClick_opensThatRace();
     void rowClick_deletedRaceOpensNothing();
     void buttons_data();
@@ -471,6 +472,32 @@ void TestFormHome::arrival_afterClosingNeverShows()
     QMetaObject::invokeMethod(home, [&drained] { drained = true; }, Qt::QueuedConnection);
     QTRY_VERIFY(drained);
     QCOMPARE(text("txtAssocNum"), QStringLiteral("---"));
+}
+
+void TestFormHome::arrivalBurst_oneRebuildSamePanel()
+{
+    publishEngine();
+    for (const auto &[code, place] : {std::pair{"R1", "Calais"}, std::pair{"R2", "Dover"}}) {
+        RaceInfo race = LoftSeed::race(QLatin1String(code), 3, kNowMs);
+        race.liberName = QLatin1String(place);
+        Storage::instance()->saveRace(&race);
+    }
+    openHome();
+    // Queued together, as a burst from the engine's thread arrives.
+    std::unique_ptr<QThread> sender(QThread::create([this] {
+        emit bo->pigeonBack(raceReturn(QStringLiteral("P1"), QStringLiteral("R1")));
+        emit bo->pigeonBack(raceReturn(QStringLiteral("P2"), QStringLiteral("R2")));
+        emit bo->pigeonBack(raceReturn(QStringLiteral("P3"), QStringLiteral("GONE")));
+    }));
+    const quint64 before = Storage::statementCount();
+    sender->start();
+    sender->wait();
+    QTRY_COMPARE(text("txtAssocNum"), QStringLiteral("P3"));
+    // As one by one: the gone race keeps the place of the return before it.
+    QCOMPARE(text("txtLibSite"), QStringLiteral("Dover"));
+    QCOMPARE(text("txtRaceCode"), QStringLiteral("GONE"));
+    // One rebuild (the races, two counts each) and one lookup per return.
+    QCOMPARE(Storage::statementCount() - before, quint64(1 + 2 * 2 + 3));
 }
 
 void TestFormHome::rowClick_opensThatRace()
