@@ -15,11 +15,9 @@
 
 #include "benchrow.h"
 #include "loftdatabase.h"
+#include "testroot.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -32,25 +30,6 @@ namespace {
 constexpr int kRounds = 20;
 constexpr int kBurst = 100;
 constexpr int kIdleLimitMs = 600000;
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(content);
-}
-
-void makeRoot(const QString &root)
-{
-    writeFile(root + QStringLiteral("/proc/version"), "Linux version 3.0.35-OmbrixaW5BR #1 PREEMPT\n");
-    for (int n : {7, 22, 40, 41, 51, 54, 55})
-        writeFile(root + QStringLiteral("/sys/class/gpio/gpio%1/value").arg(n), "1");
-    writeFile(root + QStringLiteral("/app/brellium/version"), "8.9.30");
-    writeFile(root + QStringLiteral("/app/main_program.config"), "{\"userSettings\":0}");
-    QDir().mkpath(root + QStringLiteral("/app/work"));
-    QDir().mkpath(root + QStringLiteral("/var/log"));
-}
 
 struct Cost
 {
@@ -101,10 +80,9 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("BRELLIUM_CLOSE_PORT", "0");
-    QTemporaryDir dir;
-    makeRoot(dir.path());
-    qputenv("CLOCK_ROOT", dir.path().toLocal8Bit());
-    QDir::setCurrent(dir.path() + QStringLiteral("/app/work"));
+    TestRoot root;
+    root.writeFile(QStringLiteral("/app/brellium/version"), "8.9.30"); // no upgrade notice
+    root.activate();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     MyApp::init();
     MyApp app(argc, argv);
