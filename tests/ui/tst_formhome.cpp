@@ -119,6 +119,7 @@ private slots:
     void arrivalBurst_oneRebuildSamePanel();
     void rowClick_opensThatRace();
     void rowClick_deletedRaceOpensNothing();
+    void rowClick_failingOpenShowsErrorAndStays();
     void buttons_data();
     void buttons();
     void liveRoad_arrivalsAndChannelsFromTheModule();
@@ -524,6 +525,25 @@ void TestFormHome::rowClick_deletedRaceOpensNothing()
     QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualItemRect(table()->item(0, 0)).center());
     QCOMPARE(gui->top(), home);
     QVERIFY(!gui->boxShown());
+}
+
+void TestFormHome::rowClick_failingOpenShowsErrorAndStays()
+{
+    publishEngine();
+    LoftSeed::race(QStringLiteral("R1"), 3, kNowMs);
+    openHome();
+    // The race is found (statement 1); the detail's first read fails.
+    Storage::setFault(Storage::Fault::FailStatement, 2);
+    QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualItemRect(table()->item(0, 0)).center());
+    Storage::setFault(Storage::Fault::None);
+    QCOMPARE(gui->top(), home);
+    QVERIFY(!gui->window()->formHomeRaceDetail->isActive());
+    QVERIFY(gui->boxShown());
+    QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Error"));
+    gui->answerBox(QMessageBox::Ok);
+    // The home screen goes on: the row opens the race now.
+    QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualItemRect(table()->item(0, 0)).center());
+    QCOMPARE(gui->top(), gui->window()->formHomeRaceDetail);
 }
 
 void TestFormHome::buttons_data()

@@ -46,14 +46,9 @@ PigeonBo *engine()
     return ServiceFactory::getInstance()->pigeonBo;
 }
 
-QString common(const char *text)
-{
-    return QCoreApplication::translate("CommonResource", text);
-}
-
 QString dateTime(qint64 ms)
 {
-    return UTC::format(ms, common("dd/MM/yyyy hh:mm:ss"));
+    return UTC::format(ms, QCoreApplication::translate("CommonResource", "dd/MM/yyyy hh:mm:ss"));
 }
 
 // The first of two times that is set, as a date and time; empty when neither is.
@@ -76,11 +71,11 @@ QString sexText(int sex)
 {
     switch (sex) {
     case 0:
-        return common("Hen");
+        return QCoreApplication::translate("CommonResource", "Hen");
     case 1:
-        return common("Cock");
+        return QCoreApplication::translate("CommonResource", "Cock");
     default:
-        return common("Unknown");
+        return QCoreApplication::translate("CommonResource", "Unknown");
     }
 }
 } // namespace
@@ -278,7 +273,7 @@ void FormHomeRaceDetail::showPigeon(int index)
     const QSharedPointer<RaceInfo> recordRace = db->findRaceById(record->raceCode);
     // The race may have been deleted meanwhile.
     ui->labRaceCode->setText(recordRace ? recordRace->liberCode : none);
-    ui->labLiberTime->setText(recordRace ? UTC::format(recordRace->liberTime, common("dd/MM/yyyy")) : none);
+    ui->labLiberTime->setText(recordRace ? UTC::format(recordRace->liberTime, QCoreApplication::translate("CommonResource", "dd/MM/yyyy")) : none);
     ui->labRaceSite->setText(recordRace ? recordRace->liberName : none);
 }
 
