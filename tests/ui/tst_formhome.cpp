@@ -28,9 +28,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 #include <climits>
 #include <memory>
@@ -71,24 +71,6 @@ PigeonRecord raceReturn(const QString &assocNum, const QString &raceCode)
     r.markTime = kNowMs - 3600000;
     r.backTimeEring = kBackMs;
     return r;
-}
-
-// The window on a database another fixture made (the club link's).
-MainWindow *openWindowOn(TestRoot &root)
-{
-    root.writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    HardwareControl::init(0);
-    MainWindow::resetExitRequest();
-    MainWindow *window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
-    return window;
-}
-
-void tickWindow(MainWindow *window)
-{
-    QVERIFY(QMetaObject::invokeMethod(window, "onTickTimeOut", Qt::DirectConnection));
 }
 
 } // namespace
@@ -361,23 +343,23 @@ void TestFormHome::goTraining_hiddenWhileAuthorised()
     gui.reset();
     ReportFixture club;
     QVERIFY(club.startClub());
-    MainWindow *window = openWindowOn(club.store().root());
-    home = window->formHome;
+    gui = std::make_unique<GuiFixture>(&club.store());
+    // Gone before the database it stands on, also when a check fails.
+    const auto dropWindow = qScopeGuard([this] { gui.reset(); });
+    home = gui->window()->formHome;
     publishEngine();
-    window->pushSubForm(home);
+    openHome();
     auto *train = home->findChild<QPushButton *>(QStringLiteral("btnGoToTrain"));
     QVERIFY(train->isVisible()); // the focus gain shows it until the next tick
-    tickWindow(window);
+    gui->tick();
     QVERIFY(!train->isVisible());
     // Back from another screen: shown again, hidden again at the tick.
-    window->pushSubForm(window->formTrain);
-    window->popSubForm(SubWindow::DeactiveHide);
-    QCOMPARE(window->topSubForm(), home);
+    gui->push(gui->window()->formTrain);
+    gui->window()->popSubForm(SubWindow::DeactiveHide);
+    QCOMPARE(gui->top(), home);
     QVERIFY(train->isVisible());
-    tickWindow(window);
+    gui->tick();
     QVERIFY(!train->isVisible());
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
 }
 
 void TestFormHome::noServices_loftFromStorageAndNeutralLines()
@@ -622,17 +604,5 @@ void TestFormHome::liveRoad_arrivalsAndChannelsFromTheModule()
     QVERIFY(engine.wait(5000));
 }
 
-int main(int argc, char *argv[])
-{
-    // The host's own zone must not show: times follow the device's zone.
-    qputenv("TZ", "America/New_York");
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    qRegisterMetaType<LocationInfo>();
-    TestFormHome test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormHome)
 #include "tst_formhome.moc"

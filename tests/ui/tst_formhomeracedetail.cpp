@@ -24,9 +24,9 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableWidget>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 #include <memory>
 
@@ -74,18 +74,6 @@ RaceInfo storedRace(const QString &code, int state, const std::function<void(Rac
         change(race);
     Storage::instance()->saveRace(&race);
     return race;
-}
-
-// The window on a database another fixture made (the network rig's).
-MainWindow *openWindowOn(TestRoot &root)
-{
-    root.writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    MainWindow::resetExitRequest();
-    MainWindow *window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
-    return window;
 }
 
 } // namespace
@@ -589,8 +577,11 @@ void TestFormHomeRaceDetail::closeUpload()
     QVERIFY(rig.isReady());
     UTC::_clubTimeDiff = 125000;
     ServiceFactory::getInstance()->pigeonBo = &rig.engine;
-    MainWindow *window = openWindowOn(rig.db.root());
-    detail = window->formHomeRaceDetail;
+    gui = std::make_unique<GuiFixture>(&rig.db);
+    // Gone before the database it stands on, also when a check fails.
+    const auto dropWindow = qScopeGuard([this] { gui.reset(); });
+    HardwareControl::init(0x0001); // the fixture starts without flags
+    detail = gui->window()->formHomeRaceDetail;
     const qint64 stopBefore = state == 12 ? 1700000500000 : 0;
     RaceInfo race;
     race.raceCode = QStringLiteral("R1");
@@ -684,8 +675,6 @@ void TestFormHomeRaceDetail::closeUpload()
     // Delete follows the stored state: enabled once the race is at 12.
     // (the screen itself is disabled under the box)
     QCOMPARE(detail->findChild<QPushButton *>(QStringLiteral("btnDelete"))->isEnabledTo(detail), endState == 12);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
     ServiceFactory::getInstance()->pigeonBo = nullptr;
 }
 
@@ -696,8 +685,11 @@ void TestFormHomeRaceDetail::closeUpload_failingStopUploadsNothing()
     NetworkRig rig(0x0001);
     QVERIFY(rig.isReady());
     ServiceFactory::getInstance()->pigeonBo = &rig.engine;
-    MainWindow *window = openWindowOn(rig.db.root());
-    detail = window->formHomeRaceDetail;
+    gui = std::make_unique<GuiFixture>(&rig.db);
+    // Gone before the database it stands on, also when a check fails.
+    const auto dropWindow = qScopeGuard([this] { gui.reset(); });
+    HardwareControl::init(0x0001); // the fixture starts without flags
+    detail = gui->window()->formHomeRaceDetail;
     NetworkRig::addRace(QStringLiteral("R1"), 3);
     RaceInfo race = *NetworkRig::race(QStringLiteral("R1"));
     race.markReaderTime = NetworkRig::kMarkTime;
@@ -717,21 +709,8 @@ void TestFormHomeRaceDetail::closeUpload_failingStopUploadsNothing()
     QCOMPARE(NetworkRig::race(QStringLiteral("R1"))->raceStopReaderTime, 0);
     QCOMPARE(detail->findChild<QLabel *>(QStringLiteral("labArriveTime"))->text(), arriveBefore);
     QCOMPARE(rig.logRows(17), 0);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
     ServiceFactory::getInstance()->pigeonBo = nullptr;
 }
 
-int main(int argc, char *argv[])
-{
-    // The host's own zone must not show: times follow the device's zone.
-    qputenv("TZ", "America/New_York");
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormHomeRaceDetail test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormHomeRaceDetail)
 #include "tst_formhomeracedetail.moc"

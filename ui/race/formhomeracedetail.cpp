@@ -9,10 +9,12 @@
 #include "race/pigeonbo.h"
 #include "storage/pigeoninfo.h"
 #include "storage/storage.h"
+#include "ui/busyhold.h"
 #include "ui/formmessage.h"
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
 #include "ui/nofocusdelegate.h"
+#include "ui/screenkit.h"
 #include "ui/waitcursor.h"
 
 #include "ui_formhomeracedetail.h"
@@ -66,18 +68,6 @@ bool isStopped(const RaceInfo &race)
     return (race.valid & ~kStateBit) == kRaceStopped;
 }
 
-// TODO: ScreenKit::sexText once the screen kit is on main.
-QString sexText(int sex)
-{
-    switch (sex) {
-    case 0:
-        return QCoreApplication::translate("CommonResource", "Hen");
-    case 1:
-        return QCoreApplication::translate("CommonResource", "Cock");
-    default:
-        return QCoreApplication::translate("CommonResource", "Unknown");
-    }
-}
 } // namespace
 
 FormHomeRaceDetail::FormHomeRaceDetail(QWidget *parent)
@@ -257,7 +247,7 @@ void FormHomeRaceDetail::showPigeon(int index)
     Storage *db = Storage::instance();
     // A record without its pigeon row keeps the previous pigeon's sex and year.
     if (const QSharedPointer<PigeonInfo> pigeon = db->findPigeonById(record->assocNum)) {
-        ui->labSex->setText(sexText(pigeon->sex));
+        ui->labSex->setText(ScreenKit::sexText(pigeon->sex));
         ui->labYear->setText(QStringLiteral("%1").arg(pigeon->year));
     }
     const QString none = QLatin1String(kNone);
@@ -379,8 +369,11 @@ void FormHomeRaceDetail::doUpload()
         PigeonBo *bo = engine();
         if (!bo)
             throw std::runtime_error("no race engine");
-        // TODO: BusyHold over the call once the screen kit is on main.
-        bo->uploadArriveData(race.data());
+        {
+            // Navigation waits for the modem's answer.
+            BusyHold hold(this);
+            bo->uploadArriveData(race.data());
+        }
         const QString host = bo->getHostIP();
         const QString path = bo->getSmdPath();
         if (host.isEmpty()) {
