@@ -125,7 +125,9 @@ void TestFormHome::init()
     UTC::_clubTimeDiff = 0;
     sound = std::make_unique<PromptQueue>();
     gui = std::make_unique<GuiFixture>();
-    LoftSeed::loft(QStringLiteral("L100"), QStringLiteral("secret"));
+    // The loft number is stored only by a device initialisation (the loft
+    // settings' save keeps it as it is).
+    Storage::instance()->formatDevice(QStringLiteral("L100"), QStringLiteral("secret"));
     LoftInfo loft;
     Storage::instance()->readLoftInfo(&loft);
     loft.ownerName = QStringLiteral("Ann Smith");
