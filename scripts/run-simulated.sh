@@ -253,6 +253,7 @@ help() {
   arrivals [n]                the latest arrivals from the database, as a table
   pigeons                     the pigeons and their rings
   pigeon <ring> <assocNum>    register a pigeon wearing a ring
+  race [code]                 a race flying now (state 3) with every pigeon basketed (default R0001)
   sms                         the SMS the modem peer received
   cloud                       the calls the cloud endpoint received
   printed                     the pages printed at the club router
@@ -342,6 +343,7 @@ while kill -0 "$clock_pid" 2>/dev/null; do
         arrivals) simdb arrivals "${2:-10}" || true ;;
         pigeons) simdb pigeons || true ;;
         pigeon) [ -n "${3:-}" ] && { simdb pigeon "$2" "$3" || true; } || echo "pigeon needs a ring and an association number" ;;
+        race) simdb race ${2:+"$2"} || true ;;
         sms) show_sms ;;
         cloud)
             if [ -z "${pids[cloud]:-}" ]; then echo "(no cloud endpoint peer runs)"

@@ -3,7 +3,7 @@
 // storage operations (no SQL of its own). Runs in the root's working
 // directory with CLOCK_ROOT naming the root, like the clock itself:
 //   brellium-simdb setup | pigeon RING ASSOCNUM | ring-of ASSOCNUM |
-//                  credentials | pigeons | arrivals [N]
+//                  credentials | pigeons | arrivals [N] | race [CODE]
 
 #include "simloft.h"
 
@@ -11,6 +11,9 @@
 #include "core/utc.h"
 #include "core/vexexception.h"
 #include "storage/loftinfo.h"
+#include "storage/pigeoninfo.h"
+#include "storage/pigeonrecord.h"
+#include "storage/raceinfo.h"
 #include "storage/storage.h"
 
 #include <QCommandLineParser>
@@ -40,6 +43,37 @@ void useLoftZone()
     LoftInfo loft;
     Storage::instance()->readLoftInfo(&loft);
     UTC::setTimeZone(loft.timeZone);
+}
+
+// A race flying now: basketing closed (state 3) with its basketing sync, and
+// every pigeon of the loft basketed for it, so that a ring presented at the
+// landing antenna arrives in it.
+int basketRace(const QString &raceCode)
+{
+    Storage *db = Storage::instance();
+    const qint64 nowMs = UTC::now().value();
+    RaceInfo race;
+    race.raceCode = raceCode;
+    race.raceName = QStringLiteral("Race ") + raceCode;
+    race.liberCode = raceCode;
+    race.liberName = QStringLiteral("Simulated site");
+    race.liberTime = nowMs;
+    race.valid = 3;
+    race.markDeviceTime = nowMs;
+    race.markReaderTime = nowMs;
+    db->saveRace(&race); // a new race is inserted without its basketing fields
+    db->saveRace(&race);
+    int basketed = 0;
+    for (const QSharedPointer<PigeonInfo> &pigeon : db->queryPigeons(QString())) {
+        QSharedPointer<PigeonRecord> record = db->findRecordById(pigeon->assocNum);
+        if (!record)
+            continue;
+        record->raceCode = raceCode;
+        record->markTime = nowMs + basketed++;
+        db->saveRecord(record.data());
+    }
+    std::printf("ok race %s in state 3, %d pigeons basketed\n", raceCode.toUtf8().constData(), basketed);
+    return 0;
 }
 
 int run(const QStringList &args)
@@ -81,6 +115,8 @@ int run(const QStringList &args)
         print(SimLoft::arrivalTable(args.size() == 2 ? args.at(1).toInt() : kDefaultArrivalRows));
         return 0;
     }
+    if (command == QLatin1String("race") && args.size() <= 2)
+        return basketRace(args.size() == 2 ? args.at(1) : QStringLiteral("R0001"));
     std::fprintf(stderr, "unknown command; see --help\n");
     return 2;
 }
@@ -99,7 +135,8 @@ int main(int argc, char *argv[])
         "  ring-of ASSOCNUM      the ring a pigeon wears\n"
         "  credentials           the loft number and password, as NUMBER:PASSWORD\n"
         "  pigeons               the pigeons and their rings\n"
-        "  arrivals [N]          the latest N arrivals, newest first"));
+        "  arrivals [N]          the latest N arrivals, newest first\n"
+        "  race [CODE]           a race flying now (state 3), every pigeon basketed for it"));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do."));
     parser.process(app);
