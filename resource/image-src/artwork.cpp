@@ -463,6 +463,19 @@ QImage wideButton(const QColor &top, const QColor &bottom)
     return image;
 }
 
+QImage contentPanel(int w, int h, const QColor &top, const QColor &bottom)
+{
+    // A translucent card over the main background; stretched as a border image.
+    QImage image = canvas(w, h);
+    QPainter p(&image);
+    smooth(p);
+    const QRectF r(1.5, 1.5, w - 3, h - 3);
+    p.setBrush(vertical(r, top, bottom));
+    p.setPen(QPen(QColor(255, 255, 255, 70), 1.5));
+    p.drawRoundedRect(r, 14, 14);
+    return image;
+}
+
 QImage keyCap(const QColor &top, const QColor &bottom, const std::function<void(QPainter &)> &glyph = {})
 {
     QImage image = canvas(42, 52);
@@ -560,6 +573,14 @@ QMap<QString, std::function<QImage()>> pictures()
     m[QStringLiteral("image/dlg/image/dlg_004_box.png")] = dialogBox;
     m[button + QStringLiteral("green.png")] = [] { return wideButton(QColor(0x5a, 0xd8, 0x6e), QColor(0x1b, 0x9a, 0x3c)); };
     m[button + QStringLiteral("red.png")] = [] { return wideButton(QColor(0xff, 0x72, 0x66), QColor(0xc8, 0x27, 0x1c)); };
+    m[button + QStringLiteral("blue.png")] = [] { return wideButton(QColor(0x5f, 0xa8, 0xff), QColor(0x1d, 0x5f, 0xc4)); };
+    m[button + QStringLiteral("grey.png")] = [] { return wideButton(QColor(0xa9, 0xb1, 0xbc), QColor(0x6e, 0x77, 0x84)); };
+    m[QStringLiteral("image/dlg/image/content_bg_00.png")] = [] {
+        return contentPanel(460, 270, QColor(0x1d, 0x3f, 0x6e, 200), QColor(0x10, 0x26, 0x47, 200));
+    };
+    m[QStringLiteral("image/dlg/image/content_bg_02.png")] = [] {
+        return contentPanel(460, 402, QColor(0x17, 0x33, 0x5c, 200), QColor(0x0c, 0x1d, 0x38, 200));
+    };
     m[button + QStringLiteral("key_button.png")] = [] { return keyCap(QColor(0xff, 0xff, 0xff), QColor(0xe2, 0xe6, 0xeb)); };
     m[button + QStringLiteral("shift_off.png")] = [] {
         return keyCap(QColor(0xff, 0xff, 0xff), QColor(0xe2, 0xe6, 0xeb), [](QPainter &p) {

@@ -1,0 +1,258 @@
+#include "pcportpeer.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+
+namespace {
+constexpr int kPollMs = 10;
+constexpr int kBitsPerByte = 10; // start, 8 data, stop
+const char kLineEnd[] = "\r\n";
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+} // namespace
+
+PcPortPeer::PcPortPeer()
+    : line(std::make_unique<PeerLine>())
+{
+}
+
+PcPortPeer::~PcPortPeer()
+{
+    stop();
+    if (!linkedAt.isEmpty())
+        QFile::remove(linkedAt);
+}
+
+bool PcPortPeer::start()
+{
+    if (!isValid() || worker.joinable())
+        return false;
+    stopping = false;
+    worker = std::thread([this] { run(); });
+    return true;
+}
+
+void PcPortPeer::stop()
+{
+    stopping = true;
+    if (worker.joinable())
+        worker.join();
+}
+
+bool PcPortPeer::isValid() const
+{
+    return line && line->isValid();
+}
+
+QString PcPortPeer::slavePath() const
+{
+    return line ? line->slavePath() : QString();
+}
+
+bool PcPortPeer::linkAt(const QString &linkPath)
+{
+    linkedAt = linkPath;
+    return line && line->linkAt(linkPath);
+}
+
+void PcPortPeer::setReading(bool on) { reading = on; }
+void PcPortPeer::setPaced(bool on) { paced = on; }
+
+void PcPortPeer::hangUpAfter(qint64 count)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    hangUpAt = count;
+}
+
+bool PcPortPeer::hungUp() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return lineHungUp;
+}
+
+QByteArray PcPortPeer::received() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return bytes;
+}
+
+QList<QByteArray> PcPortPeer::lines() const
+{
+    const QByteArray all = received();
+    QList<QByteArray> out;
+    int from = 0;
+    for (int end = all.indexOf(kLineEnd); end >= 0; end = all.indexOf(kLineEnd, from)) {
+        out.append(all.mid(from, end - from));
+        from = end + 2;
+    }
+    return out;
+}
+
+QByteArray PcPortPeer::unfinished() const
+{
+    const QByteArray all = received();
+    const int last = all.lastIndexOf(kLineEnd);
+    return last < 0 ? all : all.mid(last + 2);
+}
+
+void PcPortPeer::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    bytes.clear();
+}
+
+int PcPortPeer::openCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return opens;
+}
+
+int PcPortPeer::closeCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return closes;
+}
+
+bool PcPortPeer::clockEndOpen() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return !lineHungUp && line && line->clockEndOpen();
+}
+
+PeerLine::Settings PcPortPeer::lastSettings() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return settings;
+}
+
+bool PcPortPeer::waitFor(const std::function<bool()> &done, int timeoutMs) const
+{
+    const qint64 deadline = PeerLine::nowMs() + timeoutMs;
+    while (!done()) {
+        if (PeerLine::nowMs() >= deadline)
+            return false;
+        sleepMs(kPollMs);
+    }
+    return true;
+}
+
+bool PcPortPeer::waitForCloses(int count, int timeoutMs) const
+{
+    return waitFor([&] { return closeCount() >= count; }, timeoutMs);
+}
+
+bool PcPortPeer::waitForBytes(qint64 count, int timeoutMs) const
+{
+    return waitFor([&] { return received().size() >= count; }, timeoutMs);
+}
+
+QString PcPortPeer::printable(const QByteArray &text)
+{
+    QString out;
+    for (const QChar c : QString::fromUtf8(text)) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+void PcPortPeer::noteEvents()
+{
+    const QList<int> events = line->takeOpenCloseEvents();
+    std::lock_guard<std::mutex> lock(mutex);
+    for (int event : events) {
+        if (event > 0)
+            ++opens;
+        else
+            ++closes;
+    }
+}
+
+void PcPortPeer::take(const QByteArray &chunk)
+{
+    bool hang = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        qint64 keep = chunk.size();
+        if (hangUpAt >= 0 && bytes.size() + keep >= hangUpAt) {
+            keep = hangUpAt - bytes.size();
+            hang = true;
+        }
+        bytes.append(chunk.left(int(keep)));
+    }
+    if (hang)
+        doHangUp();
+}
+
+void PcPortPeer::sampleSettings()
+{
+    // Only while the clock's end is open: on closing, the clock's port puts
+    // back the settings it found.
+    if (!line->clockEndOpen())
+        return;
+    const PeerLine::Settings now = line->settings();
+    if (now.baud == 0 || !line->clockEndOpen())
+        return;
+    std::lock_guard<std::mutex> lock(mutex);
+    settings = now;
+}
+
+void PcPortPeer::doHangUp()
+{
+    // The far end's master closes: the clock's end reports a hang-up and
+    // every write fails; the node goes too, so a new open fails.
+    noteEvents();
+    if (!linkedAt.isEmpty())
+        QFile::remove(linkedAt);
+    std::lock_guard<std::mutex> lock(mutex);
+    lineHungUp = true;
+    line.reset();
+}
+
+void PcPortPeer::run()
+{
+    qint64 pacedSince = PeerLine::nowMs();
+    qint64 pacedBytes = 0;
+    while (!stopping) {
+        if (!line) {
+            sleepMs(kPollMs);
+            continue;
+        }
+        sampleSettings();
+        if (!reading) {
+            noteEvents();
+            sleepMs(kPollMs);
+            continue;
+        }
+        const PeerLine::Input input = line->waitInput(kPollMs);
+        noteEvents();
+        if (input != PeerLine::Input::Data)
+            continue;
+        if (paced) {
+            // A real line delivers a byte per 10 bit times: wait until the
+            // bytes already taken would have crossed it.
+            const qint64 dueMs = pacedSince + pacedBytes * kBitsPerByte * 1000 / kLineBaud;
+            const qint64 nowMs = PeerLine::nowMs();
+            if (dueMs > nowMs) {
+                sleepMs(int(std::min<qint64>(dueMs - nowMs, kPollMs)));
+                continue;
+            }
+            if (nowMs - dueMs > kPollMs) {
+                pacedSince = nowMs; // idle meanwhile: no credit for the gap
+                pacedBytes = 0;
+            }
+        }
+        const QByteArray chunk = line->readInput();
+        pacedBytes += chunk.size();
+        if (!chunk.isEmpty())
+            take(chunk);
+    }
+}
