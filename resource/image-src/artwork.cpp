@@ -576,10 +576,10 @@ QMap<QString, std::function<QImage()>> pictures()
     m[button + QStringLiteral("blue.png")] = [] { return wideButton(QColor(0x5f, 0xa8, 0xff), QColor(0x1d, 0x5f, 0xc4)); };
     m[button + QStringLiteral("grey.png")] = [] { return wideButton(QColor(0xa9, 0xb1, 0xbc), QColor(0x6e, 0x77, 0x84)); };
     m[QStringLiteral("image/dlg/image/content_bg_00.png")] = [] {
-        return contentPanel(460, 270, QColor(0x1d, 0x3f, 0x6e, 200), QColor(0x10, 0x26, 0x47, 200));
+        return contentPanel(460, 255, QColor(0x1d, 0x3f, 0x6e, 200), QColor(0x10, 0x26, 0x47, 200));
     };
     m[QStringLiteral("image/dlg/image/content_bg_02.png")] = [] {
-        return contentPanel(460, 402, QColor(0x17, 0x33, 0x5c, 200), QColor(0x0c, 0x1d, 0x38, 200));
+        return contentPanel(460, 420, QColor(0x17, 0x33, 0x5c, 200), QColor(0x0c, 0x1d, 0x38, 200));
     };
     m[button + QStringLiteral("key_button.png")] = [] { return keyCap(QColor(0xff, 0xff, 0xff), QColor(0xe2, 0xe6, 0xeb)); };
     m[button + QStringLiteral("shift_off.png")] = [] {

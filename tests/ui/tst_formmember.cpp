@@ -3,7 +3,9 @@
 #include "core/platform.h"
 #include "core/utc.h"
 #include "device/hardware_control.h"
+#include "device/lfmodule.h"
 #include "device/pcport.h"
+#include "race/pigeonbo.h"
 #include "storage/loftinfo.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
@@ -17,6 +19,7 @@
 #include "messagecapture.h"
 #include "pcportpeer.h"
 #include "promptqueue.h"
+#include "runningengine.h"
 #include "screenshot.h"
 #include "storagefixture.h"
 #include "testroot.h"
@@ -29,6 +32,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -125,6 +129,7 @@ private slots:
     void upload_data();
     void upload();
     void uploadFailure_showsErrorChangesNothing();
+    void liveRows_followArrivalsWhileShown();
     void periodicRefresh_followsDatabase();
     void periodicRefresh_underLock_logsOnce();
     void keyboard();
@@ -389,6 +394,8 @@ void TestFormMember::upload()
     QVERIFY(store->exec(QStringLiteral("update record set UidUploadState=1")));
     push();
     QCOMPARE(column(3), (QStringList{"UpLd", "*UpLd", "Back"}));
+    if (confirm)
+        shot(QStringLiteral("statuses"));
     QTest::mouseClick(screen->findChild<QPushButton *>(QStringLiteral("btnUpload")), Qt::LeftButton);
     FormMessage *box = FormMessage::instance();
     QVERIFY(box->isActived());
@@ -418,6 +425,51 @@ void TestFormMember::uploadFailure_showsErrorChangesNothing()
     QCOMPARE(store->value(QStringLiteral("select EringUploadState from record")).toInt(), 1);
     QCOMPARE(cell(0, 3), QStringLiteral("UpLd"));
     QCOMPARE(window->topSubForm(), static_cast<SubWindow *>(screen));
+}
+
+namespace {
+// A ring at the landing antenna, handed in from a reader thread as the
+// ring-reader service does.
+void present(PigeonBo *engine, const QString &ring)
+{
+    std::unique_ptr<QThread> reader(QThread::create([engine, ring] {
+        LFTAG_INFO tag;
+        tag.eRing = ring;
+        tag.uid = QStringLiteral("C0DE0001");
+        tag.time = UTC::clubTime().value();
+        engine->notifyTagScaned(&tag);
+    }));
+    reader->start();
+    reader->wait();
+}
+} // namespace
+
+void TestFormMember::liveRows_followArrivalsWhileShown()
+{
+    savePigeon(QStringLiteral("B-01"), QStringLiteral("AAAA0001"));
+    savePigeon(QStringLiteral("B-02"), QStringLiteral("AAAA0002"));
+    savePigeon(QStringLiteral("C-10"), QStringLiteral("AAAA0010"));
+    RunningEngine engine;
+    QVERIFY(engine.startEngine());
+    push();
+    screen->findChild<QLineEdit *>(QStringLiteral("txtEring"))->setText(QStringLiteral("B"));
+    QTest::mouseClick(screen->findChild<QPushButton *>(QStringLiteral("btnSearch")), Qt::LeftButton);
+    QCOMPARE(column(1), (QStringList{"B-01", "B-02"}));
+    QCOMPARE(column(3), (QStringList{"Train", "Train"}));
+    // A pigeon not listed, then a listed one: only its row changes.
+    present(engine.engine(), QStringLiteral("AAAA0010"));
+    present(engine.engine(), QStringLiteral("AAAA0002"));
+    QVERIFY(engine.waitForArrivals(2, kWaitMs));
+    QTRY_COMPARE_WITH_TIMEOUT(column(3), (QStringList{"Train", "Back"}), kWaitMs);
+    QCOMPARE(column(1), (QStringList{"B-01", "B-02"}));
+    // After leaving the screen no longer listens.
+    window->resetSubForms();
+    present(engine.engine(), QStringLiteral("AAAA0001"));
+    QVERIFY(engine.waitForArrivals(3, kWaitMs));
+    QCoreApplication::processEvents();
+    QCOMPARE(column(3), (QStringList{"Train", "Back"}));
+    engine.quit();
+    QVERIFY(engine.wait(kWaitMs));
 }
 
 void TestFormMember::periodicRefresh_followsDatabase()
