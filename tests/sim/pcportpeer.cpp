@@ -9,6 +9,8 @@
 namespace {
 constexpr int kPollMs = 10;
 constexpr int kBitsPerByte = 10; // start, 8 data, stop
+// A paced line silent for longer than this is idle, not late.
+constexpr int kIdleMs = 100;
 const char kLineEnd[] = "\r\n";
 
 void sleepMs(int ms)
@@ -219,8 +221,10 @@ void PcPortPeer::doHangUp()
 
 void PcPortPeer::run()
 {
-    qint64 pacedSince = PeerLine::nowMs();
-    qint64 pacedBytes = 0;
+    // Paced: the line is busy until this time with the bytes taken so far
+    // (a byte per 10 bit times); an idle line earns no credit.
+    double lineBusyUntilMs = 0;
+    const int slotBytes = std::max(1, kPollMs * kLineBaud / kBitsPerByte / 1000);
     while (!stopping) {
         if (!line) {
             sleepMs(kPollMs);
@@ -232,26 +236,24 @@ void PcPortPeer::run()
             sleepMs(kPollMs);
             continue;
         }
+        if (paced) {
+            const double waitMs = lineBusyUntilMs - double(PeerLine::nowMs());
+            if (waitMs > 0) {
+                sleepMs(std::max(1, std::min(kPollMs, int(waitMs))));
+                continue;
+            }
+        }
         const PeerLine::Input input = line->waitInput(kPollMs);
         noteEvents();
         if (input != PeerLine::Input::Data)
             continue;
+        const QByteArray chunk = line->readInput(paced ? slotBytes : -1);
         if (paced) {
-            // A real line delivers a byte per 10 bit times: wait until the
-            // bytes already taken would have crossed it.
-            const qint64 dueMs = pacedSince + pacedBytes * kBitsPerByte * 1000 / kLineBaud;
-            const qint64 nowMs = PeerLine::nowMs();
-            if (dueMs > nowMs) {
-                sleepMs(int(std::min<qint64>(dueMs - nowMs, kPollMs)));
-                continue;
-            }
-            if (nowMs - dueMs > kPollMs) {
-                pacedSince = nowMs; // idle meanwhile: no credit for the gap
-                pacedBytes = 0;
-            }
+            // Late by a sleep's overshoot: catch up; idle longer: start afresh.
+            const double nowMs = double(PeerLine::nowMs());
+            const double startMs = nowMs - lineBusyUntilMs > kIdleMs ? nowMs : lineBusyUntilMs;
+            lineBusyUntilMs = startMs + chunk.size() * kBitsPerByte * 1000.0 / kLineBaud;
         }
-        const QByteArray chunk = line->readInput();
-        pacedBytes += chunk.size();
         if (!chunk.isEmpty())
             take(chunk);
     }
