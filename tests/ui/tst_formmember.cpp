@@ -14,6 +14,7 @@
 #include "ui/formkeyboard.h"
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
+#include "ui/menu.h"
 #include "ui/pigeon/formmember.h"
 
 #include "messagecapture.h"
@@ -118,6 +119,7 @@ class TestFormMember : public QObject
 private slots:
     void init();
     void cleanup();
+    void enterFailure_boxNoScreen();
     void status_data();
     void status();
     void details_data();
@@ -216,6 +218,18 @@ QStringList TestFormMember::column(int columnIndex) const
 void TestFormMember::shot(const QString &name)
 {
     QVERIFY(!Screenshot::save(QStringLiteral("formmember-") + name).isEmpty());
+}
+
+void TestFormMember::enterFailure_boxNoScreen()
+{
+    savePigeon(QStringLiteral("B-01"), QStringLiteral("E1"));
+    // The loft read passes; the pigeon list fails.
+    Storage::setFault(Storage::Fault::FailStatement, 2);
+    QTest::mouseClick(window->mainMenu()->findChild<QPushButton *>(QStringLiteral("pushButtonMember")), Qt::LeftButton);
+    Storage::setFault(Storage::Fault::None);
+    QCOMPARE(window->topSubForm(), nullptr);
+    QVERIFY(FormMessage::instance()->isActived());
+    QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Error"));
 }
 
 void TestFormMember::status_data()
