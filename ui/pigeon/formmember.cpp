@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableWidgetItem>
@@ -132,10 +133,7 @@ void FormMember::onTimeTick(int ms)
         return;
     }
     refreshCountdownMs = kRefreshPeriodMs;
-    quietly("FormMember::onTimeTick", [this] {
-        for (int row = 0; row < pigeons.size(); ++row)
-            refreshPigeonItem(row);
-    });
+    quietly("FormMember::onTimeTick", [this] { refreshAllItems(); });
 }
 
 bool FormMember::hasSubWidget()
@@ -245,16 +243,19 @@ void FormMember::refreshPigeonList()
     if (!search.isEmpty())
         where += QStringLiteral(" AND (AssocNum like ") + Storage::quoted(QLatin1Char('%') + search + QLatin1Char('%'))
                  + QLatin1Char(')');
-    // Read before anything is cleared: a failed query leaves the table as it was.
+    // Read before anything is cleared: a failed read leaves the table as it was.
     const auto found = Storage::instance()->queryPigeons(where);
+    const QStringList statuses = statusesOf(found);
     pigeons = found;
     ui->tablePigeons->setRowCount(0);
     ui->labelWarning->setVisible(pigeons.isEmpty());
     if (pigeons.isEmpty())
         return;
     ui->tablePigeons->setRowCount(pigeons.size());
-    for (int row = 0; row < pigeons.size(); ++row)
-        refreshPigeonItem(row);
+    for (int row = 0; row < pigeons.size(); ++row) {
+        if (pigeons.at(row))
+            showRow(row, statuses.at(row));
+    }
     ui->tablePigeons->selectRow(0);
 }
 
@@ -262,10 +263,45 @@ void FormMember::refreshPigeonItem(int row)
 {
     if (row < 0 || row >= pigeons.size() || !pigeons.at(row))
         return;
-    const PigeonInfo &pigeon = *pigeons.at(row);
     // The status is worked out first, so a failing read changes no cell.
-    const auto record = Storage::instance()->findRecordById(pigeon.assocNum);
-    const QString status = record ? statusOf(pigeon, *record) : QString();
+    const auto record = Storage::instance()->findRecordById(pigeons.at(row)->assocNum);
+    const QString status = record ? statusOf(*pigeons.at(row), *record, [](const QString &code) {
+        return Storage::instance()->findRaceById(code);
+    }) : QString();
+    showRow(row, status);
+}
+
+void FormMember::refreshAllItems()
+{
+    const QStringList statuses = statusesOf(pigeons);
+    for (int row = 0; row < pigeons.size(); ++row) {
+        if (pigeons.at(row))
+            showRow(row, statuses.at(row));
+    }
+}
+
+QStringList FormMember::statusesOf(const QList<QSharedPointer<PigeonInfo>> &list)
+{
+    // Two reads for the whole list instead of two per row: on a loft of
+    // thousands of pigeons the GUI thread would otherwise stall for seconds.
+    QHash<QString, QSharedPointer<PigeonRecord>> records;
+    for (const auto &record : Storage::instance()->queryRecords(QString(), QString()))
+        records.insert(record->assocNum, record);
+    QHash<QString, QSharedPointer<RaceInfo>> races;
+    for (const auto &race : Storage::instance()->queryRaces(QString()))
+        races.insert(race->raceCode, race);
+    const auto raceOf = [&races](const QString &code) { return races.value(code); };
+    QStringList out;
+    for (const auto &pigeon : list) {
+        const auto record = pigeon ? records.value(pigeon->assocNum) : QSharedPointer<PigeonRecord>();
+        out << (record ? statusOf(*pigeon, *record, raceOf) : QString());
+    }
+    return out;
+}
+
+void FormMember::showRow(int row, const QString &status)
+{
+    const PigeonInfo &pigeon = *pigeons.at(row);
     const QStringList cells = {QString::number(row + 1), pigeon.assocNum, pigeon.eringNum, status};
     for (int column = 0; column < cells.size(); ++column) {
         QTableWidgetItem *item = ui->tablePigeons->item(row, column);
@@ -277,7 +313,7 @@ void FormMember::refreshPigeonItem(int row)
     }
 }
 
-QString FormMember::statusOf(const PigeonInfo &pigeon, const PigeonRecord &record)
+QString FormMember::statusOf(const PigeonInfo &pigeon, const PigeonRecord &record, const RaceLookup &raceOf)
 {
     QString text = record.smsSendState ? QStringLiteral("*") : QString();
     if (record.markTime == 0) {
@@ -289,7 +325,7 @@ QString FormMember::statusOf(const PigeonInfo &pigeon, const PigeonRecord &recor
     }
     if (record.backTimeEring != 0)
         return text + uploadWord(record);
-    const auto race = Storage::instance()->findRaceById(record.raceCode);
+    const auto race = raceOf(record.raceCode);
     if (!race)
         return QString();
     if ((race->valid & ~kStateUploadBit) == kStateStopped)

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMetaObject>
 #include <QSharedPointer>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 class FormKeyBoard;
 class LoftInfo;
 class PigeonInfo;
+class RaceInfo;
 QT_BEGIN_NAMESPACE
 namespace Ui { class FormMember; }
 QT_END_NAMESPACE
@@ -59,7 +61,12 @@ private:
     void refreshUserInfo();
     void refreshPigeonList();
     void refreshPigeonItem(int row);
-    QString statusOf(const PigeonInfo &pigeon, const PigeonRecord &record);
+    // Every row's status from one read of the records and one of the races.
+    void refreshAllItems();
+    static QStringList statusesOf(const QList<QSharedPointer<PigeonInfo>> &list);
+    void showRow(int row, const QString &status);
+    using RaceLookup = std::function<QSharedPointer<RaceInfo>(const QString &raceCode)>;
+    static QString statusOf(const PigeonInfo &pigeon, const PigeonRecord &record, const RaceLookup &raceOf);
     void showDetails(int row);
     void runExport();
     // A refresh the screen starts itself (tick, arrival): a database failure
