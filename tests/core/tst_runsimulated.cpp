@@ -223,9 +223,7 @@ void TestRunSimulated::peers_startAlone_withHelp_data()
     QTest::newRow("pc") << QStringLiteral("brellium-pcpeer");
     QTest::newRow("modem") << QStringLiteral("brellium_modempeer");
     QTest::newRow("database") << QStringLiteral("brellium-simdb");
-#ifdef CLOUDPEER_PATH
     QTest::newRow("cloud") << QFileInfo(QStringLiteral(CLOUDPEER_PATH)).fileName();
-#endif
 }
 
 void TestRunSimulated::peers_startAlone_withHelp()
