@@ -168,6 +168,8 @@ QString PcPortPeer::printable(const QByteArray &text)
 
 void PcPortPeer::noteEvents()
 {
+    if (!line)
+        return;
     const QList<int> events = line->takeOpenCloseEvents();
     std::lock_guard<std::mutex> lock(mutex);
     for (int event : events) {
@@ -244,9 +246,10 @@ void PcPortPeer::run()
             }
         }
         const PeerLine::Input input = line->waitInput(kPollMs);
-        noteEvents();
-        if (input != PeerLine::Input::Data)
+        if (input != PeerLine::Input::Data) {
+            noteEvents();
             continue;
+        }
         const QByteArray chunk = line->readInput(paced ? slotBytes : -1);
         if (paced) {
             // Late by a sleep's overshoot: catch up; idle longer: start afresh.
@@ -256,5 +259,8 @@ void PcPortPeer::run()
         }
         if (!chunk.isEmpty())
             take(chunk);
+        // A close is counted once the bytes written before it are taken.
+        if (!paced || chunk.size() < slotBytes)
+            noteEvents();
     }
 }

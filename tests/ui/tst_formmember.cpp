@@ -17,13 +17,13 @@
 #include "ui/menu.h"
 #include "ui/pigeon/formmember.h"
 
+#include "guifixture.h"
 #include "messagecapture.h"
 #include "pcportpeer.h"
 #include "promptqueue.h"
 #include "runningengine.h"
-#include "screenshot.h"
+#include "screendriver.h"
 #include "storagefixture.h"
-#include "testroot.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -147,23 +147,20 @@ private:
     QStringList column(int column) const;
     void shot(const QString &name);
 
-    std::unique_ptr<StorageFixture> store;
+    std::unique_ptr<GuiFixture> gui;
+    StorageFixture *store = nullptr;
     MainWindow *window = nullptr;
     FormMember *screen = nullptr;
 };
 
 void TestFormMember::init()
 {
-    store = std::make_unique<StorageFixture>();
-    store->root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
+    gui = std::make_unique<GuiFixture>();
+    store = &gui->store();
     HardwareControl::init(0x2);
     UTC::setTimeZone(28800);
-    MainWindow::resetExitRequest();
-    window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
+    window = gui->window();
     QVERIFY(QTest::qWaitForWindowActive(window));
-    window->resetSubForms();
     screen = window->formMember;
     saveLoft(QStringLiteral("Ann"));
     // The loft number is no setting: only formatting the device writes it.
@@ -174,15 +171,11 @@ void TestFormMember::cleanup()
 {
     Storage::setFault(Storage::Fault::None);
     Storage::setConnectOptions(QString());
-    window->resetSubForms();
-    FormMessage::instance()->deactive();
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
     PcPort::destroy();
-    HardwareControl::init(0);
     window = nullptr;
     screen = nullptr;
-    store.reset();
+    store = nullptr;
+    gui.reset();
 }
 
 void TestFormMember::push()
@@ -217,7 +210,7 @@ QStringList TestFormMember::column(int columnIndex) const
 
 void TestFormMember::shot(const QString &name)
 {
-    QVERIFY(!Screenshot::save(QStringLiteral("formmember-") + name).isEmpty());
+    QVERIFY(!ScreenDriver(screen, QStringLiteral("formmember")).shot(name).isEmpty());
 }
 
 void TestFormMember::enterFailure_boxNoScreen()
@@ -612,15 +605,5 @@ void TestFormMember::output_noLink_noBox()
     QVERIFY(log.contains(QStringLiteral("PcPort::open")));
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormMember test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    PcPort::destroy();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormMember)
 #include "tst_formmember.moc"

@@ -8,11 +8,11 @@
 #include "ui/mainwindow.h"
 #include "ui/marking/formnomination.h"
 
+#include "guifixture.h"
 #include "messagecapture.h"
 #include "promptqueue.h"
-#include "screenshot.h"
+#include "screendriver.h"
 #include "storagefixture.h"
-#include "testroot.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -81,34 +81,26 @@ private:
     QString enabledButtons() const;
     void press(const QString &op);
 
-    std::unique_ptr<StorageFixture> store;
+    std::unique_ptr<GuiFixture> gui;
+    StorageFixture *store = nullptr;
     MainWindow *window = nullptr;
     FormNomination *screen = nullptr;
 };
 
 void TestFormNomination::init()
 {
-    store = std::make_unique<StorageFixture>();
-    store->root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
+    gui = std::make_unique<GuiFixture>();
+    store = &gui->store();
     HardwareControl::init(0x400);
-    MainWindow::resetExitRequest();
-    window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    window->resetSubForms();
+    window = gui->window();
     screen = window->formNomination;
 }
 
 void TestFormNomination::cleanup()
 {
     Storage::setFault(Storage::Fault::None);
-    window->resetSubForms();
-    FormMessage::instance()->deactive();
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    HardwareControl::init(0);
-    store.reset();
+    store = nullptr;
+    gui.reset();
 }
 
 void TestFormNomination::push()
@@ -255,7 +247,7 @@ void TestFormNomination::buttons()
     press(QStringLiteral("row 1"));
     QCOMPARE(enabledButtons(), QStringLiteral("btnNom"));
     QVERIFY(QTest::qWaitForWindowExposed(screen));
-    QVERIFY(!Screenshot::save(QStringLiteral("formnomination-rows")).isEmpty());
+    QVERIFY(!ScreenDriver(screen, QStringLiteral("formnomination")).shot(QStringLiteral("rows")).isEmpty());
     press(QStringLiteral("none"));
     QCOMPARE(enabledButtons(), QString());
 }
@@ -374,7 +366,7 @@ void TestFormNomination::noRaceOffered()
     QCOMPARE(rows(), table);
     QCOMPARE(enabledButtons(), QString());
     if (offeredBefore)
-        QVERIFY(!Screenshot::save(QStringLiteral("formnomination-norace")).isEmpty());
+        QVERIFY(!ScreenDriver(screen, QStringLiteral("formnomination")).shot(QStringLiteral("norace")).isEmpty());
     for (const char *op : {"row 0", "up", "down", "delete", "row 1", "nom", "up", "down"})
         press(QLatin1String(op));
     FormMessage::instance()->deactive();
@@ -429,14 +421,5 @@ void TestFormNomination::loadFailure_emptyDisabled()
     QCOMPARE(enabledButtons(), QString());
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormNomination test;
-    const int status = QTest::qExec(&test, argc, argv);
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
-    return status;
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormNomination)
 #include "tst_formnomination.moc"

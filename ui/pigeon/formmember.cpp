@@ -11,10 +11,12 @@
 #include "storage/pigeoninfo.h"
 #include "storage/raceinfo.h"
 #include "storage/storage.h"
+#include "ui/busyhold.h"
 #include "ui/formkeyboard.h"
 #include "ui/formmessage.h"
 #include "ui/guardedcall.h"
 #include "ui/pigeon/pcexport.h"
+#include "ui/screenkit.h"
 
 #include "ui_formmember.h"
 
@@ -37,16 +39,6 @@ constexpr int kStateStopped = 4;
 constexpr int kStateUploadBit = 0x8;
 const char kHeaderStyle[] = "QHeaderView::section{background:transparent;border:none;color:white;font-weight:bold;}";
 const char *const kDatePattern = QT_TRANSLATE_NOOP("CommonResource", "dd/MM/yyyy");
-const char *const kSexWords[] = {QT_TRANSLATE_NOOP("CommonResource", "Hen"),
-                                 QT_TRANSLATE_NOOP("CommonResource", "Cock"),
-                                 QT_TRANSLATE_NOOP("CommonResource", "Unknown")};
-
-// TODO(kit): ScreenKit::sexText once the screen kit lands.
-QString sexText(int sex)
-{
-    const int index = (sex == 0 || sex == 1) ? sex : 2;
-    return QCoreApplication::translate("CommonResource", kSexWords[index]);
-}
 
 QString uploadWord(const PigeonRecord &record)
 {
@@ -345,7 +337,7 @@ void FormMember::showDetails(int row)
     if (record && record->markTime != 0)
         race = Storage::instance()->findRaceById(record->raceCode);
     ui->labColor->setText(pigeon.color);
-    ui->labSex->setText(sexText(pigeon.sex));
+    ui->labSex->setText(ScreenKit::sexText(pigeon.sex));
     ui->labYear->setText(QString::number(pigeon.year));
     const QString none = QStringLiteral("--");
     ui->labRaceCode->setText(race ? race->liberCode : none);
@@ -361,7 +353,8 @@ bool FormMember::initPcCommPort()
 
 void FormMember::on_btnOutput_clicked()
 {
-    // TODO(kit): hold BusyHold for the length of the export once the kit lands.
+    // The GUI waits on the line for each line's wire time: navigation is held.
+    BusyHold busy(this);
     if (!initPcCommPort())
         return;
     guardedCall("FormMember::on_btnOutput_clicked", this, [this] { runExport(); });
