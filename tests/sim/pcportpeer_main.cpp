@@ -69,11 +69,11 @@ int main(int argc, char **argv)
         int opens = 0;
         int closes = 0;
         while (!done) {
+            for (; opens < peer.openCount(); ++opens)
+                say(QStringLiteral("open"));
             const QList<QByteArray> all = peer.lines();
             for (; lines < all.size(); ++lines)
                 say(QStringLiteral("received: ") + PcPortPeer::printable(all.at(lines)));
-            for (; opens < peer.openCount(); ++opens)
-                say(QStringLiteral("open"));
             for (; closes < peer.closeCount(); ++closes) {
                 const PeerLine::Settings s = peer.lastSettings();
                 say(QStringLiteral("close (last settings %1 baud, 8N1 %2, flow control %3)")
