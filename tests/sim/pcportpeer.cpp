@@ -1,6 +1,8 @@
 #include "pcportpeer.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -59,6 +61,7 @@ QString PcPortPeer::slavePath() const
 
 bool PcPortPeer::linkAt(const QString &linkPath)
 {
+    QDir().mkpath(QFileInfo(linkPath).absolutePath());
     linkedAt = linkPath;
     return line && line->linkAt(linkPath);
 }

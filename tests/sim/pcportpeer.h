@@ -33,7 +33,8 @@ public:
     void stop();
     bool isValid() const;
     QString slavePath() const;
-    // Makes linkPath (for example <root>/dev/ttyS1) a symbolic link to the line.
+    // Makes linkPath (for example <root>/dev/ttyS1) a symbolic link to the
+    // line, making its folder when missing.
     bool linkAt(const QString &linkPath);
 
     // While set, nothing is read.

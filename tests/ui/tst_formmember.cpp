@@ -40,12 +40,10 @@
 
 namespace {
 
-// The PC port's node under the simulated root, its folder made.
+// The PC port's node under the simulated root.
 QString pcNode()
 {
-    const QString node = Platform::path(QStringLiteral("/dev/ttyS1"));
-    QDir().mkpath(QFileInfo(node).absolutePath());
-    return node;
+    return Platform::path(QStringLiteral("/dev/ttyS1"));
 }
 
 constexpr int kWaitMs = 10000;

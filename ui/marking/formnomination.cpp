@@ -282,11 +282,7 @@ void FormNomination::on_btnUp_clicked()
         VexPlayer::playError();
         return;
     }
-    const QString race = currentRace();
-    if (cellText(row, kColumnRace).isEmpty() || cellText(row - 1, kColumnRace).isEmpty() || race.isEmpty())
-        return;
-    exchangeNom(cellText(row, kColumnAssocNum), cellText(row - 1, kColumnAssocNum), race);
-    saveAndShow("FormNomination::on_btnUp_clicked", race, row - 1);
+    swapWith(row, row - 1, "FormNomination::on_btnUp_clicked");
 }
 
 void FormNomination::on_btnDown_clicked()
@@ -296,9 +292,15 @@ void FormNomination::on_btnDown_clicked()
         VexPlayer::playError();
         return;
     }
+    swapWith(row, row + 1, "FormNomination::on_btnDown_clicked");
+}
+
+void FormNomination::swapWith(int row, int neighbour, const char *where)
+{
+    // Only between two nominated rows; beside a free row nothing happens.
     const QString race = currentRace();
-    if (cellText(row, kColumnRace).isEmpty() || cellText(row + 1, kColumnRace).isEmpty() || race.isEmpty())
+    if (cellText(row, kColumnRace).isEmpty() || cellText(neighbour, kColumnRace).isEmpty() || race.isEmpty())
         return;
-    exchangeNom(cellText(row, kColumnAssocNum), cellText(row + 1, kColumnAssocNum), race);
-    saveAndShow("FormNomination::on_btnDown_clicked", race, row + 1);
+    exchangeNom(cellText(row, kColumnAssocNum), cellText(neighbour, kColumnAssocNum), race);
+    saveAndShow(where, race, neighbour);
 }

@@ -57,6 +57,9 @@ private:
     void saveAndShow(const char *where, const QString &raceCode, int selectRow);
     // Reads the list; on failure the box shows and the list is empty.
     void loadNoms(const char *where);
+    // Up or Down: swaps the numbers of two nominated rows, then the moved
+    // pigeon stays selected at its new row.
+    void swapWith(int row, int neighbour, const char *where);
     void warnNoSelection();
     QString cellText(int row, int column) const;
     QString currentRace() const;
