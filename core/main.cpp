@@ -2,6 +2,7 @@
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
 #include "device/hardware_control.h"
+#include "device/pcport.h"
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
 
@@ -64,6 +65,7 @@ int main(int argc, char *argv[])
     // The window and the box go before the application object does.
     MainWindow::destroyInstance();
     FormMessage::destroyInstance();
+    PcPort::destroy();
     if (ServiceFactory::getInstance()->isRunning()) {
         // Destroying a running thread object aborts the program: leave
         // without destroying anything more.

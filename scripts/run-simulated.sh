@@ -63,7 +63,7 @@ if [ "$fresh" = 1 ]; then
     find "$root" -mindepth 1 ! -path "$root/$marker" -delete
 fi
 
-targets=(brellium brellium_modulepeer brellium_modempeer brellium-clubpeer brellium-pcpeer brellium-simdb)
+targets=(brellium brellium_modulepeer brellium_modempeer brellium-clubpeer brellium-pcpeer brellium-simdb brellium-pcportpeer)
 if grep -q brellium_cloudpeer "$here/tests/sim/CMakeLists.txt"; then targets+=(brellium_cloudpeer); fi
 if [ "$no_build" = 0 ]; then
     bash "$here/scripts/install-deps.sh"
@@ -165,6 +165,10 @@ started club $! "$logs/clubpeer.log"
 started pc $! "$logs/pcpeer.log"
 wait_for_line "$logs/clubpeer.log" '^line ' || echo "The club peer did not start (see $logs/clubpeer.log)."
 wait_for_line "$logs/pcpeer.log" '^line ' || echo "The PC peer did not start (see $logs/pcpeer.log)."
+# The PC program on the PC port (/dev/ttyS1), which receives the export.
+"$build/brellium-pcportpeer" --link "$root/dev/ttyS1" < /dev/null > "$logs/pcportpeer.log" 2>&1 7>&- 8>&- 9>&- &
+started pcport $! "$logs/pcportpeer.log"
+wait_for_line "$logs/pcportpeer.log" '^line ' || echo "The PC-port peer did not start (see $logs/pcportpeer.log)."
 plug() {
     local target
     target="$(readlink "$root/dev/$1")" || { echo "no $1 line"; return; }
@@ -239,7 +243,7 @@ trap 'exit 130' INT TERM
 cat <<EOF
 Simulated root: $root
 Clock output: $logs/clock.log   board commands (recorded, never run): $logs/board-commands
-Peer records: modulepeer.log clubpeer.log pcpeer.log modem-peer.log modem-sms cloudpeer.log cloud-calls (in $logs)
+Peer records: modulepeer.log clubpeer.log pcpeer.log pcportpeer.log modem-peer.log modem-sms cloudpeer.log cloud-calls (in $logs)
 Type "help" for the console's commands.
 EOF
 

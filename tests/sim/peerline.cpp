@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -139,10 +140,16 @@ PeerLine::Input PeerLine::waitInput(int timeoutMs)
 
 QByteArray PeerLine::readInput()
 {
+    return readInput(-1);
+}
+
+QByteArray PeerLine::readInput(int maxBytes)
+{
     QByteArray out;
     char buffer[4096];
-    while (master >= 0) {
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
+    while (master >= 0 && (maxBytes < 0 || out.size() < maxBytes)) {
+        const size_t want = maxBytes < 0 ? sizeof buffer : std::min(sizeof buffer, size_t(maxBytes - out.size()));
+        const ssize_t n = ::read(master, buffer, want);
         if (n <= 0)
             break; // EAGAIN, or EIO once the clock's end closed
         out.append(buffer, int(n));

@@ -53,6 +53,8 @@ public:
     // is closed it sleeps until it opens (at most timeoutMs) and says Closed.
     Input waitInput(int timeoutMs);
     QByteArray readInput();
+    // At most maxBytes of it (a reader at line pace); -1 for all.
+    QByteArray readInput(int maxBytes);
     // Opens (+1) and closes (-1) of the clock's end seen since the last call,
     // in order.
     QList<int> takeOpenCloseEvents();
