@@ -21,3 +21,10 @@ void FormPigeonList::doUserActions()
     raceCode.clear();
     MainWindow::instance()->pushSubForm(this);
 }
+
+void FormPigeonList::showMarking(const QString &code)
+{
+    // The race modes and their buttons come with the list itself.
+    raceCode = code;
+    MainWindow::instance()->pushSubForm(this);
+}

@@ -15,6 +15,8 @@ public:
 
     // Opens the list in user mode with no race filter.
     void doUserActions();
+    // Opens the list of the pigeons basketed for the race.
+    void showMarking(const QString &raceCode);
 
 private:
     int mode = 0;
