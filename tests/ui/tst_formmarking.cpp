@@ -169,7 +169,7 @@ void clickBox(const char *name)
 
 QString shotName(const QString &name)
 {
-    return QStringLiteral("tst_formmarking/") + name;
+    return QStringLiteral("tst_formmarking-") + name;
 }
 
 } // namespace
@@ -815,8 +815,24 @@ void TestFormMarking::endToEnd_threeRingsMarkedAndListed()
 
     QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
     fixture.clearPrinted();
+    // The progress as the print shows it, pictured at the first record line.
+    QStringList progress;
+    QString picture;
+    std::function<void()> watch = [&] {
+        const QString shown = FormMessage::instance()->text();
+        if (progress.isEmpty() || progress.last() != shown)
+            progress << shown;
+        if (picture.isEmpty() && shown.contains(QStringLiteral("Report record")))
+            picture = Screenshot::save(shotName(QStringLiteral("printing")));
+        if (!shown.startsWith(QStringLiteral("Print OK")))
+            QTimer::singleShot(0, screen, watch);
+    };
+    QTimer::singleShot(0, screen, watch);
     clickBox("btnOK");
     QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Print OK!"));
+    QVERIFY(progress.contains(QStringLiteral("Printing....\nReport head")));
+    QVERIFY(progress.contains(QStringLiteral("Print...\nReport record 3")));
+    QVERIFY(progress.contains(QStringLiteral("Printing...\nReport tailer")));
     QString problem;
     const QList<QStringList> pages = fixture.printedPages(&problem);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));

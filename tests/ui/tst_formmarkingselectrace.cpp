@@ -18,6 +18,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QHeaderView>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -138,7 +139,7 @@ void TestFormMarkingSelectRace::paging()
     if (races > 0) {
         QCOMPARE(gui.column(0).first(), QStringLiteral("R01"));
         QCOMPARE(gui.column(3).first(), QStringLiteral("0"));
-        Screenshot::save(QStringLiteral("tst_formmarkingselectrace/selection"));
+        Screenshot::save(QStringLiteral("tst_formmarkingselectrace-selection"));
     }
     for (int i = 0; i < presses.size(); ++i) {
         gui.click(presses.at(i) == QLatin1Char('n') ? "btnNextPage" : "btnPrePage");

@@ -25,11 +25,10 @@ const char kRaceFilter[] = " valid=1 OR valid=3 ";
 constexpr int kRaceStateClosed = 4; // stopped (4) or arrivals uploaded (12) once bit 0x8 is cleared
 constexpr int kRaceStateBit = 0x8;
 constexpr int kColumnCode = 0;
-constexpr int kColumnSite = 1;
-constexpr int kColumnTime = 2;
 constexpr int kColumnMarked = 3;
 const int kColumnWidths[] = {120, 100, 180};
 constexpr int kRowHeight = 46;
+constexpr int kMinimumColumnWidth = 40;
 const char kHeaderStyle[] = "QHeaderView::section{background:transparent;border:none;color:white;font-weight:bold;}";
 
 QString timeText(qint64 ms)
@@ -56,8 +55,16 @@ FormMarkingSelectRace::FormMarkingSelectRace(QWidget *parent)
     header->setStyleSheet(QLatin1String(kHeaderStyle));
     header->setFixedHeight(kRowHeight);
     header->setSectionResizeMode(QHeaderView::Fixed);
-    for (int column = 0; column < 3; ++column)
+    // The last column takes what the three fixed ones leave, less than the
+    // header's default minimum section.
+    header->setMinimumSectionSize(kMinimumColumnWidth);
+    int fixedWidth = 0;
+    for (int column = 0; column < 3; ++column) {
         table->setColumnWidth(column, kColumnWidths[column]);
+        fixedWidth += kColumnWidths[column];
+    }
+    // The stretch follows resizes only: the first width is set here.
+    table->setColumnWidth(kColumnMarked, table->width() - fixedWidth);
     header->setStretchLastSection(true);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -130,8 +137,12 @@ void FormMarkingSelectRace::refreshRaceItem(int row)
     const RaceInfo &race = *races.at(row);
     const QString texts[] = {race.raceCode, race.liberName, timeText(race.liberTime),
                              QString::number(Storage::instance()->getMarkedPigeonCount(race.raceCode))};
-    for (int column = kColumnCode; column <= kColumnMarked; ++column)
-        ui->tableRaces->setItem(row, column, new QTableWidgetItem(texts[column]));
+    for (int column = kColumnCode; column <= kColumnMarked; ++column) {
+        auto *item = new QTableWidgetItem(texts[column]);
+        if (column == kColumnMarked)
+            item->setTextAlignment(Qt::AlignCenter);
+        ui->tableRaces->setItem(row, column, item);
+    }
 }
 
 void FormMarkingSelectRace::setRacesText()
