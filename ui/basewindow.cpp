@@ -83,3 +83,12 @@ int BaseWindow::subFormCount() const
 {
     return subForms.size();
 }
+
+bool BaseWindow::isStackBusy() const
+{
+    for (const SubWindow *w : subForms) {
+        if (w->isBusy())
+            return true;
+    }
+    return false;
+}

@@ -23,6 +23,9 @@ public:
     void resetSubForms();
     SubWindow *topSubForm() const;
     int subFormCount() const;
+    // True while a screen on the stack holds a busy hold: user navigation
+    // must not pull it from under its running call.
+    bool isStackBusy() const;
 
     virtual bool doKeyPress(QKeyEvent *e) = 0;
 

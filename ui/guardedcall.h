@@ -14,3 +14,6 @@ bool guardedCall(const char *where, QWidget *parent, const std::function<void()>
 // The same for a key handler that answers whether it consumed the key; a
 // key whose handler threw counts as consumed.
 bool guardedKey(const char *where, QWidget *parent, const std::function<bool()> &action);
+// The same, but the "error" prompt is played before the "Error" box, for
+// the actions whose failure the fancier must also hear.
+bool guardedCallWithErrorPrompt(const char *where, QWidget *parent, const std::function<void()> &action);

@@ -49,6 +49,7 @@
 
 #include "ui_mainwindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -362,6 +363,11 @@ bool MainWindow::isBoxLocked() const
     return box->isActived() && box->isLocked();
 }
 
+bool MainWindow::isNavigationHeld() const
+{
+    return isBoxLocked() || isStackBusy();
+}
+
 QWidget *MainWindow::errorParent()
 {
     if (SubWindow *top = topSubForm())
@@ -454,22 +460,35 @@ bool MainWindow::doKeyPress(QKeyEvent *e)
 
 bool MainWindow::handleKey(QKeyEvent *e)
 {
-    switch (e->key()) {
+    // A modal dialog (the calibration) takes its own keys; nothing beneath
+    // it may move.
+    if (QApplication::activeModalWidget())
+        return false;
+    const int key = e->key();
+    switch (key) {
     case Qt::Key_Escape:
-        popSubForm(SubWindow::DeactiveHide);
-        return true;
     case Qt::Key_Home:
-        // Under a locked progress box a screen is inside a long action that
-        // pumps events: closing it now would pull the screen from under it.
-        if (!isBoxLocked())
+        // A busy screen, or one under a locked progress box, is inside a
+        // long action that pumps events: closing it now would pull the
+        // screen from under its running call.
+        if (isNavigationHeld()) {
+            VexPlayer::playKeyPress();
+            return true;
+        }
+        if (key == Qt::Key_Escape)
+            popSubForm(SubWindow::DeactiveHide);
+        else
             resetSubForms();
         return true;
     default:
         break;
     }
     FormMessage *box = FormMessage::instance();
-    if (box->isActived())
+    if (box->isActived()) {
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && isStackBusy())
+            return true;
         return box->doKeyPress(e);
+    }
     SubWindow *top = topSubForm();
     if (!top)
         return menu->doKeyPress(e);
@@ -480,17 +499,17 @@ void MainWindow::on_pushButtonBack_clicked()
 {
     guardedCall("MainWindow::on_pushButtonBack_clicked", errorParent(), [this] {
         VexPlayer::playDong();
-        popSubForm(SubWindow::DeactiveHide);
+        if (!isNavigationHeld())
+            popSubForm(SubWindow::DeactiveHide);
     });
 }
 
 void MainWindow::on_pushButtonHome_clicked()
 {
-    if (isBoxLocked())
-        return;
     guardedCall("MainWindow::on_pushButtonHome_clicked", errorParent(), [this] {
         VexPlayer::playDong();
-        resetSubForms();
+        if (!isNavigationHeld())
+            resetSubForms();
     });
 }
 

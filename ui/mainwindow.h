@@ -152,6 +152,8 @@ private:
     void showServiceErrors();
     bool handleKey(QKeyEvent *e);
     bool isBoxLocked() const;
+    // Home, Back and Escape are refused while a screen's call runs.
+    bool isNavigationHeld() const;
     QWidget *errorParent();
     void doUdpCmd(const QString &cmd);
     [[noreturn]] void doDestroy();

@@ -1,5 +1,6 @@
 #include "ui/subwindow.h"
 
+#include "core/servicefactory.h"
 #include "ui/waitcursor.h"
 
 #include <QCoreApplication>
@@ -17,11 +18,20 @@ SubWindow::SubWindow(QWidget *parent)
     setGeometry(0, kScreenTop, kScreenWidth, kScreenHeight);
 }
 
-SubWindow::~SubWindow() = default;
+SubWindow::~SubWindow()
+{
+    if (busyHolds > 0)
+        ServiceFactory::debug(QStringLiteral("SubWindow: %1 destroyed while busy").arg(objectName()));
+}
 
 bool SubWindow::isActive() const
 {
     return activeState;
+}
+
+bool SubWindow::isBusy() const
+{
+    return busyHolds > 0;
 }
 
 void SubWindow::active()

@@ -19,6 +19,8 @@ public:
     // True from the opening by pushSubForm until the closing; also while
     // another screen covers this one.
     bool isActive() const;
+    // True while a BusyHold on this screen exists.
+    bool isBusy() const;
 
     // The stack's mechanics; screens do not override these three.
     virtual void active();
@@ -36,5 +38,7 @@ public:
     virtual void onDeactive(_DeactiveMode mode);
 
 private:
+    friend class BusyHold;
     bool activeState = false;
+    int busyHolds = 0;
 };

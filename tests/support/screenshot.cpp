@@ -4,6 +4,7 @@
 #include "ui/mainwindow.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPainter>
 
 namespace {
@@ -34,7 +35,8 @@ QString Screenshot::save(const QImage &image, const QString &name)
     QString folder = qEnvironmentVariable("BRELLIUM_TEST_OUTPUT");
     if (folder.isEmpty())
         folder = QDir::current().filePath(QStringLiteral("test-output"));
-    QDir().mkpath(folder);
+    // A name may hold a suite's subfolder.
     const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
+    QDir().mkpath(QFileInfo(path).absolutePath());
     return image.save(path, "PNG") ? path : QString();
 }
