@@ -1,5 +1,4 @@
 #include "club/morlanprotolprocess.h"
-#include "core/myapp.h"
 #include "core/servicefactory.h"
 #include "core/utc.h"
 #include "device/hardware_control.h"
@@ -15,10 +14,12 @@
 #include "ui/pigeon/formpigeonlist.h"
 
 #include "clubportpeer.h"
+#include "guifixture.h"
+#include "loftseed.h"
 #include "clubrouter.h"
 #include "promptqueue.h"
 #include "reportfixture.h"
-#include "screenshot.h"
+#include "screendriver.h"
 #include "storagefixture.h"
 
 #include <QLabel>
@@ -63,43 +64,16 @@ QString ringOf(const QString &shortRing)
     return shortRing.size() == 8 ? shortRing : QStringLiteral("0000") + shortRing;
 }
 
+// The loft with its voice mode, and its three ringed pigeons.
 void seedLoft(int voiceMode)
 {
+    LoftSeed::loft();
     LoftInfo loft;
     Storage::instance()->readLoftInfo(&loft);
-    loft.loftNum = QStringLiteral("L100");
     loft.voiceMode = voiceMode;
     Storage::instance()->saveLoftInfo(&loft);
-    for (const Bird &b : kBirds) {
-        PigeonInfo p;
-        p.assocNum = QLatin1String(b.assocNum);
-        p.eringNum = QLatin1String(b.ring);
-        p.sex = b.sex;
-        p.color = QLatin1String(b.color);
-        p.year = 2025;
-        Storage::instance()->savePigeon(&p);
-    }
-}
-
-RaceInfo seedRace(const QString &code, int valid)
-{
-    RaceInfo race;
-    race.raceCode = code;
-    race.raceName = QStringLiteral("Race ") + code;
-    race.liberName = QStringLiteral("Site ") + code;
-    race.liberTime = ReportFixture::kDeviceMs + 86400000;
-    race.valid = valid;
-    Storage::instance()->saveRace(&race);
-    return race;
-}
-
-void basket(const QString &assocNum, const QString &raceCode, qint64 markTime)
-{
-    QSharedPointer<PigeonRecord> record = Storage::instance()->findRecordById(assocNum);
-    QVERIFY(record);
-    record->raceCode = raceCode;
-    record->markTime = markTime;
-    Storage::instance()->saveRecord(record.data());
+    for (const Bird &b : kBirds)
+        LoftSeed::pigeon(QLatin1String(b.assocNum), QLatin1String(b.ring), b.sex, QLatin1String(b.color));
 }
 
 // Runs f in a thread of its own, as the link thread emits its answers, then
@@ -124,53 +98,7 @@ QString queueText(const MorlanProtocolProcess &link)
     return text;
 }
 
-// The main window as the program builds it, on the active root, with the
-// tick stopped. TODO(kit): the screen kit's GuiFixture once it is merged.
-struct Window
-{
-    explicit Window(const TestRoot &root)
-    {
-        root.writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-        HardwareControl::init(0);
-        MainWindow::resetExitRequest();
-        window = MainWindow::instance();
-        window->findChild<QTimer *>()->stop();
-        window->show();
-        window->resetSubForms();
-    }
-    ~Window()
-    {
-        MainWindow::destroyInstance();
-        FormMessage::destroyInstance();
-    }
-    MainWindow *window = nullptr;
-};
-
-QString text(QWidget *screen, const char *name)
-{
-    if (auto *label = screen->findChild<QLabel *>(QLatin1String(name)))
-        return label->text();
-    if (auto *button = screen->findChild<QAbstractButton *>(QLatin1String(name)))
-        return button->text();
-    return QStringLiteral("<missing %1>").arg(QLatin1String(name));
-}
-
-QAbstractButton *button(QWidget *screen, const char *name)
-{
-    return screen->findChild<QAbstractButton *>(QLatin1String(name));
-}
-
-void clickBox(const char *name)
-{
-    auto *b = FormMessage::instance()->findChild<QPushButton *>(QLatin1String(name));
-    QVERIFY(b && b->isVisible());
-    QTest::mouseClick(b, Qt::LeftButton);
-}
-
-QString shotName(const QString &name)
-{
-    return QStringLiteral("tst_formmarking-") + name;
-}
+const char kSuite[] = "tst_formmarking";
 
 } // namespace
 
@@ -283,9 +211,9 @@ void TestFormMarking::readingLoop()
 
     StorageFixture store;
     seedLoft(voiceMode);
-    seedRace(QLatin1String(kRace), 1);
-    seedRace(QLatin1String(kOtherRace), 1);
-    basket(QStringLiteral("P300"), QLatin1String(kOtherRace), kOtherMarkTime);
+    LoftSeed::race(QLatin1String(kRace), 1);
+    LoftSeed::race(QLatin1String(kOtherRace), 1);
+    LoftSeed::basket(QStringLiteral("P300"), QLatin1String(kOtherRace), kOtherMarkTime);
     MorlanProtocolProcess link(_serialPort_miniDin);
     PigeonBo engine;
     engine.reflushCache();
@@ -295,13 +223,14 @@ void TestFormMarking::readingLoop()
         ServiceFactory::getInstance()->protocolProcess = nullptr;
         ServiceFactory::getInstance()->pigeonBo = nullptr;
     });
-    Window gui(store.root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&store);
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     std::unique_ptr<PromptQueue> sound;
 
     const qint64 clubTime = UTC::clubTime().value();
     screen->startRaceMark(QLatin1String(kRace), clubTime);
-    QCOMPARE(gui.window->topSubForm(), screen);
+    QCOMPARE(gui.window()->topSubForm(), screen);
     QCOMPARE(queueText(link), QStringLiteral("R"));
 
     for (const QString &step : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -320,13 +249,13 @@ void TestFormMarking::readingLoop()
             const quint8 rand = quint8(parts.at(1).toInt());
             fromThread([&link, ring, rand] { emit link.setRandomEnd(ring, rand); });
         } else if (step == QLatin1String("stop")) {
-            QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
+            drive.click("btnStop");
             QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Print right now?"));
-            clickBox("btnCancel");
+            GuiFixture::answerBox(QMessageBox::Cancel);
         } else if (step == QLatin1String("start")) {
-            QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
+            drive.click("btnStop");
         } else if (step == QLatin1String("leave")) {
-            gui.window->popSubForm(SubWindow::DeactiveHide);
+            gui.window()->popSubForm(SubWindow::DeactiveHide);
             QVERIFY(!screen->isActive());
         } else if (step == QLatin1String("reopen")) {
             screen->startRaceMark(QLatin1String(kRace), clubTime);
@@ -345,7 +274,7 @@ void TestFormMarking::readingLoop()
         }
     }
     QCOMPARE(queueText(link), queued);
-    QCOMPARE(text(screen, "labelWarning"), warning);
+    QCOMPARE(drive.text("labelWarning"), warning);
     QCOMPARE(sound->prompts(), prompts);
     QStringList stored;
     for (const QVariantList &row :
@@ -356,9 +285,9 @@ void TestFormMarking::readingLoop()
     QCOMPARE(store.value(QStringLiteral("select count(*) from Log where LogType=6")).toInt(),
              stored.filter(QStringLiteral(":R1")).size());
     if (QTest::currentDataTag() == QByteArray("a new ring is marked"))
-        Screenshot::save(shotName(QStringLiteral("marked")));
+        drive.shot(QStringLiteral("marked"));
     if (QTest::currentDataTag() == QByteArray("basketed for another race: refused at every read"))
-        Screenshot::save(shotName(QStringLiteral("refused")));
+        drive.shot(QStringLiteral("refused"));
 }
 
 void TestFormMarking::mark_storesFields_data()
@@ -375,7 +304,7 @@ void TestFormMarking::mark_storesFields()
     QFETCH(qint64, readerAheadMs);
     ReportFixture fixture;
     seedLoft(100);
-    RaceInfo race = seedRace(QLatin1String(kRace), 1);
+    RaceInfo race = LoftSeed::race(QLatin1String(kRace), 1);
     if (readerAheadMs != 0) {
         race.markDeviceTime = UTC::clubTime().value() - 60000;
         race.markReaderTime = race.markDeviceTime + readerAheadMs;
@@ -391,8 +320,9 @@ void TestFormMarking::mark_storesFields()
     engine.reflushCache();
     ServiceFactory::getInstance()->pigeonBo = &engine;
     const auto unpublish = qScopeGuard([] { ServiceFactory::getInstance()->pigeonBo = nullptr; });
-    Window gui(fixture.store().root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&fixture.store());
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     screen->startRaceMark(QLatin1String(kRace), fixture.peer().router().clock());
     // Without a stamped pair the opening locked the club time to the
     // router's; the device clock stands still.
@@ -400,7 +330,7 @@ void TestFormMarking::mark_storesFields()
     // The link reads and writes for real: the router hands out the ring.
     fixture.peer().router().setNextRandom(0x5A);
     fixture.peer().router().presentRing(QByteArray::fromHex("0000A101"), 3);
-    QTRY_COMPARE(text(screen, "labelWarning"), QStringLiteral("Pigeon mark is OK!"));
+    QTRY_COMPARE(drive.text("labelWarning"), QStringLiteral("Pigeon mark is OK!"));
     fixture.peer().router().takeRingAway();
 
     const QList<QVariantList> rows = fixture.store().rows(QStringLiteral(
@@ -417,11 +347,11 @@ void TestFormMarking::mark_storesFields()
         QVERIFY2(r.at(column).toString().isEmpty() || r.at(column).toLongLong() == 0, qPrintable(QString::number(column)));
     QCOMPARE(r.at(17).toString(), QStringLiteral("0000A101"));
     QCOMPARE(r.at(18).toString(), QStringLiteral("U101"));
-    QCOMPARE(text(screen, "txtPigeonTotal"), QStringLiteral("1"));
-    QCOMPARE(text(screen, "txtPigeonAssoc"), QStringLiteral("P101"));
-    QCOMPARE(text(screen, "txtPigeonSex"), QStringLiteral("Hen"));
-    QCOMPARE(text(screen, "txtPigeonColor"), QStringLiteral("Blue"));
-    QCOMPARE(text(screen, "txtPigeonERing"), QStringLiteral("0000A101"));
+    QCOMPARE(drive.text("txtPigeonTotal"), QStringLiteral("1"));
+    QCOMPARE(drive.text("txtPigeonAssoc"), QStringLiteral("P101"));
+    QCOMPARE(drive.text("txtPigeonSex"), QStringLiteral("Hen"));
+    QCOMPARE(drive.text("txtPigeonColor"), QStringLiteral("Blue"));
+    QCOMPARE(drive.text("txtPigeonERing"), QStringLiteral("0000A101"));
     QCOMPARE(fixture.store().value(QStringLiteral("select count(*) from Log where LogType=6")).toInt(), 1);
     QCOMPARE(fixture.peer().framesOf(ClubRouter::SetRandom).size(), 1);
 }
@@ -440,12 +370,13 @@ void TestFormMarking::mark_databaseFailure_writesNeither()
     QFETCH(QString, table);
     StorageFixture store;
     seedLoft(100);
-    seedRace(QLatin1String(kRace), 1);
+    LoftSeed::race(QLatin1String(kRace), 1);
     MorlanProtocolProcess link(_serialPort_miniDin);
     ServiceFactory::getInstance()->protocolProcess = &link;
     const auto unpublish = qScopeGuard([] { ServiceFactory::getInstance()->protocolProcess = nullptr; });
-    Window gui(store.root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&store);
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     screen->startRaceMark(QLatin1String(kRace), UTC::clubTime().value());
     fromThread([&link] { emit link.readTagEnd(QStringLiteral("0000A101"), 0, QString()); });
     QVERIFY(store.failOn(kind, table));
@@ -472,9 +403,9 @@ void TestFormMarking::opening()
     QFETCH(bool, otherActive);
     ReportFixture fixture;
     seedLoft(100);
-    seedRace(QLatin1String(kRace), state);
+    LoftSeed::race(QLatin1String(kRace), state);
     if (otherActive)
-        seedRace(QLatin1String(kOtherRace), 3);
+        LoftSeed::race(QLatin1String(kOtherRace), 3);
     fixture.peer().router().setRouterId(QByteArray::fromHex("0A0B0C0D"));
     fixture.peer().router().setAuthorisation(0x01, QByteArray::fromHex("11223344"));
     QVERIFY(fixture.startClub());
@@ -482,11 +413,12 @@ void TestFormMarking::opening()
     engine.reflushCache();
     ServiceFactory::getInstance()->pigeonBo = &engine;
     const auto unpublish = qScopeGuard([] { ServiceFactory::getInstance()->pigeonBo = nullptr; });
-    Window gui(fixture.store().root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&fixture.store());
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     fixture.peer().clearFrames();
     screen->startRaceMark(QLatin1String(kRace), fixture.peer().router().clock());
-    QCOMPARE(gui.window->topSubForm(), screen);
+    QCOMPARE(gui.window()->topSubForm(), screen);
 
     const QSharedPointer<RaceInfo> stored = Storage::instance()->findRaceById(QLatin1String(kRace));
     const QString timeLogs = QStringLiteral("select count(*) from Log where LogType=5 and LogInfo like '%mark:0A0B0C0D%'");
@@ -494,25 +426,25 @@ void TestFormMarking::opening()
         QCOMPARE(stored->markReaderId, QStringLiteral("0A0B0C0D"));
         QCOMPARE(stored->markAuthKey, QStringLiteral("11223344"));
         QCOMPARE(fixture.store().value(timeLogs).toInt(), otherActive ? 0 : 1);
-        QCOMPARE(text(screen, "btnStop"), QStringLiteral("Stop"));
-        QVERIFY(!button(screen, "btnPrintMarkingList")->isEnabled());
-        QVERIFY(!button(screen, "btnPigeons")->isEnabled());
+        QCOMPARE(drive.text("btnStop"), QStringLiteral("Stop"));
+        QVERIFY(!drive.find<QAbstractButton>("btnPrintMarkingList")->isEnabled());
+        QVERIFY(!drive.find<QAbstractButton>("btnPigeons")->isEnabled());
         QTRY_VERIFY(!fixture.peer().framesOf(ClubRouter::ReadTransponder).isEmpty());
     } else {
         QVERIFY(stored->markReaderId.isEmpty());
         QCOMPARE(fixture.store().value(timeLogs).toInt(), 0);
-        QCOMPARE(text(screen, "labelWarning"), QStringLiteral("Press <Start> to mark!"));
-        QCOMPARE(text(screen, "btnStop"), QStringLiteral("Start"));
-        QVERIFY(button(screen, "btnPrintMarkingList")->isEnabled());
-        QVERIFY(button(screen, "btnPigeons")->isEnabled());
-        QCOMPARE(text(screen, "btnPrintMarkingList"), QStringLiteral("Print(1)"));
-        Screenshot::save(shotName(QStringLiteral("stopped")));
+        QCOMPARE(drive.text("labelWarning"), QStringLiteral("Press <Start> to mark!"));
+        QCOMPARE(drive.text("btnStop"), QStringLiteral("Start"));
+        QVERIFY(drive.find<QAbstractButton>("btnPrintMarkingList")->isEnabled());
+        QVERIFY(drive.find<QAbstractButton>("btnPigeons")->isEnabled());
+        QCOMPARE(drive.text("btnPrintMarkingList"), QStringLiteral("Print(1)"));
+        drive.shot(QStringLiteral("stopped"));
         // A test of the router by the link is all that crosses the line.
         QTest::qWait(0);
         QVERIFY(fixture.peer().framesOf(ClubRouter::ReadTransponder).isEmpty());
     }
-    QCOMPARE(text(screen, "txtRaceCode"), QLatin1String(kRace));
-    QCOMPARE(text(screen, "txtLibName"), QStringLiteral("Site R1"));
+    QCOMPARE(drive.text("txtRaceCode"), QLatin1String(kRace));
+    QCOMPARE(drive.text("txtLibName"), QStringLiteral("Paris"));
 }
 
 void TestFormMarking::uploadSwitch_data()
@@ -532,7 +464,7 @@ void TestFormMarking::uploadSwitch()
     QFETCH(bool, checked);
     StorageFixture store;
     seedLoft(100);
-    RaceInfo race = seedRace(QLatin1String(kRace), 1);
+    RaceInfo race = LoftSeed::race(QLatin1String(kRace), 1);
     if (flag.isValid()) {
         race.setField(QStringLiteral("markUploadFlag"), flag);
         race.setField(QStringLiteral("markUploadedCount"), 4);
@@ -541,14 +473,15 @@ void TestFormMarking::uploadSwitch()
     MorlanProtocolProcess link(_serialPort_miniDin);
     ServiceFactory::getInstance()->protocolProcess = &link;
     const auto unpublish = qScopeGuard([] { ServiceFactory::getInstance()->protocolProcess = nullptr; });
-    Window gui(store.root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&store);
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     screen->startRaceMark(QLatin1String(kRace), UTC::clubTime().value());
-    QAbstractButton *upload = button(screen, "btnUpload");
+    QAbstractButton *upload = drive.find<QAbstractButton>("btnUpload");
     QCOMPARE(upload->isChecked(), checked);
 
-    QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
-    clickBox("btnCancel");
+    drive.click("btnStop");
+    GuiFixture::answerBox(QMessageBox::Cancel);
     QTest::mouseClick(upload, Qt::LeftButton);
     QCOMPARE(upload->isChecked(), !checked);
     const QSharedPointer<RaceInfo> stored = Storage::instance()->findRaceById(QLatin1String(kRace));
@@ -589,16 +522,16 @@ void TestFormMarking::close_printsList()
     QFETCH(bool, otherActive);
     ReportFixture fixture;
     seedLoft(100);
-    RaceInfo race = seedRace(QLatin1String(kRace), 1);
+    RaceInfo race = LoftSeed::race(QLatin1String(kRace), 1);
     race.printCount = printCount;
     if (nominated)
         race.setField(QStringLiteral("nomination"), 1);
     Storage::instance()->saveRace(&race);
     if (otherActive)
-        seedRace(QLatin1String(kOtherRace), 3);
+        LoftSeed::race(QLatin1String(kOtherRace), 3);
     // Marked in the order P157, P101; nominated the other way round.
-    basket(QStringLiteral("P157"), QLatin1String(kRace), ReportFixture::kDeviceMs - 2000);
-    basket(QStringLiteral("P101"), QLatin1String(kRace), ReportFixture::kDeviceMs - 1000);
+    LoftSeed::basket(QStringLiteral("P157"), QLatin1String(kRace), ReportFixture::kDeviceMs - 2000);
+    LoftSeed::basket(QStringLiteral("P101"), QLatin1String(kRace), ReportFixture::kDeviceMs - 1000);
     if (nominated) {
         QVERIFY(fixture.store().exec(QStringLiteral("insert into Nomination(AssocNum,EringNum,RaceCode,Nom) values"
                                                     "('P101','','R1',1),('P157','','R1',2)")));
@@ -609,15 +542,16 @@ void TestFormMarking::close_printsList()
     engine.reflushCache();
     ServiceFactory::getInstance()->pigeonBo = &engine;
     const auto unpublish = qScopeGuard([] { ServiceFactory::getInstance()->pigeonBo = nullptr; });
-    Window gui(fixture.store().root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&fixture.store());
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     const qint64 routerTime = fixture.peer().router().clock();
     screen->startRaceMark(QLatin1String(kRace), routerTime);
-    QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
+    drive.click("btnStop");
     QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Print right now?"));
-    Screenshot::save(shotName(QStringLiteral("question")));
+    drive.shot(QStringLiteral("question"));
     fixture.clearPrinted();
-    clickBox("btnOK");
+    GuiFixture::answerBox(QMessageBox::Ok);
     QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Print OK!"));
     QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Success"));
 
@@ -642,11 +576,11 @@ void TestFormMarking::close_printsList()
         QCOMPARE(first < second, nominated);
     }
 
-    clickBox("btnOK");
-    QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
+    GuiFixture::answerBox(QMessageBox::Ok);
+    drive.click("btnStop");
     QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Remark is disabled!"));
-    clickBox("btnOK");
-    QAbstractButton *upload = button(screen, "btnUpload");
+    GuiFixture::answerBox(QMessageBox::Ok);
+    QAbstractButton *upload = drive.find<QAbstractButton>("btnUpload");
     const bool wasChecked = upload->isChecked();
     QTest::mouseClick(upload, Qt::LeftButton);
     QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Race is running!"));
@@ -667,19 +601,20 @@ void TestFormMarking::close_clubTimeMissing()
     QFETCH(QString, text);
     ReportFixture fixture;
     seedLoft(100);
-    seedRace(QLatin1String(kRace), 1);
+    LoftSeed::race(QLatin1String(kRace), 1);
     QVERIFY(fixture.startClub());
     fixture.link().setSyncTimeoutMs(1000);
-    Window gui(fixture.store().root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&fixture.store());
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     screen->startRaceMark(QLatin1String(kRace), fixture.peer().router().clock());
-    QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
+    drive.click("btnStop");
     const QString before = fixture.store().dump();
     ClubPortPeer::Fault f;
     f.kind = ClubPortPeer::Fault::Kind(fault);
     f.value = 0x01;
     fixture.peer().setCommandFault(ClubRouter::GetTime, f);
-    clickBox("btnOK");
+    GuiFixture::answerBox(QMessageBox::Ok);
     QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Error"));
     if (!text.isEmpty())
         QCOMPARE(FormMessage::instance()->text(), text);
@@ -695,27 +630,28 @@ void TestFormMarking::close_printerRefuses_printsAgain()
 {
     ReportFixture fixture;
     seedLoft(100);
-    seedRace(QLatin1String(kRace), 1);
-    basket(QStringLiteral("P101"), QLatin1String(kRace), ReportFixture::kDeviceMs - 1000);
+    LoftSeed::race(QLatin1String(kRace), 1);
+    LoftSeed::basket(QStringLiteral("P101"), QLatin1String(kRace), ReportFixture::kDeviceMs - 1000);
     QVERIFY(fixture.startClub());
-    Window gui(fixture.store().root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&fixture.store());
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     screen->startRaceMark(QLatin1String(kRace), fixture.peer().router().clock());
-    QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
+    drive.click("btnStop");
     ClubPortPeer::Fault refuse;
     refuse.kind = ClubPortPeer::Fault::Refuse;
     refuse.value = 0x01;
     fixture.peer().setCommandFault(ClubRouter::Print, refuse, 3);
-    clickBox("btnOK");
+    GuiFixture::answerBox(QMessageBox::Ok);
     QCOMPARE(FormMessage::instance()->title(), QStringLiteral("Error"));
     QVERIFY(FormMessage::instance()->text().startsWith(QStringLiteral("Print failed!")));
     QCOMPARE(Storage::instance()->findRaceById(QLatin1String(kRace))->valid, 3);
-    clickBox("btnOK");
+    GuiFixture::answerBox(QMessageBox::Ok);
 
     fixture.peer().clearFaults();
     fixture.clearPrinted();
-    QVERIFY(button(screen, "btnPrintMarkingList")->isEnabled());
-    QTest::mouseClick(button(screen, "btnPrintMarkingList"), Qt::LeftButton);
+    QVERIFY(drive.find<QAbstractButton>("btnPrintMarkingList")->isEnabled());
+    drive.click("btnPrintMarkingList");
     QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Print OK!"));
     QString problem;
     const QList<QStringList> pages = fixture.printedPages(&problem);
@@ -740,16 +676,17 @@ void TestFormMarking::close_reprint_keepsWhatOthersWrote()
     QFETCH(int, uploadedCount);
     ReportFixture fixture;
     seedLoft(100);
-    seedRace(QLatin1String(kRace), 1);
+    LoftSeed::race(QLatin1String(kRace), 1);
     QVERIFY(fixture.startClub());
-    Window gui(fixture.store().root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&fixture.store());
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     screen->startRaceMark(QLatin1String(kRace), fixture.peer().router().clock());
-    QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
-    clickBox(closeFirst ? "btnOK" : "btnCancel");
+    drive.click("btnStop");
+    GuiFixture::answerBox(closeFirst ? QMessageBox::Ok : QMessageBox::Cancel);
     if (closeFirst) {
         QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Print OK!"));
-        clickBox("btnOK");
+        GuiFixture::answerBox(QMessageBox::Ok);
     }
     // Written elsewhere while the screen holds its copy.
     QSharedPointer<RaceInfo> elsewhere = Storage::instance()->findRaceById(QLatin1String(kRace));
@@ -759,7 +696,7 @@ void TestFormMarking::close_reprint_keepsWhatOthersWrote()
         elsewhere->valid = state;
     Storage::instance()->saveRace(elsewhere.data());
 
-    QTest::mouseClick(button(screen, "btnPrintMarkingList"), Qt::LeftButton);
+    drive.click("btnPrintMarkingList");
     QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Print OK!"));
     const QSharedPointer<RaceInfo> stored = Storage::instance()->findRaceById(QLatin1String(kRace));
     QCOMPARE(stored->valid, state);
@@ -773,21 +710,22 @@ void TestFormMarking::pigeons_opensListAndRecounts()
 {
     StorageFixture store;
     seedLoft(100);
-    seedRace(QLatin1String(kRace), 3);
-    basket(QStringLiteral("P101"), QLatin1String(kRace), 1000);
-    basket(QStringLiteral("P157"), QLatin1String(kRace), 2000);
-    Window gui(store.root());
-    FormMarking *screen = gui.window->formMarking;
+    LoftSeed::race(QLatin1String(kRace), 3);
+    LoftSeed::basket(QStringLiteral("P101"), QLatin1String(kRace), 1000);
+    LoftSeed::basket(QStringLiteral("P157"), QLatin1String(kRace), 2000);
+    GuiFixture gui(&store);
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     screen->startRaceMark(QLatin1String(kRace), UTC::clubTime().value());
-    QCOMPARE(text(screen, "txtPigeonTotal"), QStringLiteral("2"));
+    QCOMPARE(drive.text("txtPigeonTotal"), QStringLiteral("2"));
     PromptQueue sound;
-    QTest::mouseClick(button(screen, "btnPigeons"), Qt::LeftButton);
+    drive.click("btnPigeons");
     QCOMPARE(sound.prompts(), QStringList{"dong"});
-    QCOMPARE(gui.window->topSubForm(), gui.window->formPigeonList);
+    QCOMPARE(gui.window()->topSubForm(), gui.window()->formPigeonList);
     QVERIFY(store.exec(QStringLiteral("update Record set MarkTime=0,RaceCode='' where AssocNum='P101'")));
-    gui.window->popSubForm(SubWindow::DeactiveHide);
-    QCOMPARE(gui.window->topSubForm(), screen);
-    QCOMPARE(text(screen, "txtPigeonTotal"), QStringLiteral("1"));
+    gui.window()->popSubForm(SubWindow::DeactiveHide);
+    QCOMPARE(gui.window()->topSubForm(), screen);
+    QCOMPARE(drive.text("txtPigeonTotal"), QStringLiteral("1"));
 }
 
 // The link running against the router peer: three rings presented and taken
@@ -797,23 +735,24 @@ void TestFormMarking::endToEnd_threeRingsMarkedAndListed()
 {
     ReportFixture fixture;
     seedLoft(100);
-    seedRace(QLatin1String(kRace), 1);
+    LoftSeed::race(QLatin1String(kRace), 1);
     QVERIFY(fixture.startClub());
-    Window gui(fixture.store().root());
-    FormMarking *screen = gui.window->formMarking;
+    GuiFixture gui(&fixture.store());
+    FormMarking *screen = gui.window()->formMarking;
+    ScreenDriver drive(screen, QLatin1String(kSuite));
     screen->startRaceMark(QLatin1String(kRace), fixture.peer().router().clock());
     int marked = 0;
     for (const Bird &b : kBirds) {
         fixture.peer().router().presentRing(QByteArray::fromHex(b.ring), 1);
         ++marked;
-        QTRY_COMPARE(text(screen, "txtPigeonTotal"), QString::number(marked));
-        QCOMPARE(text(screen, "txtPigeonAssoc"), QLatin1String(b.assocNum));
+        QTRY_COMPARE(drive.text("txtPigeonTotal"), QString::number(marked));
+        QCOMPARE(drive.text("txtPigeonAssoc"), QLatin1String(b.assocNum));
         fixture.peer().router().takeRingAway();
     }
     QCOMPARE(fixture.peer().framesOf(ClubRouter::SetRandom).size(), 3);
     QCOMPARE(fixture.store().value(QStringLiteral("select count(*) from Log where LogType=6")).toInt(), 3);
 
-    QTest::mouseClick(button(screen, "btnStop"), Qt::LeftButton);
+    drive.click("btnStop");
     fixture.clearPrinted();
     // The progress as the print shows it, pictured at the first record line.
     QStringList progress;
@@ -823,7 +762,7 @@ void TestFormMarking::endToEnd_threeRingsMarkedAndListed()
         if (progress.isEmpty() || progress.last() != shown)
             progress << shown;
         if (picture.isEmpty() && shown.contains(QStringLiteral("Report record"))) {
-            picture = Screenshot::save(shotName(QStringLiteral("printing")));
+            picture = drive.shot(QStringLiteral("printing"));
             // Taps reach the screen while the print pumps events (the box
             // disables it, so they are handed straight to its slots): none
             // may start reading, a second print, a switch change or a screen.
@@ -835,7 +774,7 @@ void TestFormMarking::endToEnd_threeRingsMarkedAndListed()
             QTimer::singleShot(0, screen, watch);
     };
     QTimer::singleShot(0, screen, watch);
-    clickBox("btnOK");
+    GuiFixture::answerBox(QMessageBox::Ok);
     QCOMPARE(FormMessage::instance()->text(), QStringLiteral("Print OK!"));
     QVERIFY(progress.contains(QStringLiteral("Printing....\nReport head")));
     QVERIFY(progress.contains(QStringLiteral("Print...\nReport record 3")));
@@ -845,19 +784,13 @@ void TestFormMarking::endToEnd_threeRingsMarkedAndListed()
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(pages.size(), 1);
     QVERIFY(!picture.isEmpty());
-    QCOMPARE(gui.window->topSubForm(), screen);
-    QCOMPARE(text(screen, "btnStop"), QStringLiteral("Start"));
-    QVERIFY(button(screen, "btnUpload")->isChecked());
+    QCOMPARE(gui.window()->topSubForm(), screen);
+    QCOMPARE(drive.text("btnStop"), QStringLiteral("Start"));
+    QVERIFY(drive.find<QAbstractButton>("btnUpload")->isChecked());
     const QString list = pages.first().join(QLatin1Char('\n'));
     for (const Bird &b : kBirds)
         QCOMPARE(list.count(QLatin1String(b.assocNum)), 1);
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormMarking test;
-    return QTest::qExec(&test, argc, argv);
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormMarking)
 #include "tst_formmarking.moc"

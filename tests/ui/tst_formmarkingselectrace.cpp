@@ -1,7 +1,5 @@
 #include "club/morlanprotolprocess.h"
-#include "core/myapp.h"
 #include "core/servicefactory.h"
-#include "device/hardware_control.h"
 #include "storage/raceinfo.h"
 #include "storage/storage.h"
 #include "ui/formmessage.h"
@@ -10,10 +8,11 @@
 #include "ui/marking/formmarkingselectrace.h"
 
 #include "clubportpeer.h"
+#include "guifixture.h"
 #include "clubrouter.h"
 #include "promptqueue.h"
 #include "reportfixture.h"
-#include "screenshot.h"
+#include "screendriver.h"
 #include "storagefixture.h"
 
 #include <QAbstractButton>
@@ -21,7 +20,6 @@
 #include <QHeaderView>
 #include <QTableWidget>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -44,30 +42,15 @@ void seedRaces(int count, int valid)
     }
 }
 
-// TODO(kit): the screen kit's GuiFixture once it is merged.
-struct Window
+// The selection screen over the kit's window, with its table at hand.
+struct Selection
 {
-    explicit Window(const TestRoot &root)
+    explicit Selection(StorageFixture *store)
+        : gui(store)
+        , screen(gui.window()->formMarkingSelectRace)
+        , drive(screen, QStringLiteral("tst_formmarkingselectrace"))
+        , table(drive.find<QTableWidget>("tableRaces"))
     {
-        root.writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-        HardwareControl::init(0);
-        MainWindow::resetExitRequest();
-        window = MainWindow::instance();
-        window->findChild<QTimer *>()->stop();
-        window->show();
-        window->resetSubForms();
-        screen = window->formMarkingSelectRace;
-        table = screen->findChild<QTableWidget *>(QStringLiteral("tableRaces"));
-    }
-    ~Window()
-    {
-        MainWindow::destroyInstance();
-        FormMessage::destroyInstance();
-    }
-    QString pageText() const { return screen->findChild<QLabel *>(QStringLiteral("racesText"))->text(); }
-    void click(const char *name) const
-    {
-        QTest::mouseClick(screen->findChild<QAbstractButton *>(QLatin1String(name)), Qt::LeftButton);
     }
     QStringList column(int c) const
     {
@@ -81,8 +64,10 @@ struct Window
         const QRect cell = table->visualRect(table->model()->index(row, 0));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
     }
-    MainWindow *window = nullptr;
+    MainWindow *window() const { return gui.window(); }
+    GuiFixture gui;
     FormMarkingSelectRace *screen = nullptr;
+    ScreenDriver drive;
     QTableWidget *table = nullptr;
 };
 
@@ -131,19 +116,19 @@ void TestFormMarkingSelectRace::paging()
     stopped.raceCode = QStringLiteral("X12");
     stopped.valid = 12;
     Storage::instance()->saveRace(&stopped);
-    Window gui(store.root());
+    Selection gui(&store);
     PromptQueue sound;
-    gui.window->pushSubForm(gui.screen);
-    QCOMPARE(gui.pageText(), pages.at(0));
+    gui.window()->pushSubForm(gui.screen);
+    QCOMPARE(gui.drive.text("racesText"), pages.at(0));
     QCOMPARE(gui.table->rowCount(), rows.at(0));
     if (races > 0) {
         QCOMPARE(gui.column(0).first(), QStringLiteral("R01"));
         QCOMPARE(gui.column(3).first(), QStringLiteral("0"));
-        Screenshot::save(QStringLiteral("tst_formmarkingselectrace-selection"));
+        gui.drive.shot(QStringLiteral("selection"));
     }
     for (int i = 0; i < presses.size(); ++i) {
-        gui.click(presses.at(i) == QLatin1Char('n') ? "btnNextPage" : "btnPrePage");
-        QCOMPARE(gui.pageText(), pages.at(i + 1));
+        gui.drive.click(presses.at(i) == QLatin1Char('n') ? "btnNextPage" : "btnPrePage");
+        QCOMPARE(gui.drive.text("racesText"), pages.at(i + 1));
         QCOMPARE(gui.table->rowCount(), rows.at(i + 1));
     }
     if (races == 0) {
@@ -151,7 +136,7 @@ void TestFormMarkingSelectRace::paging()
         QVERIFY(!FormMessage::instance()->isActived());
     }
     QCOMPARE(sound.prompts(), QStringList());
-    QCOMPARE(gui.window->topSubForm(), static_cast<SubWindow *>(gui.screen));
+    QCOMPARE(gui.window()->topSubForm(), static_cast<SubWindow *>(gui.screen));
 }
 
 // The page is kept between visits and brought down when the list shrank.
@@ -159,15 +144,15 @@ void TestFormMarkingSelectRace::shrunkList_reopensOnLastPage()
 {
     StorageFixture store;
     seedRaces(23, 3);
-    Window gui(store.root());
-    gui.window->pushSubForm(gui.screen);
-    gui.click("btnNextPage");
-    gui.click("btnNextPage");
-    QCOMPARE(gui.pageText(), QStringLiteral("21/23"));
-    gui.window->popSubForm(SubWindow::DeactiveHide);
+    Selection gui(&store);
+    gui.window()->pushSubForm(gui.screen);
+    gui.drive.click("btnNextPage");
+    gui.drive.click("btnNextPage");
+    QCOMPARE(gui.drive.text("racesText"), QStringLiteral("21/23"));
+    gui.window()->popSubForm(SubWindow::DeactiveHide);
     QVERIFY(store.exec(QStringLiteral("update Race set Valid=4 where RaceCode>'R15'")));
-    gui.window->pushSubForm(gui.screen);
-    QCOMPARE(gui.pageText(), QStringLiteral("11/15"));
+    gui.window()->pushSubForm(gui.screen);
+    QCOMPARE(gui.drive.text("racesText"), QStringLiteral("11/15"));
     QCOMPARE(gui.table->rowCount(), 5);
 }
 
@@ -194,8 +179,8 @@ void TestFormMarkingSelectRace::rowClick_refused()
     if (setting != QLatin1String("unauthorised"))
         QVERIFY(fixture.startClub());
     fixture.link().setSyncTimeoutMs(500);
-    Window gui(fixture.store().root());
-    gui.window->pushSubForm(gui.screen);
+    Selection gui(&fixture.store());
+    gui.window()->pushSubForm(gui.screen);
     if (setting == QLatin1String("stopped"))
         QVERIFY(fixture.store().exec(QStringLiteral("update Race set Valid=12 where RaceCode='R02'")));
     if (setting == QLatin1String("deleted"))
@@ -216,7 +201,7 @@ void TestFormMarkingSelectRace::rowClick_refused()
         QVERIFY(!FormMessage::instance()->text().isEmpty());
     QCOMPARE(fixture.peer().framesOf(ClubRouter::GetTime).isEmpty(), !timeAsked);
     QCOMPARE(sound.prompts(), QStringList());
-    QCOMPARE(gui.window->topSubForm(), static_cast<SubWindow *>(gui.screen));
+    QCOMPARE(gui.window()->topSubForm(), static_cast<SubWindow *>(gui.screen));
     QCOMPARE(fixture.store().value(QStringLiteral("select count(*) from Race where MarkReaderId<>''")).toInt(), 0);
 }
 
@@ -235,15 +220,15 @@ void TestFormMarkingSelectRace::rowClick_opensBasketing()
     ReportFixture fixture;
     seedRaces(1, state);
     QVERIFY(fixture.startClub());
-    Window gui(fixture.store().root());
-    gui.window->pushSubForm(gui.screen);
+    Selection gui(&fixture.store());
+    gui.window()->pushSubForm(gui.screen);
     PromptQueue sound;
     gui.clickRow(0);
     QCOMPARE(sound.prompts(), QStringList{"dong"});
-    FormMarking *marking = gui.window->formMarking;
-    QCOMPARE(gui.window->topSubForm(), static_cast<SubWindow *>(marking));
-    QCOMPARE(marking->findChild<QAbstractButton *>(QStringLiteral("btnStop"))->text(), buttonText);
-    QCOMPARE(marking->findChild<QLabel *>(QStringLiteral("txtRaceCode"))->text(), QStringLiteral("R01"));
+    FormMarking *marking = gui.window()->formMarking;
+    QCOMPARE(gui.window()->topSubForm(), static_cast<SubWindow *>(marking));
+    QCOMPARE(ScreenDriver(marking, QString()).text("btnStop"), buttonText);
+    QCOMPARE(ScreenDriver(marking, QString()).text("txtRaceCode"), QStringLiteral("R01"));
     QCOMPARE(fixture.peer().framesOf(ClubRouter::GetTime).size(), 1);
 }
 
@@ -253,24 +238,18 @@ void TestFormMarkingSelectRace::backFromBasketing_rewritesClickedCount()
     ReportFixture fixture;
     seedRaces(2, 3);
     QVERIFY(fixture.startClub());
-    Window gui(fixture.store().root());
-    gui.window->pushSubForm(gui.screen);
+    Selection gui(&fixture.store());
+    gui.window()->pushSubForm(gui.screen);
     QCOMPARE(gui.column(3), (QStringList{"0", "0"}));
     gui.clickRow(1);
-    QCOMPARE(gui.window->topSubForm(), static_cast<SubWindow *>(gui.window->formMarking));
+    QCOMPARE(gui.window()->topSubForm(), static_cast<SubWindow *>(gui.window()->formMarking));
     QVERIFY(fixture.store().exec(QStringLiteral(
         "insert into Record(AssocNum,EringNum,RaceCode,MarkTime) values('A','EA','R01',5),('B','EB','R02',6),"
         "('C','EC','R02',7)")));
-    gui.window->popSubForm(SubWindow::DeactiveHide);
-    QCOMPARE(gui.window->topSubForm(), static_cast<SubWindow *>(gui.screen));
+    gui.window()->popSubForm(SubWindow::DeactiveHide);
+    QCOMPARE(gui.window()->topSubForm(), static_cast<SubWindow *>(gui.screen));
     QCOMPARE(gui.column(3), (QStringList{"0", "2"}));
 }
 
-int main(int argc, char *argv[])
-{
-    MyApp app(argc, argv);
-    MyApp::registerMetaTypes();
-    TestFormMarkingSelectRace test;
-    return QTest::qExec(&test, argc, argv);
-}
+BRELLIUM_GUI_TEST_MAIN(TestFormMarkingSelectRace)
 #include "tst_formmarkingselectrace.moc"

@@ -12,6 +12,7 @@
 #include "ui/formmessage.h"
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
+#include "ui/screenkit.h"
 
 #include "ui_formmarking.h"
 
@@ -33,18 +34,6 @@ constexpr int kEmptyReadsKept = 10;
 constexpr int kVoiceSpelled = 356;
 constexpr int kPromptMarked = 0;
 constexpr int kPromptRepeat = 2;
-// TODO(kit): ScreenKit::kClubReadLostMs once the screen kit is merged.
-constexpr int kClubReadLostMs = 15000;
-
-// TODO(kit): ScreenKit::sexText once the screen kit is merged.
-QString sexText(int sex)
-{
-    const char *word = sex == 0 ? QT_TRANSLATE_NOOP("CommonResource", "Hen")
-        : sex == 1              ? QT_TRANSLATE_NOOP("CommonResource", "Cock")
-                                : QT_TRANSLATE_NOOP("CommonResource", "Unknown");
-    return QCoreApplication::translate("CommonResource", word);
-}
-
 } // namespace
 
 bool FormMarking::isBasketingClosed(int state)
@@ -179,14 +168,14 @@ void FormMarking::askRead()
         // One command at a time: the one outstanding is awaited again, with
         // its bound running anew after a reopening.
         if (!lostTimer->isActive())
-            lostTimer->start(MainWindow::scaledMs(kClubReadLostMs));
+            lostTimer->start(MainWindow::scaledMs(ScreenKit::kClubReadLostMs));
         return;
     }
     if (!link)
         return;
     awaited = Awaited::Read;
     link->startReadTag();
-    lostTimer->start(MainWindow::scaledMs(kClubReadLostMs));
+    lostTimer->start(MainWindow::scaledMs(ScreenKit::kClubReadLostMs));
 }
 
 void FormMarking::askWrite()
@@ -196,7 +185,7 @@ void FormMarking::askWrite()
     awaited = Awaited::Write;
     writeActivation = activation;
     link->startSetRandom(QSharedPointer<SemaphoreEx>());
-    lostTimer->start(MainWindow::scaledMs(kClubReadLostMs));
+    lostTimer->start(MainWindow::scaledMs(ScreenKit::kClubReadLostMs));
 }
 
 void FormMarking::settleAnswer()
@@ -335,7 +324,7 @@ void FormMarking::doMarkPigeon(const QString &eRing, quint8 randNum)
         VexPlayer::playPigeonBack(kPromptMarked);
     const QSharedPointer<PigeonInfo> pigeon = Storage::instance()->findPigeonById(record->assocNum);
     if (pigeon)
-        reflushMarking(true, eRing, record->assocNum, sexText(pigeon->sex), pigeon->color);
+        reflushMarking(true, eRing, record->assocNum, ScreenKit::sexText(pigeon->sex), pigeon->color);
     else
         reflushMarking(true, eRing, record->assocNum, QStringLiteral("-"), QStringLiteral("-"));
     showWarning(tr("Pigeon mark is OK!"));
@@ -345,7 +334,7 @@ void FormMarking::showPigeon(const QString &eRing, const QString &assocNum)
 {
     const QSharedPointer<PigeonInfo> pigeon = Storage::instance()->findPigeonById(assocNum);
     if (pigeon)
-        reflushMarking(false, eRing, assocNum, sexText(pigeon->sex), pigeon->color);
+        reflushMarking(false, eRing, assocNum, ScreenKit::sexText(pigeon->sex), pigeon->color);
 }
 
 void FormMarking::reflushRaceGUI()

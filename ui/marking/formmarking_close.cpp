@@ -10,6 +10,7 @@
 #include "storage/pigeonrecord.h"
 #include "storage/raceinfo.h"
 #include "storage/storage.h"
+#include "ui/busyhold.h"
 #include "ui/formmessage.h"
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
@@ -89,8 +90,10 @@ QSharedPointer<RaceInfo> FormMarking::storedRace()
 
 void FormMarking::doPrintMark()
 {
-    // TODO(kit): hold the screen kit's BusyHold for the club time and the print.
     guardedCall("FormMarking::doPrintMark", this, [this] {
+        // Home, Back and Return wait while the club time is read and the
+        // list printed: both block here and pump events.
+        BusyHold hold(this);
         MorlanProtocolProcess *club = ServiceFactory::getInstance()->protocolProcess;
         const qint64 clubTime = club ? club->getTimeSync() : 0;
         if (clubTime < 1) {

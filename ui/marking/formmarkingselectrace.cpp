@@ -6,6 +6,7 @@
 #include "device/VexPlayer.h"
 #include "storage/raceinfo.h"
 #include "storage/storage.h"
+#include "ui/busyhold.h"
 #include "ui/formmessage.h"
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
@@ -193,7 +194,8 @@ void FormMarkingSelectRace::openRace(int row)
         showError(tr("Club system is not authed!"));
         return;
     }
-    // TODO(kit): hold the screen kit's BusyHold for the blocking read.
+    // Navigation waits while the club time is read (up to the link's bound).
+    BusyHold hold(this);
     const qint64 clubTime = link->getTimeSync();
     if (clubTime < 1) {
         showError(QCoreApplication::translate("ExceptionResource", "Morlan unknown exception!"));
