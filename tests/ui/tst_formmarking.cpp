@@ -769,6 +769,11 @@ void TestFormMarking::endToEnd_threeRingsMarkedAndListed()
             for (const char *slot : {"on_btnStop_clicked", "on_btnPrintMarkingList_clicked", "on_btnPigeons_clicked"})
                 QMetaObject::invokeMethod(screen, slot);
             QMetaObject::invokeMethod(screen, "on_btnUpload_clicked", Q_ARG(bool, false));
+            // Return then Home: the progress box stays and the screen too.
+            gui.key(Qt::Key_Return);
+            gui.key(Qt::Key_Home);
+            QVERIFY(GuiFixture::boxShown());
+            QCOMPARE(gui.top(), static_cast<SubWindow *>(screen));
         }
         if (!shown.startsWith(QStringLiteral("Print OK")))
             QTimer::singleShot(0, screen, watch);
