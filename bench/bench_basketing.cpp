@@ -16,6 +16,7 @@
 #include "ui/mainwindow.h"
 #include "ui/marking/formmarking.h"
 
+#include "barecommit.h"
 #include "benchrow.h"
 #include "clubportpeer.h"
 #include "clubrouter.h"
@@ -25,8 +26,6 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QThread>
 #include <QTimer>
 
@@ -87,29 +86,6 @@ protected:
         }
     }
 };
-
-std::vector<double> bareCommitsMs(const QString &dir)
-{
-    std::vector<double> times;
-    {
-        QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-bare"));
-        raw.setDatabaseName(dir + QStringLiteral("/bare.db3"));
-        if (!raw.open())
-            return times;
-        QSqlQuery q(raw);
-        q.exec(QStringLiteral("create table t(id INTEGER PRIMARY KEY, v BIGINT)"));
-        QElapsedTimer timer;
-        for (int i = 0; i < kBareCommits; ++i) {
-            timer.start();
-            q.exec(QStringLiteral("insert into t(v) values(%1)").arg(i));
-            times.push_back(double(timer.nsecsElapsed()) / 1e6);
-        }
-        q.finish();
-        raw.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench-bare"));
-    return times;
-}
 
 // Runs the event loop until the test holds or the bound passes.
 bool waitFor(const std::function<bool()> &done, int limitMs)
@@ -195,7 +171,7 @@ int main(int argc, char **argv)
         if (best >= 0)
             latency.push_back(double(best - write.timeMs));
     }
-    const std::vector<double> bare = bareCommitsMs(fixture.store().root().root());
+    const std::vector<double> bare = bareCommitsMs(fixture.store().root().root(), kBareCommits);
     const double bareP50 = percentile(bare, 0.5);
     std::printf("pigeons %d of %d marked in %.0f ms; commands: %d reads, %d writes; set-random request to "
                 "mark seen: p50 %.1f ms, max %.1f ms; bare durable commit p50 %.2f ms\n",
