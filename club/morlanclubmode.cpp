@@ -1,5 +1,6 @@
 #include "club/morlanprotolprocess.h"
 
+#include "club/clubreads.h"
 #include "club/morlanmaster.h"
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
@@ -226,7 +227,7 @@ void MorlanProtocolProcess::runCommand(MorlanCmdItem &item)
         }
         break;
     case ReadTag:
-        doReadTag();
+        doReadTag(item);
         break;
     case SetRandom:
         doSetRandom(item);
@@ -248,15 +249,28 @@ void MorlanProtocolProcess::runCommand(MorlanCmdItem &item)
     }
 }
 
-void MorlanProtocolProcess::doReadTag()
+void MorlanProtocolProcess::doReadTag(MorlanCmdItem &item)
 {
     QString eRing;
     quint8 rand = 0;
     QString uid;
-    if (masterHandler->readTransponder(&eRing, &rand, &uid) == 0)
-        emit readTagEnd(eRing, rand, uid);
+    if (masterHandler->readTransponder(&eRing, &rand, &uid) != 0) {
+        eRing.clear();
+        rand = 0;
+        uid.clear();
+    }
+    if (item.ticket)
+        item.ticket->answerReadTag(eRing, rand, uid);
     else
-        emit readTagEnd(QString(), 0, QString());
+        emit readTagEnd(eRing, rand, uid);
+}
+
+void MorlanProtocolProcess::announceSetRandom(MorlanCmdItem &item, const QString &eRing, quint8 rand)
+{
+    if (item.ticket)
+        item.ticket->answerSetRandom(eRing, rand);
+    else
+        emit setRandomEnd(eRing, rand);
 }
 
 void MorlanProtocolProcess::doSetRandom(MorlanCmdItem &item)
@@ -265,12 +279,12 @@ void MorlanProtocolProcess::doSetRandom(MorlanCmdItem &item)
     const int status = masterHandler->setRandom(&block);
     if (status == 0) {
         if (!item.sem)
-            emit setRandomEnd(QString::fromLatin1(block.left(4).toHex().toUpper()),
+            announceSetRandom(item, QString::fromLatin1(block.left(4).toHex().toUpper()),
                               block.size() > 4 ? quint8(block.at(4)) : quint8(0));
         return;
     }
     if (!item.sem)
-        emit setRandomEnd(QString(), 0);
+        announceSetRandom(item, QString(), 0);
     else
         item.sem->setError(0x500, QStringLiteral("Set random failed!"), QString());
 }

@@ -8,6 +8,9 @@
 #include <QString>
 #include <QVariant>
 
+#include <utility>
+
+class ClubReadTicket;
 class QSemaphore;
 
 // One synchronous outcome carried from the club-link thread to a waiting
@@ -49,12 +52,24 @@ private:
     mutable QMutex mutex; // guards the outcome and the two flags
 };
 
-// A command for club mode. A null sem means: report by signal, or not at all.
+// A command for club mode. A null sem means: report by signal, or not at all;
+// a ticket (ring reads and random-number writes) means: report to its asker only.
 struct MorlanCmdItem
 {
+    MorlanCmdItem() = default;
+    MorlanCmdItem(QSharedPointer<SemaphoreEx> waiter, int cmdType, QByteArray cmdData,
+                  QSharedPointer<ClubReadTicket> readTicket = {})
+        : sem(std::move(waiter))
+        , type(cmdType)
+        , data(std::move(cmdData))
+        , ticket(std::move(readTicket))
+    {
+    }
+
     QSharedPointer<SemaphoreEx> sem;
     int type = 0;
     QByteArray data;
+    QSharedPointer<ClubReadTicket> ticket;
 };
 
 // The club-mode command queue and its hand-over to waiters. Any thread

@@ -129,6 +129,16 @@ void MorlanProtocolProcess::startSetRandom(QSharedPointer<SemaphoreEx> sem)
     cmdQueue.pushBack(MorlanCmdItem{sem, SetRandom, {}});
 }
 
+void MorlanProtocolProcess::askReadTag(const QSharedPointer<ClubReadTicket> &ticket)
+{
+    cmdQueue.pushBack(MorlanCmdItem{{}, ReadTag, {}, ticket});
+}
+
+void MorlanProtocolProcess::askSetRandom(const QSharedPointer<ClubReadTicket> &ticket)
+{
+    cmdQueue.pushBack(MorlanCmdItem{{}, SetRandom, {}, ticket});
+}
+
 void MorlanProtocolProcess::startPrint(const QString &text, QSharedPointer<SemaphoreEx> sem)
 {
     cmdQueue.pushBack(MorlanCmdItem{sem, Print, text.toUtf8()});

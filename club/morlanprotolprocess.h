@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 
+class ClubReadTicket;
 class MorlanMasterHandler;
 class MorlanSlaverHandler;
 class QSerialPort;
@@ -49,8 +50,14 @@ public:
     void setKeepAlive(bool on) { routerWatch = on; }
 
     // Asynchronous starts: they return at once; the command runs in club mode.
+    // The answers of startReadTag() and startSetRandom({}) are broadcast to
+    // whoever listens; screens ask through ClubReads instead, whose answers
+    // reach only the asker that is still waiting for them.
     void startReadTag();
     void startSetRandom(QSharedPointer<SemaphoreEx> sem);
+    // The same commands answered through the ticket only (see ClubReads).
+    void askReadTag(const QSharedPointer<ClubReadTicket> &ticket);
+    void askSetRandom(const QSharedPointer<ClubReadTicket> &ticket);
     void startPrint(const QString &text, QSharedPointer<SemaphoreEx> sem);
     void startSetTime(qint64 utcMs, QSharedPointer<SemaphoreEx> sem);
     void startGetTime(QSharedPointer<SemaphoreEx> sem);
@@ -123,7 +130,9 @@ private:
     void runCommand(MorlanCmdItem &item);
     void clearCmds();
     void clearLink();
-    void doReadTag();
+    void doReadTag(MorlanCmdItem &item);
+    // To the item's ticket when it has one, else by setRandomEnd.
+    void announceSetRandom(MorlanCmdItem &item, const QString &eRing, quint8 rand);
     void doSetRandom(MorlanCmdItem &item);
     void doPrint(MorlanCmdItem &item);
     void doReadTime(MorlanCmdItem &item);

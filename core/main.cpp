@@ -47,6 +47,14 @@ int main(int argc, char *argv[])
 
     ServiceFactory::loadLang();
     MainWindow::instance()->setVisible(true);
+    // A box opened while the window was being built (the upgrade notice)
+    // would lie under the window shown after it, and the window stays
+    // disabled while the box is open: the box comes to the top.
+    FormMessage *box = FormMessage::instance();
+    if (box->isActived()) {
+        box->raise();
+        box->activateWindow();
+    }
     // Runs in the event loop's first pass, with the window's first paint:
     // where the start-up ends for the user (the start-up benchmark waits
     // for this line).

@@ -1,8 +1,8 @@
 #include "core/myapp.h"
 
+#include "core/configfile.h"
 #include "core/locationinfo.h"
 #include "core/log.h"
-#include "core/platform.h"
 #include "core/servicefactory.h"
 #include "core/utc.h"
 #include "device/hardware_control.h"
@@ -16,7 +16,6 @@
 #include "ui/mainwindow.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
@@ -24,7 +23,6 @@
 #include <cmath>
 
 namespace {
-const char kConfigFile[] = "/app/main_program.config";
 // Bit (key - Qt::Key_Escape) of this mask marks Escape, Return, Enter, Home,
 // Up and Down among the first 22 special keys.
 constexpr unsigned kNavigationMask = 0x290031;
@@ -57,11 +55,7 @@ unsigned int MyApp::parseUserSettings(const QByteArray &configText)
 void MyApp::init()
 {
     QByteArray text;
-    QFile file(Platform::path(QLatin1String(kConfigFile)));
-    if (file.exists() && file.open(QIODevice::ReadOnly)) {
-        text = file.readAll();
-        file.close();
-    }
+    ConfigFile::read(&text); // unreadable: no flags, as for a missing file
     qDebug() << "main app config:" << QString::fromUtf8(text);
     const unsigned int flags = parseUserSettings(text);
 

@@ -4,7 +4,7 @@
 // they reach every method, on a temporary database with a loft, pigeons and
 // races. The first input byte picks raw bytes (odd) or one JSON call (even).
 // The service answers every call it parses, never crashes, and leaves the
-// database sound.
+// database sound (checked every kIntegrityEvery inputs).
 #include "core/vexexception.h"
 #include "fuzzsupport.h"
 #include "slaverfixture.h"
@@ -18,6 +18,9 @@ namespace {
 
 // A request frame holds 255 data bytes, the tag takes 4 of them.
 constexpr int kMaxJsonBytes = 251;
+// The whole file's check costs far more than a call: not at every input.
+constexpr int kIntegrityEvery = 256;
+int inputsSinceCheck = 0;
 
 SlaverFixture *fixture = nullptr;
 
@@ -112,5 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         raw(rest);
     else
         json(rest);
+    if (++inputsSinceCheck >= kIntegrityEvery) {
+        inputsSinceCheck = 0;
+        FUZZ_CHECK(fixture->db.value(QStringLiteral("PRAGMA integrity_check")).toString() == QLatin1String("ok"));
+    }
     return 0;
 }

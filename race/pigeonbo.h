@@ -67,6 +67,9 @@ public:
 
     // Any thread: hands one reading (a copy) to the engine's thread.
     void notifyTagScaned(LFTAG_INFO *tag);
+    // Exactly eight hex digits: the only rings the engine takes. Anything
+    // else (an empty, short or quoted ring) names no pigeon.
+    static bool isRingNumber(const QString &ring);
 
     // Arrivals, service thread. Stores one updated record with its arrival
     // log entry, then emits pigeonBack and speaks it; false, with nothing

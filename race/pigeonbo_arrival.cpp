@@ -35,21 +35,6 @@ constexpr int kRingDigits = 8;
 constexpr int kCodeValid = 0;
 const char kNoUid[] = "00000000";
 
-// Exactly eight hex digits. Anything else (an empty, short or quoted ring)
-// names no pigeon; an empty one would even match every pigeon without a ring.
-bool isRingNumber(const QString &ring)
-{
-    if (ring.size() != kRingDigits)
-        return false;
-    for (const QChar c : ring) {
-        const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-            || (c >= QLatin1Char('A') && c <= QLatin1Char('F')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
-        if (!hex)
-            return false;
-    }
-    return true;
-}
-
 // Readers report a missing uid as empty or as eight zeros.
 bool hasUid(const QString &uid)
 {
@@ -124,6 +109,20 @@ void PigeonBo::onTagScaned(LFTAG_INFO tag)
     } catch (...) {
         ServiceFactory::debug(QStringLiteral("PigeonBo::onTagScaned UnknowException!"));
     }
+}
+
+// An empty ring would even match every pigeon without a ring.
+bool PigeonBo::isRingNumber(const QString &ring)
+{
+    if (ring.size() != kRingDigits)
+        return false;
+    for (const QChar c : ring) {
+        const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('F')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+        if (!hex)
+            return false;
+    }
+    return true;
 }
 
 bool PigeonBo::acceptReading(const LFTAG_INFO &tag)

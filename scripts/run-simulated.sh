@@ -17,16 +17,18 @@
 # modem of the configured type, its socket bridged to the cloud endpoint.
 #
 # Usage: scripts/run-simulated.sh [--fresh] [--sound-files] [--no-build] [root]
-#   root          the simulated root folder (default: build/simroot)
+#   root          the simulated root folder (default: <build>/simroot)
 #   --fresh       start the root over (only a folder this script made)
 #   --sound-files keep every voice prompt played as a WAVE file in <root>/var/sound/
 #   --no-build    use the build as it is (no package check, no build)
 # Environment: BRELLIUM_CLOSE_PORT (default 4445) moves the close port;
+# BRELLIUM_VNC_PORT (default 5900) moves the VNC port;
 # BRELLIUM_CLOUD_ENDPOINT=host:port bridges the modem to an endpoint of your
-# own instead of the cloud peer; QT_QPA_PLATFORM, when set, is used as it is.
+# own instead of the cloud peer; QT_QPA_PLATFORM, when set, is used as it is;
+# BRELLIUM_BUILD_DIR names the build folder (default: build/ in the source tree).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-build="$here/build"
+build="${BRELLIUM_BUILD_DIR:-$here/build}"
 fresh=0
 sound_files=0
 no_build=0
@@ -97,10 +99,6 @@ if [ "$sound_files" = 1 ]; then
 else
     export ALSA_CONFIG_PATH="$here/scripts/alsa/null.conf"
 fi
-if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    export QT_QPA_PLATFORM="vnc:size=480x800:addr=127.0.0.1:port=5900"
-    echo "No display: the clock's screen is served by VNC at 127.0.0.1:5900 (for example: vncviewer 127.0.0.1:5900)."
-fi
 close_port="${BRELLIUM_CLOSE_PORT:-4445}"
 mains="$root/sys/class/gpio/gpio51/value"
 
@@ -110,6 +108,32 @@ declare -A peer_logs=()
 declare -A reported=()
 : > "$run/pids"
 started() { pids[$1]=$2; peer_logs[$1]=$3; echo "$1 $2" >> "$run/pids"; }
+
+# Without a display the clock draws on a virtual X display that a VNC server
+# shares at 127.0.0.1:$vnc_port, so that a viewer can look, click and type.
+vnc_port="${BRELLIUM_VNC_PORT:-5900}"
+if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    if command -v Xvfb >/dev/null && command -v x11vnc >/dev/null; then
+        display_no=90
+        while [ -e "/tmp/.X11-unix/X$display_no" ] || [ -e "/tmp/.X$display_no-lock" ]; do
+            display_no=$((display_no + 1))
+        done
+        Xvfb ":$display_no" -screen 0 480x800x24 -nolisten tcp > "$logs/xvfb.log" 2>&1 < /dev/null &
+        started xvfb $! "$logs/xvfb.log"
+        for _ in $(seq 100); do
+            [ -e "/tmp/.X11-unix/X$display_no" ] && break
+            sleep 0.1
+        done
+        x11vnc -display ":$display_no" -rfbport "$vnc_port" -localhost -forever -shared -nopw -noxdamage \
+            > "$logs/x11vnc.log" 2>&1 < /dev/null &
+        started vnc $! "$logs/x11vnc.log"
+        export DISPLAY=":$display_no" QT_QPA_PLATFORM=xcb
+        echo "No display: the clock's screen is served by VNC at 127.0.0.1:$vnc_port; a viewer can click and type (for example: vncviewer 127.0.0.1:$vnc_port)."
+    else
+        export QT_QPA_PLATFORM="vnc:size=480x800:addr=127.0.0.1:port=$vnc_port"
+        echo "No display and no Xvfb/x11vnc: the screen is shown by VNC at 127.0.0.1:$vnc_port, but clicks do not reach it (run scripts/install-deps.sh)."
+    fi
+fi
 
 # Waits (bounded) until a file holds a line matching a pattern.
 wait_for_line() {

@@ -435,12 +435,9 @@ QImage menuHighlight()
     return image;
 }
 
-QImage dialogBox()
+// The white face of every dialog panel, with its blue frame and soft shadow.
+void dialogFace(QPainter &p, const QRectF &r)
 {
-    QImage image = canvas(480, 240);
-    QPainter p(&image);
-    smooth(p);
-    const QRectF r(6, 4, 468, 230);
     p.setPen(Qt::NoPen);
     for (int i = 5; i >= 1; --i) {
         p.setBrush(QColor(0, 0, 0, 16 * i));
@@ -449,6 +446,14 @@ QImage dialogBox()
     p.setBrush(vertical(r, QColor(0xff, 0xff, 0xff), QColor(0xe9, 0xee, 0xf5)));
     p.setPen(QPen(QColor(0x2f, 0x6d, 0xb5), 2.5));
     p.drawRoundedRect(r, 18, 18);
+}
+
+QImage dialogBox()
+{
+    QImage image = canvas(480, 240);
+    QPainter p(&image);
+    smooth(p);
+    dialogFace(p, QRectF(6, 4, 468, 230));
     p.setPen(QPen(QColor(0xc9, 0xd9, 0xee), 1.5));
     p.drawLine(QPointF(30, 48), QPointF(450, 48));
     return image;
@@ -508,6 +513,379 @@ void backspace(QPainter &p, const QColor &color)
     p.drawPath(shape);
     p.drawLine(QPointF(20, 21), QPointF(28, 29));
     p.drawLine(QPointF(28, 21), QPointF(20, 29));
+}
+
+// ---- screen furniture ----------------------------------------------------
+
+const QColor kInk(0x20, 0x20, 0x20);
+const QColor kBlueTop(0x5a, 0xa8, 0xff);
+const QColor kBlueBottom(0x1b, 0x5f, 0xd0);
+const QColor kFieldBorder(0x2f, 0x6d, 0xb5);
+
+// Tab heads over a list: the shown list's tab stands out bright, the other
+// lies back, dark; both are open at the bottom where the list begins.
+QImage tab(bool shown)
+{
+    QImage image = canvas(141, 31);
+    QPainter p(&image);
+    smooth(p);
+    const QRectF r(1, 1, 139, 34); // bottom corners fall outside the picture
+    p.setPen(QPen(shown ? QColor(0x8c, 0xc4, 0xff) : QColor(0x4a, 0x5d, 0x74), 1.2));
+    p.setBrush(shown ? vertical(r, kBlueTop, kBlueBottom)
+                     : vertical(r, QColor(0x34, 0x44, 0x58), QColor(0x1c, 0x27, 0x35)));
+    p.drawRoundedRect(r, 8, 8);
+    if (shown) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(vertical(QRectF(3, 3, 135, 13), QColor(255, 255, 255, 80), QColor(255, 255, 255, 0)));
+        p.drawRoundedRect(QRectF(3, 3, 135, 13), 6, 6);
+    }
+    return image;
+}
+
+QImage checkBox(bool checked)
+{
+    QImage image = canvas(31, 31);
+    QPainter p(&image);
+    smooth(p);
+    const QRectF r(3, 3, 25, 25);
+    if (checked)
+        panel(p, r, 5, kBlueTop, kBlueBottom, kBlueBottom.darker(130));
+    else
+        panel(p, r, 5, QColor(0xff, 0xff, 0xff), QColor(0xdd, 0xe3, 0xea), QColor(0x8a, 0x96, 0xa5));
+    if (checked) {
+        QPainterPath tick;
+        tick.moveTo(9, 16);
+        tick.lineTo(14, 21);
+        tick.lineTo(23, 10);
+        p.setPen(QPen(Qt::white, 3.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(tick);
+    }
+    return image;
+}
+
+// The frame of an entry field; a lit field (the one being typed in) has a
+// white face and a blue frame, a resting one a grey face.
+QImage field(int w, int h, bool lit)
+{
+    QImage image = canvas(w, h);
+    QPainter p(&image);
+    smooth(p);
+    const QRectF r(1.5, 1.5, w - 3, h - 3);
+    p.setPen(QPen(lit ? kFieldBorder : QColor(0x8a, 0x96, 0xa5), lit ? 2 : 1.4));
+    p.setBrush(lit ? vertical(r, QColor(0xff, 0xff, 0xff), QColor(0xee, 0xf3, 0xfa))
+                   : vertical(r, QColor(0xe6, 0xea, 0xef), QColor(0xd2, 0xd8, 0xdf)));
+    p.drawRoundedRect(r, 7, 7);
+    // A faint inner shadow along the top edge, as of a recessed field.
+    p.setPen(QPen(QColor(0, 0, 0, 28), 1.5));
+    p.drawLine(QPointF(7, 3.5), QPointF(w - 7, 3.5));
+    return image;
+}
+
+// The round clear button at the end of a field.
+QImage clearButton(bool lit)
+{
+    QImage image = canvas(40, 40);
+    QPainter p(&image);
+    smooth(p);
+    const QPointF c(20, 20);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 40));
+    p.drawEllipse(c + QPointF(0, 1.5), 14, 14);
+    p.setBrush(lit ? QBrush(vertical(QRectF(6, 6, 28, 28), QColor(0xff, 0x72, 0x66), QColor(0xc8, 0x27, 0x1c)))
+                   : QBrush(vertical(QRectF(6, 6, 28, 28), QColor(0xb4, 0xbb, 0xc4), QColor(0x8a, 0x93, 0x9f))));
+    p.drawEllipse(c, 14, 14);
+    p.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(c + QPointF(-5.5, -5.5), c + QPointF(5.5, 5.5));
+    p.drawLine(c + QPointF(5.5, -5.5), c + QPointF(-5.5, 5.5));
+    return image;
+}
+
+// A circular arrow: start again.
+QPainterPath restartArrow(const QPointF &c, qreal r, qreal width)
+{
+    QPainterPath arc;
+    arc.arcMoveTo(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r), 110);
+    arc.arcTo(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r), 110, 290);
+    QPainterPathStroker stroker;
+    stroker.setWidth(width);
+    stroker.setCapStyle(Qt::RoundCap);
+    QPainterPath shape = stroker.createStroke(arc);
+    const qreal a = 110 * M_PI / 180;
+    const QPointF end(c.x() + r * std::cos(a), c.y() - r * std::sin(a));
+    // The head at the arc's open end points clockwise, across the gap.
+    const QPointF forward(std::sin(a), std::cos(a));
+    const QPointF out(std::cos(a), -std::sin(a));
+    QPainterPath head;
+    head.moveTo(end + forward * (width * 1.5));
+    head.lineTo(end + out * (width * 1.3) - forward * (width * 0.5));
+    head.lineTo(end - out * (width * 1.3) - forward * (width * 0.5));
+    head.closeSubpath();
+    return shape.united(head);
+}
+
+QImage resetButton(bool pressed)
+{
+    QImage image = canvas(90, 90);
+    QPainter p(&image);
+    smooth(p);
+    const QPointF c(45, pressed ? 45 : 44);
+    p.setPen(Qt::NoPen);
+    for (int i = 3; i >= 1; --i) {
+        p.setBrush(QColor(0, 0, 0, 24 * i));
+        p.drawEllipse(c + QPointF(0, i), 40, 40);
+    }
+    const QRectF face(c.x() - 40, c.y() - 40, 80, 80);
+    p.setBrush(pressed ? vertical(face, QColor(0xc8, 0x6a, 0x10), QColor(0xe8, 0x8a, 0x2a))
+                       : vertical(face, QColor(0xff, 0xb8, 0x4a), QColor(0xe0, 0x6a, 0x10)));
+    p.setPen(QPen(QColor(0xa8, 0x4c, 0x08), 1.5));
+    p.drawEllipse(face);
+    if (!pressed) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(vertical(QRectF(c.x() - 32, c.y() - 37, 64, 34), QColor(255, 255, 255, 90), QColor(255, 255, 255, 0)));
+        p.drawEllipse(QRectF(c.x() - 32, c.y() - 37, 64, 34));
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(pressed ? QColor(0xff, 0xe9, 0xd0) : Qt::white);
+    p.drawPath(restartArrow(c, 20, 7));
+    return image;
+}
+
+// A key of the digit pad: larger than the keyboard's, same make.
+QImage bigKey(const std::function<void(QPainter &, const QRectF &)> &glyph = {})
+{
+    QImage image = canvas(110, 64);
+    QPainter p(&image);
+    smooth(p);
+    const QRectF face(2, 2, 106, 58);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x30, 0x33, 0x38));
+    p.drawRoundedRect(face.translated(0, 2), 9, 9);
+    p.setBrush(vertical(face, QColor(0xff, 0xff, 0xff), QColor(0xdc, 0xe1, 0xe7)));
+    p.setPen(QPen(QColor(0x9a, 0xa3, 0xae), 1));
+    p.drawRoundedRect(face, 9, 9);
+    if (glyph)
+        glyph(p, face);
+    return image;
+}
+
+void bigBackspace(QPainter &p, const QRectF &face)
+{
+    const QPointF c = face.center();
+    QPainterPath shape;
+    shape.moveTo(c + QPointF(-22, 0));
+    shape.lineTo(c + QPointF(-10, -13));
+    shape.lineTo(c + QPointF(22, -13));
+    shape.lineTo(c + QPointF(22, 13));
+    shape.lineTo(c + QPointF(-10, 13));
+    shape.closeSubpath();
+    p.setPen(QPen(kInk, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(shape);
+    p.drawLine(c + QPointF(0, -6), c + QPointF(12, 6));
+    p.drawLine(c + QPointF(12, -6), c + QPointF(0, 6));
+}
+
+// The bar behind a table's column titles.
+QImage tableHead()
+{
+    QImage image = canvas(481, 30);
+    QPainter p(&image);
+    p.fillRect(image.rect(), vertical(image.rect(), QColor(0x2c, 0x6c, 0xc4), QColor(0x14, 0x3f, 0x82)));
+    p.fillRect(QRect(0, 0, 481, 1), QColor(0x7f, 0xb4, 0xf5));
+    p.fillRect(QRect(0, 29, 481, 1), QColor(0x0a, 0x22, 0x48));
+    return image;
+}
+
+QImage largeButton()
+{
+    QImage image = canvas(420, 80);
+    QPainter p(&image);
+    smooth(p);
+    panel(p, QRectF(3, 2, 414, 72), 16, kBlueTop, kBlueBottom, kBlueBottom.darker(130));
+    return image;
+}
+
+// The translucent panels that group the white texts of a screen.
+QImage contentPanel(int w, int h, const QColor &tint)
+{
+    QImage image = canvas(w, h);
+    QPainter p(&image);
+    smooth(p);
+    const QRectF r(6, 3, w - 12, h - 7);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 40));
+    p.drawRoundedRect(r.translated(0, 2), 14, 14);
+    QColor top = tint;
+    top.setAlpha(150);
+    QColor bottom = tint.darker(170);
+    bottom.setAlpha(190);
+    p.setBrush(vertical(r, top, bottom));
+    p.setPen(QPen(QColor(0x8f, 0xbd, 0xf0, 120), 1.4));
+    p.drawRoundedRect(r, 14, 14);
+    p.setPen(QPen(QColor(255, 255, 255, 50), 1));
+    p.drawLine(QPointF(r.left() + 14, r.top() + 1.5), QPointF(r.right() - 14, r.top() + 1.5));
+    return image;
+}
+
+// The white dialog panels; `titled` gives them the blue band that carries a
+// heading, as the message box's panel has its rule under the title.
+QImage dialogPanel(int w, int h, bool titled)
+{
+    QImage image = canvas(w, h);
+    QPainter p(&image);
+    smooth(p);
+    const QRectF r(6, 4, w - 12, h - 10);
+    dialogFace(p, r);
+    if (titled) {
+        QPainterPath band;
+        band.addRoundedRect(r.adjusted(1.25, 1.25, -1.25, 0), 17, 17);
+        QPainterPath top;
+        top.addRect(QRectF(r.left(), r.top(), r.width(), 40));
+        p.setPen(Qt::NoPen);
+        p.setBrush(vertical(QRectF(r.left(), r.top(), r.width(), 40), QColor(0xdd, 0xeb, 0xfc), QColor(0xc4, 0xda, 0xf5)));
+        p.drawPath(band.intersected(top));
+        p.setPen(QPen(QColor(0x9c, 0xbf, 0xea), 1.5));
+        p.drawLine(QPointF(r.left() + 1.5, r.top() + 40), QPointF(r.right() - 1.5, r.top() + 40));
+    }
+    return image;
+}
+
+// ---- the test menu's icons (white, on blue buttons) -----------------------
+
+QImage touchIcon()
+{
+    QImage image = canvas(64, 64);
+    QPainter p(&image);
+    smooth(p);
+    // A touch point with its ripples, and the cross of the calibration target.
+    p.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QPointF(32, 32), 18, 18);
+    p.drawLine(QPointF(32, 4), QPointF(32, 16));
+    p.drawLine(QPointF(32, 48), QPointF(32, 60));
+    p.drawLine(QPointF(4, 32), QPointF(16, 32));
+    p.drawLine(QPointF(48, 32), QPointF(60, 32));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(32, 32), 7, 7);
+    return image;
+}
+
+QImage lcdIcon()
+{
+    QImage image = canvas(64, 64);
+    QPainter p(&image);
+    smooth(p);
+    p.setPen(QPen(Qt::white, 3.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(6, 10, 52, 36), 4, 4);
+    p.drawLine(QPointF(32, 46), QPointF(32, 54));
+    p.drawLine(QPointF(20, 55), QPointF(44, 55));
+    // Three bars of colour, as a screen test shows.
+    p.setPen(Qt::NoPen);
+    const QColor bars[] = {kRed, kGreen, QColor(0x4f, 0x9d, 0xff)};
+    for (int i = 0; i < 3; ++i) {
+        p.setBrush(bars[i]);
+        p.drawRect(QRectF(12 + i * 13.3, 16, 13.3, 24));
+    }
+    return image;
+}
+
+QImage ringIcon()
+{
+    QImage image = canvas(64, 64);
+    QPainter p(&image);
+    smooth(p);
+    // The ring on a leg, and the waves of the reader that answers it.
+    p.setPen(QPen(Qt::white, 4.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QPointF(22, 34), 11, 11);
+    arcs(p, QPointF(22, 34), {20, 30}, 4, Qt::white, -45, 90);
+    return image;
+}
+
+QImage smsIcon()
+{
+    QImage image = canvas(64, 64);
+    QPainter p(&image);
+    smooth(p);
+    QPainterPath bubble;
+    bubble.addRoundedRect(QRectF(6, 8, 52, 36), 9, 9);
+    QPainterPath tail;
+    tail.moveTo(16, 40);
+    tail.lineTo(14, 56);
+    tail.lineTo(30, 42);
+    tail.closeSubpath();
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawPath(bubble.united(tail));
+    p.setBrush(kBlueBottom);
+    for (int i = 0; i < 3; ++i)
+        p.drawEllipse(QPointF(20 + i * 12, 26), 3.6, 3.6);
+    return image;
+}
+
+// The PC program and the clock joined by the club cable, data going both ways.
+QImage connectToPc()
+{
+    QImage image = canvas(480, 191);
+    QPainter p(&image);
+    smooth(p);
+    // The PC: a monitor on its stand.
+    const QRectF monitor(40, 28, 150, 102);
+    panel(p, monitor, 10, QColor(0x4a, 0x5d, 0x74), QColor(0x24, 0x31, 0x41), QColor(0x8f, 0xa3, 0xba));
+    const QRectF screen = monitor.adjusted(10, 10, -10, -12);
+    p.setPen(Qt::NoPen);
+    p.setBrush(vertical(screen, QColor(0x5a, 0xa8, 0xff), QColor(0x1b, 0x5f, 0xd0)));
+    p.drawRoundedRect(screen, 4, 4);
+    p.setBrush(QColor(255, 255, 255, 200));
+    for (int i = 0; i < 4; ++i)
+        p.drawRoundedRect(QRectF(screen.left() + 12, screen.top() + 12 + i * 14, i % 2 ? 70 : 100, 6), 3, 3);
+    p.setBrush(QColor(0x8f, 0xa3, 0xba));
+    p.drawRect(QRectF(105, 130, 20, 22));
+    p.drawRoundedRect(QRectF(80, 150, 70, 9), 4, 4);
+    // The clock: an upright device with its screen and keys.
+    const QRectF clockBody(330, 22, 100, 140);
+    panel(p, clockBody, 14, QColor(0xff, 0xa7, 0x3a), QColor(0xe0, 0x6a, 0x10), QColor(0xa8, 0x4c, 0x08));
+    const QRectF display = clockBody.adjusted(12, 14, -12, -62);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x10, 0x1a, 0x26));
+    p.drawRoundedRect(display, 5, 5);
+    p.setBrush(kWhite);
+    p.drawPath(pigeon(QRectF(display.center().x() - 25, display.top() + 6, 50, 50)));
+    p.setBrush(QColor(255, 255, 255, 210));
+    for (int row = 0; row < 2; ++row) {
+        for (int col = 0; col < 3; ++col)
+            p.drawRoundedRect(QRectF(348 + col * 23, 110 + row * 20, 17, 13), 3, 3);
+    }
+    // The cable between them, and the data moving both ways above it.
+    QPainterPath cable;
+    cable.moveTo(190, 96);
+    cable.cubicTo(250, 96, 270, 120, 330, 120);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(0x10, 0x1a, 0x26), 9, Qt::SolidLine, Qt::RoundCap));
+    p.drawPath(cable);
+    p.setPen(QPen(QColor(0xcf, 0xe3, 0xff), 5, Qt::SolidLine, Qt::RoundCap));
+    p.drawPath(cable);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kGreen);
+    QPainterPath right;
+    right.moveTo(292, 58);
+    right.lineTo(278, 48);
+    right.lineTo(278, 68);
+    right.closeSubpath();
+    right.addRoundedRect(QRectF(228, 54, 52, 8), 4, 4);
+    p.drawPath(right);
+    p.setBrush(kAmber);
+    QPainterPath left;
+    left.moveTo(226, 78);
+    left.lineTo(240, 68);
+    left.lineTo(240, 88);
+    left.closeSubpath();
+    left.addRoundedRect(QRectF(238, 74, 52, 8), 4, 4);
+    p.drawPath(left);
+    return image;
 }
 
 QMap<QString, std::function<QImage()>> pictures()
@@ -581,6 +959,35 @@ QMap<QString, std::function<QImage()>> pictures()
     m[button + QStringLiteral("key_back_pressed.png")] = [] {
         return keyCap(QColor(0xb9, 0xc2, 0xcd), QColor(0xd3, 0xd9, 0xe0), [](QPainter &p) { backspace(p, QColor(0x1d, 0x5f, 0xb4)); });
     };
+
+    m[button + QStringLiteral("blue.png")] = [] { return wideButton(kBlueTop, kBlueBottom); };
+    m[button + QStringLiteral("grey.png")] = [] { return wideButton(QColor(0xb4, 0xbb, 0xc4), QColor(0x7d, 0x86, 0x92)); };
+    m[button + QStringLiteral("Total-Of-Marking.png")] = [] { return tab(true); };
+    m[button + QStringLiteral("Total-Of-Arrived.png")] = [] { return tab(false); };
+    m[button + QStringLiteral("btn_Checkbox_normal.png")] = [] { return checkBox(false); };
+    m[button + QStringLiteral("btn_Checkbox_pressed.png")] = [] { return checkBox(true); };
+    m[button + QStringLiteral("btn_apn_normal.png")] = [] { return field(300, 40, true); };
+    m[button + QStringLiteral("btn_apn_delete_normal.png")] = [] { return clearButton(true); };
+    m[button + QStringLiteral("btn_phone-number_normal.png")] = [] { return field(300, 40, true); };
+    m[button + QStringLiteral("btn_phone-number_disabled.png")] = [] { return field(300, 40, false); };
+    m[button + QStringLiteral("btn_phone-number-delete_normal.png")] = [] { return clearButton(true); };
+    m[button + QStringLiteral("btn_phone-number-delete_disabled.png")] = [] { return clearButton(false); };
+    m[button + QStringLiteral("btn_reset_normal.png")] = [] { return resetButton(false); };
+    m[button + QStringLiteral("btn_reset_pressed.png")] = [] { return resetButton(true); };
+    m[button + QStringLiteral("keyboard_big.png")] = [] { return bigKey(); };
+    m[button + QStringLiteral("keyboard_icon_del.png")] = [] { return bigKey(bigBackspace); };
+    m[button + QStringLiteral("table_head_ng.png")] = tableHead;
+    m[QStringLiteral("image/button_blue.png")] = largeButton;
+    m[QStringLiteral("image/dlg/image/content_bg_00.png")] = [] { return contentPanel(480, 191, QColor(0x2a, 0x55, 0x8a)); };
+    m[QStringLiteral("image/dlg/image/content_bg_01.png")] = [] { return contentPanel(480, 131, QColor(0x2a, 0x55, 0x8a)); };
+    m[QStringLiteral("image/dlg/image/content_bg_02.png")] = [] { return contentPanel(480, 300, QColor(0x24, 0x4a, 0x78)); };
+    m[QStringLiteral("image/dlg/image/dlg_001_box.png")] = [] { return dialogPanel(480, 240, true); };
+    m[QStringLiteral("image/dlg/image/dlg_003_box.png")] = [] { return dialogPanel(480, 300, false); };
+    m[QStringLiteral("image/icon_touch.png")] = touchIcon;
+    m[QStringLiteral("image/icon_lcd.png")] = lcdIcon;
+    m[QStringLiteral("image/icon_ering.png")] = ringIcon;
+    m[QStringLiteral("image/icon_sms.png")] = smsIcon;
+    m[QStringLiteral("image/image/connecttopc.png")] = connectToPc;
     return m;
 }
 

@@ -43,8 +43,7 @@ void TestClubLinkService::ringAtTheConnector_reachesTheRaceEngine()
     QVERIFY(peer.start());
     MyApp::init();
     Storage::instance()->setParam(QStringLiteral("channelMode"), QStringLiteral("1"));
-    if (Storage::instance()->getParam(QStringLiteral("channelMode")) != QLatin1String("1"))
-        QSKIP("this build's parameter store keeps no parameters");
+    QCOMPARE(Storage::instance()->getParam(QStringLiteral("channelMode")), QStringLiteral("1"));
 
     ServiceFactory *factory = ServiceFactory::getInstance();
     ServiceFactory::startService();

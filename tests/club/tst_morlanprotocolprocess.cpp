@@ -565,10 +565,14 @@ void TestMorlanProtocolProcess::missingPort_retried_loggedOncePerMode()
     MessageCapture capture;
     const QString failure = QStringLiteral("MorlanProtocolProcess: open");
     startProcess();
+    // Logged when the mode starts, then not again for the retries of that
+    // mode (the pause only checks that nothing more comes).
     process->switchWorkMode(2, true);
+    QTRY_COMPARE(capture.count(failure), 1);
     QTest::qWait(150);
     QCOMPARE(capture.count(failure), 1);
     process->switchWorkMode(3, true);
+    QTRY_COMPARE(capture.count(failure), 2);
     QTest::qWait(150);
     QCOMPARE(capture.count(failure), 2);
     QVERIFY(peer->linkAt(root->path(QStringLiteral("/dev/ttyS2"))));

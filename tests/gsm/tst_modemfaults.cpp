@@ -32,8 +32,11 @@ constexpr int kQuietTurns = 3;
 constexpr qint64 kStateReadBoundMs = 4000 / NetworkRig::kModemScale;
 constexpr qint64 kGuiBoundMs = 15000 / NetworkRig::kModemScale;
 // Past the driver's answer waits at the rig's scale (4 s and 15 s / 20).
-constexpr int kLateAnswerMs = 400;
-constexpr int kLateSmsAnswerMs = 1000;
+// A wait counts its polls and gives up at the latest after twice its time
+// on the wall clock (a loaded host stretches each poll), so a late answer
+// comes well after that.
+constexpr int kLateAnswerMs = 1000;
+constexpr int kLateSmsAnswerMs = 2500;
 
 enum class Trouble {
     Fault,        // the peer's fault rule, from the start until cleared

@@ -1,5 +1,7 @@
 #include "childprocess.h"
 
+#include "childdeath.h"
+
 #include <QElapsedTimer>
 
 namespace {
@@ -27,6 +29,7 @@ bool ChildProcess::start(const QString &program, const QStringList &args, const 
     process.setProcessEnvironment(env.isEmpty() ? QProcessEnvironment::systemEnvironment() : env);
     if (!workDir.isEmpty())
         process.setWorkingDirectory(workDir);
+    dieWithTest(process);
     process.start(program, args);
     return process.waitForStarted(kStartLimitMs);
 }

@@ -35,6 +35,7 @@ public:
     void write(const QByteArray &line);
 
     bool running() const;
+    qint64 pid() const { return process.processId(); }
     bool endedNormally() const; // exited by itself with status 0
 
     // A power cut: SIGKILL, no chance to finish anything.

@@ -1,5 +1,6 @@
 #include "powercut.h"
 
+#include "childdeath.h"
 #include "core/vexexception.h"
 #include "storage/storage.h"
 
@@ -47,6 +48,7 @@ PowerCut::Outcome PowerCut::run(const QString &operation, int cutAfter, QByteArr
     child.setProcessEnvironment(env);
     child.setWorkingDirectory(QDir::currentPath());
     child.setProcessChannelMode(QProcess::MergedChannels);
+    dieWithTest(child);
     child.start(QCoreApplication::applicationFilePath(), {});
     if (!child.waitForFinished(kChildLimitMs)) {
         child.kill();

@@ -1,5 +1,6 @@
 #include "programrunner.h"
 
+#include "childdeath.h"
 #include "programprocess.h"
 #include "testroot.h"
 
@@ -48,6 +49,7 @@ bool ProgramRunner::run(int limitMs, bool sendClose)
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(root.workDir());
     program.setProcessChannelMode(QProcess::MergedChannels);
+    dieWithTest(program);
     program.start(programPath(), {});
     if (!program.waitForStarted(kStartLimitMs))
         return false;

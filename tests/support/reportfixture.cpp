@@ -1,63 +1,30 @@
 #include "reportfixture.h"
 
-#include "club/morlanprotolprocess.h"
 #include "core/platform.h"
-#include "core/servicefactory.h"
 #include "core/utc.h"
-#include "device/hardware_control.h"
 #include "print/reportprinter.h"
 #include "storage/pigeoninfo.h"
 #include "storage/storage.h"
 
 #include "clubportpeer.h"
 #include "clubrouter.h"
+#include "clubside.h"
 
-#include <QDir>
 #include <QTest>
 
-namespace {
-
-constexpr int kSetUpMs = 5000;
-constexpr int kSetUpPollMs = 10;
-constexpr unsigned long kStopMs = 5000;
-// The router's answer time-outs scaled down, so that a silent printer fails
-// a print in half a second instead of five.
-constexpr int kAnswerTimeoutDivisor = 10;
-
-} // namespace
-
 ReportFixture::ReportFixture()
-    : clubPeer(std::make_unique<ClubPortPeer>())
+    : club(std::make_unique<ClubSide>(storage.root()))
 {
-    QDir().mkpath(storage.root().path(QStringLiteral("/dev")));
-    // Unpaced: a piece costs its club tick, not its bytes on the line.
-    clubPeer->setPacing(false);
-    clubPeer->linkAt(storage.root().path(QStringLiteral("/dev/ttyS2")));
-    clubPeer->start();
-
     Platform::setSystemClock([] { return kDeviceMs; });
     UTC::_timeBase = 0;
     UTC::_clubTimeDiff = kClubDiffMs;
     UTC::setTimeZone(kZoneSeconds);
     ReportPrinter::setPauseFunction([this](int ms) { pauses << ms; });
-
-    process = std::make_unique<MorlanProtocolProcess>(_serialPort_miniDin);
-    // Normal mode finds no connector configured; the print settings are read
-    // by the reports in the test's thread, from the database.
-    process->setParamReader([](const QString &, int value) { return value; });
-    process->setAnswerTimeoutDivisor(kAnswerTimeoutDivisor);
-    ServiceFactory::getInstance()->protocolProcess = process.get();
 }
 
 ReportFixture::~ReportFixture()
 {
-    ServiceFactory::getInstance()->protocolProcess = nullptr;
-    if (process->isRunning()) {
-        process->requestExit();
-        process->wait(kStopMs);
-    }
-    process.reset();
-    clubPeer.reset();
+    club.reset();
     ReportPrinter::setPauseFunction({});
     UTC::_clubTimeDiff = 0;
     UTC::setTimeZone(kZoneSeconds);
@@ -66,14 +33,17 @@ ReportFixture::~ReportFixture()
 
 bool ReportFixture::startClub()
 {
-    if (!clubPeer->isValid())
-        return false;
-    if (!process->isRunning())
-        process->start(QThread::InheritPriority);
-    process->switchWorkMode(MorlanProtocolProcess::ClubMaster, true);
-    for (int waited = 0; waited < kSetUpMs && !process->isAuthed(); waited += kSetUpPollMs)
-        HardwareControl::wait(kSetUpPollMs);
-    return process->isAuthed();
+    return club->startClub();
+}
+
+ClubPortPeer &ReportFixture::peer()
+{
+    return club->peer();
+}
+
+MorlanProtocolProcess &ReportFixture::link()
+{
+    return club->link();
 }
 
 void ReportFixture::setClock(qint64 deviceMs, qint64 clubDiffMs, int zoneSeconds)
@@ -193,25 +163,25 @@ QList<QStringList> ReportFixture::printPages(ReportPrinter &report, StateRecorde
 QStringList ReportFixture::pieces() const
 {
     QStringList out;
-    for (const ClubRouter::Printed &piece : clubPeer->router().printed())
+    for (const ClubRouter::Printed &piece : club->peer().router().printed())
         out << QString::fromLatin1(piece.bytes);
     return out;
 }
 
 int ReportFixture::pieceCount() const
 {
-    return int(clubPeer->router().printed().size());
+    return int(club->peer().router().printed().size());
 }
 
 QString ReportFixture::printedText() const
 {
-    return QString::fromLatin1(clubPeer->router().printedBytes());
+    return QString::fromLatin1(club->peer().router().printedBytes());
 }
 
 void ReportFixture::clearPrinted()
 {
-    clubPeer->router().clearRecords();
-    clubPeer->clearFrames();
+    club->peer().router().clearRecords();
+    club->peer().clearFrames();
 }
 
 QList<QStringList> ReportFixture::pagesOf(const QString &text, QString *problem)

@@ -16,6 +16,7 @@
 #include <memory>
 
 class ClubPortPeer;
+class ClubSide;
 class MorlanProtocolProcess;
 class PigeonInfo;
 class PigeonRecord;
@@ -86,8 +87,8 @@ public:
     QList<QStringList> printPages(ReportPrinter &report, StateRecorder &recorder, QString *problem);
 
     StorageFixture &store() { return storage; }
-    ClubPortPeer &peer() { return *clubPeer; }
-    MorlanProtocolProcess &link() { return *process; }
+    ClubPortPeer &peer();
+    MorlanProtocolProcess &link();
 
     // Pauses asked for after each line, in ms, in order.
     QList<int> pauses;
@@ -107,8 +108,7 @@ public:
 
 private:
     StorageFixture storage;
-    std::unique_ptr<ClubPortPeer> clubPeer;
-    std::unique_ptr<MorlanProtocolProcess> process;
+    std::unique_ptr<ClubSide> club;
 };
 
 // A listener that writes down each state with the report's counters and the

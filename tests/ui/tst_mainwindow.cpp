@@ -894,6 +894,8 @@ void TestMainWindow::exit_heldWhilePrinting()
     QVERIFY(MainWindow::isExitRequested());
 }
 
+// Only makes the pictures, for a person to look at: what the status bar
+// shows is asserted by the status suites, not here.
 void TestMainWindow::looks()
 {
     MainWindow *w = build();
