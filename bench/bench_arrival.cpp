@@ -20,6 +20,7 @@
 // Runs on a simulated root in a temporary directory; the host is never
 // touched. Usage: bench_arrival [--burst N] [--samples N]
 
+#include "barecommit.h"
 #include "benchrow.h"
 
 #include "core/servicefactory.h"
@@ -35,8 +36,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QThread>
 
 #include <algorithm>
@@ -179,30 +178,6 @@ private:
         db.exec(QStringLiteral("COMMIT"));
     }
 };
-
-// One bare single-row commit on a file beside the database, with the
-// settings the product opens its database with (the driver's defaults).
-std::vector<double> bareCommitsMs(const QString &dir, int commits = kBareCommits)
-{
-    std::vector<double> times;
-    {
-        QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-bare"));
-        raw.setDatabaseName(dir + QStringLiteral("/bare.db3"));
-        if (!raw.open())
-            return times;
-        QSqlQuery q(raw);
-        q.exec(QStringLiteral("create table t(id INTEGER PRIMARY KEY, v BIGINT)"));
-        for (int i = 0; i < commits; ++i) {
-            const qint64 start = steadyNs();
-            q.exec(QStringLiteral("insert into t(v) values(%1)").arg(i));
-            times.push_back(ms(steadyNs() - start));
-        }
-        q.finish();
-        raw.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench-bare"));
-    return times;
-}
 
 void latencyRows(const std::vector<double> &fromAnswer, int visible, double bareP50)
 {
@@ -395,7 +370,7 @@ int main(int argc, char **argv)
     double bareMean = 0;
     {
         StorageFixture place; // the same kind of directory the rigs use
-        const std::vector<double> bare = bareCommitsMs(place.root().workDir());
+        const std::vector<double> bare = bareCommitsMs(place.root().workDir(), kBareCommits);
         bareP50 = percentile(bare, 0.5);
         for (double t : bare)
             bareMean += t;

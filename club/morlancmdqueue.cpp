@@ -133,6 +133,15 @@ int MorlanCmdQueue::size() const
     return int(cmdQueue.size());
 }
 
+QList<int> MorlanCmdQueue::types() const
+{
+    QMutexLocker lock(&queueMutex);
+    QList<int> result;
+    for (const MorlanCmdItem &item : cmdQueue)
+        result.append(item.type);
+    return result;
+}
+
 bool MorlanCmdQueue::await(const QSharedPointer<SemaphoreEx> &sem, int timeoutMs)
 {
     if (sem->tryAcquire(timeoutMs))

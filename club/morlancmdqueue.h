@@ -86,6 +86,8 @@ public:
     // Drops every item without completing it; their waiters time out.
     void clear();
     int size() const;
+    // The types of the items waiting, in order (tests tell a read from a write).
+    QList<int> types() const;
 
     // Waits for sem's outcome; on time-out withdraws the item that carries it.
     bool await(const QSharedPointer<SemaphoreEx> &sem, int timeoutMs);

@@ -82,6 +82,8 @@ public:
     void setSwitchWaitMs(int ms) { switchWaitMs = ms; }
     // Commands waiting in the club-mode queue.
     int queuedCommandCount() const { return cmdQueue.size(); }
+    // Their CmdTypes, in order.
+    QList<int> queuedCommandTypes() const { return cmdQueue.types(); }
     using ParamReader = std::function<int(const QString &key, int defaultValue)>;
     void setParamReader(ParamReader reader) { paramReader = std::move(reader); }
 

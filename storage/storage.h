@@ -103,6 +103,11 @@ public:
     // one transaction. False, with nothing written, when the row read for it
     // is gone (pigeon, ring, race or basketing changed meanwhile).
     bool saveArrival(const PigeonRecord *record);
+    // One basketing mark: the record's columns as saveRecord writes them and
+    // its marking log entry, in one transaction. False, with nothing written,
+    // when the stored row no longer carries the record's ring or is basketed
+    // for another race.
+    bool saveMark(const PigeonRecord *record);
     void savePigeonRecord(const PigeonInfo *pigeon, const PigeonRecord *record);
     void modifyRecords(const QString &set, const QString &where);
     // Marks an arrival as uploaded (ring time and, when given, uid time), but

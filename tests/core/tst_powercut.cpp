@@ -142,7 +142,7 @@ QMap<QString, Mark> marks(const DbReader &db)
 }
 
 // Every basketing entry of the event log names a mark that is stored with
-// its time, and no pigeon was basketed twice.
+// its time, every stored mark has its entry, and no pigeon was basketed twice.
 void checkMarkLog(const DbReader &db, const QMap<QString, Mark> &stored)
 {
     QSet<QString> logged;
@@ -156,6 +156,8 @@ void checkMarkLog(const DbReader &db, const QMap<QString, Mark> &stored)
         QCOMPARE(qint64(info.value(QStringLiteral("markTime")).toDouble()), stored.value(assocNum).markTime);
         QCOMPARE(info.value(QStringLiteral("raceCode")).toString(), stored.value(assocNum).raceCode);
     }
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        QVERIFY2(logged.contains(it.key()), qPrintable(QStringLiteral("stored, not logged: ") + it.key()));
 }
 
 // The partner plugged into the clock's club port (the club router, or the PC
@@ -425,6 +427,7 @@ void TestPowerCut::basketingAtTheClub_cutAtSeededInstants()
     programStartsNormally(root);
     QVERIFY(!QTest::currentTestFailed());
     QCOMPARE(marks(db), known);
+    checkMarkLog(db, known);
     checkSound(db);
     db.close();
     club.write("quit");

@@ -1,17 +1,22 @@
+#include "core/platform.h"
 #include "core/vexexception.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
 #include "storage/storage.h"
 
 #include "errorcode.h"
+#include "powercut.h"
 #include "storagefixture.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 #include <functional>
 
-// The arrival records: finders and counts over one small loft, the two save
-// paths, the bulk updates and the two resets.
+// The arrival records: finders and counts over one small loft, the save
+// paths (a basketing mark with its log entry among them), the bulk updates
+// and the two resets.
 
 namespace {
 
@@ -85,6 +90,56 @@ PigeonRecord fullRecord(const QString &assocNum)
 const char kFullRow[] = "%1,R9,UM,E9,-5,UB,77,1,0,1,0,1,0,3,2199023255552,2199023255553,-180000000,324000000,RD,%2,"
                         "1099511627776";
 
+// B's mark in race R1 as the basketing screen makes it.
+PigeonRecord markOfB(const QString &raceCode, const QString &ring = QStringLiteral("EB"))
+{
+    PigeonRecord r;
+    r.assocNum = QStringLiteral("B");
+    r.eringNum = ring;
+    r.raceCode = raceCode;
+    r.uidMarked = QStringLiteral("U1");
+    r.randNumMarked = 0x5A;
+    r.markReaderId = QStringLiteral("0A0B0C0D");
+    r.markTime = 5000;
+    r.uidBack = QStringLiteral("");
+    return r;
+}
+
+// Marks stored (AssocNum:RaceCode:MarkTime) and marking entries logged
+// (assocNum:raceCode:markTime), each sorted.
+QStringList storedMarks(const StorageFixture &db)
+{
+    QStringList out;
+    for (const QVariantList &row :
+         db.rows(QStringLiteral("select AssocNum,RaceCode,MarkTime from Record where MarkTime<>0 order by AssocNum")))
+        out << QStringLiteral("%1:%2:%3").arg(row.at(0).toString(), row.at(1).toString(), row.at(2).toString());
+    return out;
+}
+
+QStringList loggedMarks(const StorageFixture &db)
+{
+    QStringList out;
+    for (const QVariantList &row : db.rows(QStringLiteral("select LogInfo from Log where LogType=6"))) {
+        const QVariantMap info = QJsonDocument::fromJson(row.at(0).toString().toUtf8()).object().toVariantMap();
+        out << QStringLiteral("%1:%2:%3").arg(info.value(QStringLiteral("assocNum")).toString(),
+                                               info.value(QStringLiteral("raceCode")).toString(),
+                                               info.value(QStringLiteral("markTime")).toString());
+    }
+    out.sort();
+    return out;
+}
+
+void runOperation(const QString &name)
+{
+    // A fixed clock: every run writes the same log entry.
+    Platform::setSystemClock([] { return qint64(1773480413000); });
+    if (name == QLatin1String("saveMark")) {
+        const PigeonRecord mark = markOfB(QStringLiteral("R3"));
+        if (!Storage::instance()->saveMark(&mark))
+            throw VexException(1, QStringLiteral("not stored"), QString());
+    }
+}
+
 } // namespace
 
 class TestStorageRecord : public QObject
@@ -101,6 +156,11 @@ private slots:
     void resetTrainRecords_data();
     void resetTrainRecords();
     void resetTrainRecords_failureMidway_changesNothing();
+    void saveMark_data();
+    void saveMark();
+    void saveMark_failure_writesNeither_data();
+    void saveMark_failure_writesNeither();
+    void saveMark_powerCut_markWithEntryOrNeither();
 };
 
 void TestStorageRecord::findersAndCounts()
@@ -307,5 +367,86 @@ void TestStorageRecord::resetTrainRecords_failureMidway_changesNothing()
     QCOMPARE(db.dump(), before);
 }
 
-QTEST_GUILESS_MAIN(TestStorageRecord)
+void TestStorageRecord::saveMark_data()
+{
+    QTest::addColumn<QString>("prepare");
+    QTest::addColumn<QString>("raceCode");
+    QTest::addColumn<bool>("stored");
+    // B is basketed for R1 in the loft.
+    QTest::newRow("not basketed") << "update Record set MarkTime=0,RaceCode='train' where AssocNum='B'"
+                                  << "R3" << true;
+    QTest::newRow("again for its own race") << "" << "R1" << true;
+    QTest::newRow("basketed for another race") << "" << "R3" << false;
+    QTest::newRow("ring taken off meanwhile") << "update Record set EringNum='' where AssocNum='B'"
+                                              << "R1" << false;
+    QTest::newRow("record gone") << "delete from Record where AssocNum='B'" << "R1" << false;
+}
+
+// The mark and its entry go together; a row that changed since it was read
+// is not basketed, so no pigeon leaves another race.
+void TestStorageRecord::saveMark()
+{
+    QFETCH(QString, prepare);
+    QFETCH(QString, raceCode);
+    QFETCH(bool, stored);
+    StorageFixture db;
+    buildLoft(db);
+    if (!prepare.isEmpty())
+        QVERIFY(db.exec(prepare));
+    const QString before = db.dump();
+    PigeonRecord mark = markOfB(raceCode);
+    mark.markAuthKey = QStringLiteral("kept on the race");
+    QCOMPARE(Storage::instance()->saveMark(&mark), stored);
+    if (!stored) {
+        QCOMPARE(db.dump(), before);
+        return;
+    }
+    QCOMPARE(recordRow(db, QStringLiteral("B")),
+             QStringLiteral("B,%1,U1,EB,90,,0,0,0,0,0,0,0,0,0,0,0,0,0A0B0C0D,NULL,5000").arg(raceCode));
+    QCOMPARE(loggedMarks(db), QStringList{QStringLiteral("B:%1:5000").arg(raceCode)});
+}
+
+void TestStorageRecord::saveMark_failure_writesNeither_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("table");
+    QTest::newRow("record update") << "UPDATE" << "Record";
+    QTest::newRow("log insert") << "INSERT" << "Log";
+}
+
+void TestStorageRecord::saveMark_failure_writesNeither()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, table);
+    StorageFixture db;
+    buildLoft(db);
+    QVERIFY(db.failOn(kind, table));
+    const QString before = db.dump();
+    const PigeonRecord mark = markOfB(QStringLiteral("R1"));
+    QCOMPARE(errorCodeOf([&mark] { Storage::instance()->saveMark(&mark); }), 0x11000013);
+    QCOMPARE(db.dump(), before);
+}
+
+void TestStorageRecord::saveMark_powerCut_markWithEntryOrNeither()
+{
+    StorageFixture db;
+    buildLoft(db);
+    QVERIFY(db.exec(QStringLiteral("update Record set MarkTime=0,RaceCode='train' where AssocNum='B'")));
+    // The races exist: a start clears the marks of races it does not know.
+    QVERIFY(db.exec(QStringLiteral("insert into Race(RaceCode,Valid) values('R1',1),('R2',1),('R3',1)")));
+    const QStringList marksBefore = storedMarks(db);
+    int cuts = 0;
+    db.checkPowerCuts(QStringLiteral("saveMark"), &cuts, [&db, &marksBefore] {
+        const QStringList marks = storedMarks(db);
+        const bool marked = marks.contains(QStringLiteral("B:R3:5000"));
+        QCOMPARE(marks.size(), marksBefore.size() + (marked ? 1 : 0));
+        QCOMPARE(loggedMarks(db), marked ? QStringList{QStringLiteral("B:R3:5000")} : QStringList());
+    });
+    if (QTest::currentTestFailed())
+        return;
+    // After the begin, the read, the update, the entry and the commit.
+    QCOMPARE(cuts, 5);
+}
+
+BRELLIUM_POWERCUT_TEST_MAIN(TestStorageRecord, runOperation)
 #include "tst_storage_record.moc"

@@ -186,8 +186,8 @@ QString ClubStation::markPigeon(const QString &raceCode)
     record->smsSendState = false;
     record->eringUploadState = false;
     record->uidUploadState = false;
-    Storage::instance()->saveRecord(record.data());
-    Storage::instance()->logRaceMark(record.data());
+    if (!Storage::instance()->saveMark(record.data()))
+        return QString();
     return eRing;
 }
 
