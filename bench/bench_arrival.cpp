@@ -57,7 +57,7 @@ constexpr int kMaxJitterMs = kPollMs; // presentations fall anywhere in a poll
 constexpr int kArrivalWaitMs = 600000; // a whole burst at 9600 baud takes well under it
 constexpr int kStopMs = 10000;
 constexpr int kUnpaced = 0;
-// The targets: latency p99 within one poll period plus 20 ms; a
+// The targets: latency p99 within one poll period plus 20 ms; a
 // burst drained within three bare commits per ring.
 constexpr double kLatencySlackMs = 20.0;
 constexpr double kBurstRatioTarget = 3.0;

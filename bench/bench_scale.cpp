@@ -6,7 +6,7 @@
 // machine). Target: every call under 50 ms, so that no screen stalls. Also
 // the start-up trim of the log, and the process's peak resident memory.
 // bench_storage covers the write paths (arrivals, deletes, resets) at the
-// smaller log of the design; this is the read side at the scale.
+// smaller log of the design; this is the read side at the loft's full scale.
 // Runs on a simulated root in a temporary directory; the host is untouched.
 // Usage: bench_scale [runs per query]   (default 15)
 
