@@ -24,10 +24,11 @@ namespace LoftSeed {
 
 void loft(const QString &loftNum, const QString &password)
 {
+    // The loft number and password are written only by the device's
+    // initialisation, as on the device.
+    Storage::instance()->formatDevice(loftNum, password);
     LoftInfo info;
     Storage::instance()->readLoftInfo(&info);
-    info.loftNum = loftNum;
-    info.password = password;
     info.ownerName = QStringLiteral("J. Fancier");
     info.clubCode = QStringLiteral("RC");
     info.clubName = QStringLiteral("Racing Club");

@@ -16,7 +16,9 @@ constexpr int kRaceRunning = 3;
 constexpr int kRaceStopped = 4;
 constexpr int kRaceClosed = 12;
 
-// The loft row: number, password and the club's codes.
+// The loft row as the device's initialisation makes it (number and
+// password; everything else stored is cleared), then the owner and the
+// club's codes. Call it first.
 void loft(const QString &loftNum = QStringLiteral("L100"), const QString &password = QStringLiteral("secret"));
 // A pigeon (with its record row); an empty ring leaves it without one.
 PigeonInfo pigeon(const QString &assocNum, const QString &ering = QString(), int sex = 0,
