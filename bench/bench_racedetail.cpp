@@ -7,6 +7,7 @@
 // Usage: bench_racedetail [openings]   (default 9)
 
 #include "benchrow.h"
+#include "calltiming.h"
 #include "loftdatabase.h"
 
 #include "core/myapp.h"
@@ -40,15 +41,7 @@ const char kRawConnection[] = "bench-racedetail-raw";
 
 double medianMs(const std::function<void()> &call, int times)
 {
-    std::vector<double> samples;
-    for (int i = 0; i < times; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        call();
-        samples.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
+    return CallTiming::of(call, times).medianMs;
 }
 
 // The rows the screen lists, every column read, as the storage layer would.

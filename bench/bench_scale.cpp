@@ -11,6 +11,7 @@
 // Usage: bench_scale [runs per query]   (default 15)
 
 #include "benchrow.h"
+#include "calltiming.h"
 #include "loftdatabase.h"
 #include "processsample.h"
 
@@ -57,15 +58,8 @@ struct Timing
 
 Timing timeCalls(const std::function<void()> &call, int times)
 {
-    std::vector<double> samples;
-    for (int i = 0; i < times; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        call();
-        samples.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2], samples.back()};
+    const CallTiming t = CallTiming::of(call, times);
+    return {t.medianMs, t.worstMs};
 }
 
 // Every column of every row, read as the storage layer reads them.

@@ -1,0 +1,19 @@
+#include "calltiming.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <vector>
+
+CallTiming CallTiming::of(const std::function<void()> &call, int times)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < std::max(1, times); ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        call();
+        samples.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(samples.begin(), samples.end());
+    return {samples[samples.size() / 2], samples.back()};
+}
