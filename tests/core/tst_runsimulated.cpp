@@ -478,7 +478,8 @@ void TestRunSimulated::console_mainsCut_powersOffInsideTheRoot()
     // Everything it started has stopped; nothing lies outside the root.
     for (auto it = pids.cbegin(); it != pids.cend(); ++it)
         QVERIFY2(!alive(it.value()), qPrintable(it.key()));
-    QCOMPARE(run.sandboxLeftovers(), QStringList());
+    const QStringList leftovers = run.sandboxLeftovers();
+    QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(QLatin1Char(' '))));
     QCOMPARE(linksLeadingOut(run.root()), QStringList());
 }
 
