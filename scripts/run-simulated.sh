@@ -17,18 +17,17 @@
 # modem of the configured type, its socket bridged to the cloud endpoint.
 #
 # Usage: scripts/run-simulated.sh [--fresh] [--sound-files] [--no-build] [root]
-#   root          the simulated root folder (default: <build>/simroot)
+#   root          the simulated root folder (default: build/simroot)
 #   --fresh       start the root over (only a folder this script made)
 #   --sound-files keep every voice prompt played as a WAVE file in <root>/var/sound/
 #   --no-build    use the build as it is (no package check, no build)
 # Environment: BRELLIUM_CLOSE_PORT (default 4445) moves the close port;
 # BRELLIUM_VNC_PORT (default 5900) moves the VNC port;
 # BRELLIUM_CLOUD_ENDPOINT=host:port bridges the modem to an endpoint of your
-# own instead of the cloud peer; QT_QPA_PLATFORM, when set, is used as it is;
-# BRELLIUM_BUILD_DIR names the build folder (default: build/ in the source tree).
+# own instead of the cloud peer; QT_QPA_PLATFORM, when set, is used as it is.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BRELLIUM_BUILD_DIR:-$here/build}"
+build="$here/build"
 fresh=0
 sound_files=0
 no_build=0

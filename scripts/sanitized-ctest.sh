@@ -5,7 +5,7 @@
 # Usage: scripts/sanitized-ctest.sh build-dir timeout-seconds [ctest arguments...]
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-build="$1"
+build="$(cd "$1" && pwd)" # absolute: processes in other folders report here too
 timeout="$2"
 shift 2
 reports="$build/sanitizer-reports"
