@@ -67,8 +67,13 @@ FormHome::FormHome(QWidget *parent)
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setHorizontalHeaderLabels({tr("Lib Code"), tr("Lib Site"), tr("Marked"), tr("Arrived")});
     table->horizontalHeader()->setVisible(true);
+    // The head bar's picture lies under the header: the header itself is
+    // see-through, and its texts start where the cells' texts do.
     table->horizontalHeader()->setStyleSheet(
-        QStringLiteral("QHeaderView::section{background:transparent;border:none;color:white;font-weight:bold;}"));
+        QStringLiteral("QHeaderView{background:transparent;border:none;}"
+                       "QHeaderView::section{background:transparent;border:none;color:white;font-weight:bold;"
+                       "padding-left:3px;}"));
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->setVisible(false);
     for (int column = 0; column < int(std::size(kColumnWidths)); ++column)
