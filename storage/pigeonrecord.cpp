@@ -1,5 +1,6 @@
 #include "storage/pigeonrecord.h"
 
+#include "storage/raceinfo.h"
 #include "storage/recordkeys.h"
 #include "storage/storage.h"
 
@@ -151,4 +152,26 @@ void PigeonRecord::sortByMarkOrder(QList<QSharedPointer<PigeonRecord>> &records)
                              return false;
                          return b->markOrder == 0 || a->markOrder < b->markOrder;
                      });
+}
+
+void PigeonRecord::markFor(const RaceInfo &race, qint64 time, int randNum)
+{
+    markTime = time;
+    raceCode = race.raceCode;
+    randNumMarked = randNum;
+    markReaderId = race.markReaderId;
+    markAuthKey = race.markAuthKey;
+    backTimeEring = 0;
+    randNumberBack = 0;
+    backTimeUid = 0;
+    uidBack = QStringLiteral("");
+    backOrder = 0;
+    gpsValid = false;
+    gpsOnLine = false;
+    backHomeLat = 0;
+    backHomeLon = 0;
+    needSms = false;
+    smsSendState = false;
+    eringUploadState = false;
+    uidUploadState = false;
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+class RaceInfo;
+
 // The race state of one pigeon: basketing, arrival and upload flags. A plain
 // value carried between the storage layer, the race engine and the screens;
 // the PC link reads it by key (case-blind).
@@ -21,6 +23,9 @@ public:
     // of its race basketed strictly earlier. Worked out on the calling
     // thread's database connection; never stored.
     void fillMarkOrder();
+    // Baskets the pigeon for a race at the club: the mark's fields from the
+    // race's marking reader, and no arrival or notification state left over.
+    void markFor(const RaceInfo &race, qint64 markTime, int randNum);
     // Fills every record of the list, in list order. The list shares its
     // records, so every holder sees the orders.
     static void fillMarkOrder(const QList<QSharedPointer<PigeonRecord>> &records);

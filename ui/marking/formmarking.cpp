@@ -291,25 +291,7 @@ void FormMarking::doMarkPigeon(const QString &eRing, quint8 randNum)
         showPigeon(eRing, record->assocNum);
         return;
     }
-    record->markTime = UTC::clubTime().value() + race->markReaderTime - race->markDeviceTime;
-    record->raceCode = race->raceCode;
-    record->randNumMarked = randNum;
-    record->markReaderId = race->markReaderId;
-    record->markAuthKey = race->markAuthKey;
-    // A new basketing starts without arrival or notification state.
-    record->backTimeEring = 0;
-    record->randNumberBack = 0;
-    record->backTimeUid = 0;
-    record->uidBack = QStringLiteral("");
-    record->backOrder = 0;
-    record->gpsValid = false;
-    record->gpsOnLine = false;
-    record->backHomeLat = 0;
-    record->backHomeLon = 0;
-    record->needSms = false;
-    record->smsSendState = false;
-    record->eringUploadState = false;
-    record->uidUploadState = false;
+    record->markFor(*race, UTC::clubTime().value() + race->markReaderTime - race->markDeviceTime, randNum);
     if (!Storage::instance()->saveMark(record.data())) {
         // Changed meanwhile (unringed, or basketed for another race).
         VexPlayer::playPigeonBack(kPromptRepeat);
