@@ -1,5 +1,6 @@
 #include "ui/race/formrace.h"
 
+#include "ui/mainwindow.h"
 #include "ui/plainpage.h"
 
 FormRace::FormRace(QWidget *parent)
@@ -9,3 +10,13 @@ FormRace::FormRace(QWidget *parent)
 }
 
 FormRace::~FormRace() = default;
+
+void FormRace::doRaceActions()
+{
+    MainWindow::instance()->pushSubForm(this);
+}
+
+void FormRace::showRaceList()
+{
+    MainWindow::instance()->pushSubForm(this);
+}

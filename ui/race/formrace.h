@@ -10,4 +10,9 @@ class FormRace : public SubWindow
 public:
     explicit FormRace(QWidget *parent);
     ~FormRace() override;
+
+    // Opens the list with its Add button (the club hub's race manager).
+    void doRaceActions();
+    // Opens the list without Add.
+    void showRaceList();
 };
