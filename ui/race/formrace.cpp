@@ -168,21 +168,30 @@ void FormRace::setRacesText()
 void FormRace::on_btnPrePage_clicked()
 {
     guardedCall("FormRace::on_btnPrePage_clicked", this, [this] {
-        if (curPage < 2)
-            return;
-        --curPage;
-        refreshRaceList();
+        if (curPage >= 2)
+            turnPage(-1);
     });
 }
 
 void FormRace::on_btnNextPage_clicked()
 {
     guardedCall("FormRace::on_btnNextPage_clicked", this, [this] {
-        if (curPage >= pageCount)
-            return;
-        ++curPage;
-        refreshRaceList();
+        if (curPage < pageCount)
+            turnPage(1);
     });
+}
+
+void FormRace::turnPage(int step)
+{
+    // A page that could not be read is not the page shown.
+    const int shownPage = curPage;
+    curPage += step;
+    try {
+        refreshRaceList();
+    } catch (...) {
+        curPage = shownPage;
+        throw;
+    }
 }
 
 void FormRace::on_btnAdd_clicked()

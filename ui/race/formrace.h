@@ -45,6 +45,9 @@ private slots:
 
 private:
     void refreshRaceList();
+    // Shows the page step pages away; on a failed read the list stays as
+    // it was.
+    void turnPage(int step);
     void getPageData();
     void refreshRaceTable(int selectRow);
     void refreshRaceItem(int row);
