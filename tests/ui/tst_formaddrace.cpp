@@ -413,6 +413,7 @@ void TestFormAddRace::preNom()
     QVERIFY(driver->click("btnPreNom"));
     QVERIFY(button->isChecked());
     QVERIFY(image->styleSheet().contains(QLatin1String(kCheckedImage)));
+    driver->shot(QStringLiteral("prenom-checked"));
     // The check image itself is part of the button: a touch on it, routed
     // by the window as a finger's is.
     QWidget *window = gui->window();

@@ -6,6 +6,7 @@
 #include "storage/storage.h"
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
+#include "ui/nofocusdelegate.h"
 #include "ui/race/formaddrace.h"
 #include "ui/race/formracedetail.h"
 
@@ -25,6 +26,7 @@ const int kColumnWidths[] = {120, 100, 180};
 constexpr int kRowHeight = 52;
 // The header lies on the blue strip above the table.
 constexpr int kHeaderHeight = 23;
+constexpr int kMinimumColumnWidth = 40;
 const char kHeaderStyle[] = "QHeaderView::section{background:transparent;border:none;color:white;font-weight:bold;}";
 const char kTimeContext[] = "CommonResource";
 const char *const kTimePattern = QT_TRANSLATE_NOOP("CommonResource", "dd/MM/yyyy hh:mm:ss");
@@ -47,9 +49,17 @@ FormRace::FormRace(QWidget *parent)
     header->setStyleSheet(QLatin1String(kHeaderStyle));
     header->setFixedHeight(kHeaderHeight);
     header->setSectionResizeMode(QHeaderView::Fixed);
-    for (int column = 0; column < kColumnCount - 1; ++column)
+    int fixedWidth = 0;
+    for (int column = 0; column < kColumnCount - 1; ++column) {
         table->setColumnWidth(column, kColumnWidths[column]);
+        fixedWidth += kColumnWidths[column];
+    }
+    // The stretch follows resizes only: the first width of the last column
+    // is what the fixed ones leave.
+    header->setMinimumSectionSize(kMinimumColumnWidth);
+    table->setColumnWidth(kColumnCount - 1, table->width() - fixedWidth);
     header->setStretchLastSection(true);
+    table->setItemDelegate(new NoFocusDelegate(table));
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
