@@ -88,9 +88,6 @@ FormAddRace::FormAddRace(QWidget *parent)
     ui->editLibSite->installEventFilter(this);
     ui->editLibCode->installEventFilter(this);
     ui->editPrintCount->installEventFilter(this);
-    // A spin box hands its focus to its line edit; the focus-in arrives there.
-    if (auto *countEdit = ui->editPrintCount->findChild<QLineEdit *>())
-        countEdit->installEventFilter(this);
 }
 
 FormAddRace::~FormAddRace() = default;
@@ -138,7 +135,7 @@ bool FormAddRace::eventFilter(QObject *watched, QEvent *event)
         if (watched == ui->editAssocCode || watched == ui->editLibCode || watched == ui->editClubCode
             || watched == ui->editLibSite)
             inputWidget = static_cast<QWidget *>(watched);
-        else if (watched == ui->editPrintCount || watched->parent() == ui->editPrintCount)
+        else if (watched == ui->editPrintCount)
             inputWidget = ui->editPrintCount;
     }
     return SubWindow::eventFilter(watched, event);
