@@ -11,6 +11,7 @@
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
 #include "ui/marking/formmarking.h"
+#include "ui/racetable.h"
 
 #include "ui_formmarkingselectrace.h"
 
@@ -27,10 +28,7 @@ constexpr int kRaceStateClosed = 4; // stopped (4) or arrivals uploaded (12) onc
 constexpr int kRaceStateBit = 0x8;
 constexpr int kColumnCode = 0;
 constexpr int kColumnMarked = 3;
-const int kColumnWidths[] = {120, 100, 180};
 constexpr int kRowHeight = 46;
-constexpr int kMinimumColumnWidth = 40;
-const char kHeaderStyle[] = "QHeaderView::section{background:transparent;border:none;color:white;font-weight:bold;}";
 
 QString timeText(qint64 ms)
 {
@@ -45,31 +43,8 @@ FormMarkingSelectRace::FormMarkingSelectRace(QWidget *parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
-    QTableWidget *table = ui->tableRaces;
-    table->setColumnCount(4);
-    table->setHorizontalHeaderLabels({tr("Race Code"), tr("Lib Site"), tr("Lib Time"), tr("Marked")});
-    table->verticalHeader()->setVisible(false);
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table->verticalHeader()->setDefaultSectionSize(kRowHeight);
-    QHeaderView *header = table->horizontalHeader();
-    header->setVisible(true);
-    header->setStyleSheet(QLatin1String(kHeaderStyle));
-    header->setFixedHeight(kRowHeight);
-    header->setSectionResizeMode(QHeaderView::Fixed);
-    // The last column takes what the three fixed ones leave, less than the
-    // header's default minimum section.
-    header->setMinimumSectionSize(kMinimumColumnWidth);
-    int fixedWidth = 0;
-    for (int column = 0; column < 3; ++column) {
-        table->setColumnWidth(column, kColumnWidths[column]);
-        fixedWidth += kColumnWidths[column];
-    }
-    // The stretch follows resizes only: the first width is set here.
-    table->setColumnWidth(kColumnMarked, table->width() - fixedWidth);
-    header->setStretchLastSection(true);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUpRaceTable(ui->tableRaces, {tr("Race Code"), tr("Lib Site"), tr("Lib Time"), tr("Marked")}, kRowHeight,
+                   kRowHeight);
 }
 
 FormMarkingSelectRace::~FormMarkingSelectRace() = default;

@@ -7,13 +7,13 @@
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
 #include "ui/nofocusdelegate.h"
+#include "ui/racetable.h"
 #include "ui/race/formaddrace.h"
 #include "ui/race/formracedetail.h"
 
 #include "ui_formrace.h"
 
 #include <QCoreApplication>
-#include <QHeaderView>
 #include <QTableWidgetItem>
 
 namespace {
@@ -22,12 +22,9 @@ namespace {
 enum ActionMode { NoAction = 0, AddAction = 1, DetailAction = 2 };
 
 constexpr int kColumnCount = 4;
-const int kColumnWidths[] = {120, 100, 180};
 constexpr int kRowHeight = 52;
 // The header lies on the blue strip above the table.
 constexpr int kHeaderHeight = 23;
-constexpr int kMinimumColumnWidth = 40;
-const char kHeaderStyle[] = "QHeaderView::section{background:transparent;border:none;color:white;font-weight:bold;}";
 const char kTimeContext[] = "CommonResource";
 const char *const kTimePattern = QT_TRANSLATE_NOOP("CommonResource", "dd/MM/yyyy hh:mm:ss");
 
@@ -38,31 +35,9 @@ FormRace::FormRace(QWidget *parent)
     , ui(std::make_unique<Ui::FormRace>())
 {
     ui->setupUi(this);
-    QTableWidget *table = ui->tableRaces;
-    table->setColumnCount(kColumnCount);
-    table->setHorizontalHeaderLabels({tr("Race Code"), tr("Lib Site"), tr("Lib Time"), tr("Total")});
-    table->verticalHeader()->setVisible(false);
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table->verticalHeader()->setDefaultSectionSize(kRowHeight);
-    QHeaderView *header = table->horizontalHeader();
-    header->setVisible(true);
-    header->setStyleSheet(QLatin1String(kHeaderStyle));
-    header->setFixedHeight(kHeaderHeight);
-    header->setSectionResizeMode(QHeaderView::Fixed);
-    int fixedWidth = 0;
-    for (int column = 0; column < kColumnCount - 1; ++column) {
-        table->setColumnWidth(column, kColumnWidths[column]);
-        fixedWidth += kColumnWidths[column];
-    }
-    // The stretch follows resizes only: the first width of the last column
-    // is what the fixed ones leave.
-    header->setMinimumSectionSize(kMinimumColumnWidth);
-    table->setColumnWidth(kColumnCount - 1, table->width() - fixedWidth);
-    header->setStretchLastSection(true);
-    table->setItemDelegate(new NoFocusDelegate(table));
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUpRaceTable(ui->tableRaces, {tr("Race Code"), tr("Lib Site"), tr("Lib Time"), tr("Total")}, kRowHeight,
+                   kHeaderHeight);
+    ui->tableRaces->setItemDelegate(new NoFocusDelegate(ui->tableRaces));
 }
 
 FormRace::~FormRace() = default;
