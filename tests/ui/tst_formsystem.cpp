@@ -115,6 +115,8 @@ private:
     std::unique_ptr<GuiFixture> gui;
     std::unique_ptr<ScreenDriver> driver;
     std::unique_ptr<PigeonBo> engine;
+    std::unique_ptr<InnerModulePeer> modulePeer;
+    std::unique_ptr<RFIDService> reader;
     FormSystem *screen = nullptr;
 };
 
@@ -135,7 +137,14 @@ void TestFormSystem::cleanup()
     Storage::setConnectOptions(QString());
     if (gui)
         gui->window()->resetSubForms();
+    ServiceFactory::getInstance()->rfidService = nullptr;
     ServiceFactory::getInstance()->pigeonBo = nullptr;
+    if (reader) {
+        reader->requestExit();
+        QVERIFY(reader->wait(kWaitMs));
+    }
+    reader.reset();
+    modulePeer.reset();
     engine.reset();
     PcPort::destroy();
     driver.reset();
@@ -341,18 +350,18 @@ void TestFormSystem::boardTable_liveWhileActiveOnly()
 
     // Replaced by a reader thread while the screen shows.
     PigeonBo *bo = engine.get();
-    std::unique_ptr<QThread> reader(QThread::create([bo] {
+    std::unique_ptr<QThread> worker(QThread::create([bo] {
         bo->cacheChannels({channel(QStringLiteral("0000000D"), 0x1040, QStringLiteral("1.00"))});
     }));
-    reader->start();
-    QVERIFY(reader->wait(kWaitMs));
+    worker->start();
+    QVERIFY(worker->wait(kWaitMs));
     QTRY_COMPARE_WITH_TIMEOUT(column("tableCan", 1), (QStringList{"TTF4-V1.00"}), kWaitMs);
     driver->shot(QStringLiteral("tables"));
 
     // A rebuild queued just before leaving changes nothing after.
-    reader.reset(QThread::create([bo] { bo->cacheChannels({}); }));
-    reader->start();
-    QVERIFY(reader->wait(kWaitMs));
+    worker.reset(QThread::create([bo] { bo->cacheChannels({}); }));
+    worker->start();
+    QVERIFY(worker->wait(kWaitMs));
     leave();
     QCoreApplication::sendPostedEvents();
     QCOMPARE(column("tableCan", 1), (QStringList{"TTF4-V1.00"}));
@@ -404,8 +413,6 @@ void TestFormSystem::label()
     PcPortPeer peer;
     QVERIFY(peer.linkAt(Platform::path(QStringLiteral("/dev/ttyS1"))));
     QVERIFY(peer.start());
-    std::unique_ptr<InnerModulePeer> modulePeer;
-    std::unique_ptr<RFIDService> reader;
     publishEngine();
     if (module) {
         gui->root().setGpio(kGpioRf, 0);
@@ -420,18 +427,13 @@ void TestFormSystem::label()
         QTRY_VERIFY_WITH_TIMEOUT(!reader->getModuleId().isEmpty(), kWaitMs);
     }
     push();
+    // Closed at once, nothing left to send: no byte may have been dropped.
+    QVERIFY(!PcPort::isOpen());
     QVERIFY(peer.waitForCloses(1, kWaitMs));
-    // Every byte is in before the close, and nothing else.
+    QVERIFY(peer.waitForBytes(zplLabel(code).size(), kWaitMs));
     QCOMPARE(peer.received(), zplLabel(code));
     QCOMPARE(peer.openCount(), 1);
-    QVERIFY(peer.lastSettings().fits(PcPortPeer::kLineBaud));
-    QVERIFY(!PcPort::isOpen());
     QCOMPARE(find<QLabel>("labelSn")->text(), QString::fromLatin1(code.left(8)));
-    if (reader) {
-        ServiceFactory::getInstance()->rfidService = nullptr;
-        reader->requestExit();
-        QVERIFY(reader->wait(kWaitMs));
-    }
 }
 
 void TestFormSystem::label_eachEntryPrintsFlagClearNone()
@@ -446,6 +448,7 @@ void TestFormSystem::label_eachEntryPrintsFlagClearNone()
     }
     QVERIFY(peer.waitForCloses(3, kWaitMs));
     const QByteArray one = zplLabel("00000000-2612");
+    QVERIFY(peer.waitForBytes(3 * one.size(), kWaitMs));
     QCOMPARE(peer.received(), one + one + one);
 
     peer.clear();
@@ -480,11 +483,11 @@ void TestFormSystem::label_portLeftOpen_setUpAgain()
     QVERIFY(PcPort::open()); // as an export would leave it
     QTRY_VERIFY_WITH_TIMEOUT(peer.clockEndOpen(), kWaitMs);
     push();
+    QVERIFY(!PcPort::isOpen());
     QVERIFY(peer.waitForCloses(2, kWaitMs));
+    QVERIFY(peer.waitForBytes(zplLabel("00000000-2612").size(), kWaitMs));
     QCOMPARE(peer.openCount(), 2);
     QCOMPARE(peer.received(), zplLabel("00000000-2612"));
-    QVERIFY(peer.lastSettings().fits(PcPortPeer::kLineBaud));
-    QVERIFY(!PcPort::isOpen());
 }
 
 void TestFormSystem::label_moduleIdAfterConstruction()
@@ -492,21 +495,18 @@ void TestFormSystem::label_moduleIdAfterConstruction()
     // The screen was built before any id was known; the next entry shows it.
     QCOMPARE(find<QLabel>("labelSn")->text(), QStringLiteral("00000000"));
     gui->root().setGpio(kGpioRf, 0);
-    InnerModulePeer modulePeer;
-    modulePeer.setModuleId(QByteArray::fromHex("0F1E2D3C"));
-    QVERIFY(modulePeer.linkUnder(gui->root().root(), QStringLiteral("/dev/ttyS3")));
-    modulePeer.start();
-    RFIDService reader(QStringLiteral("/dev/ttyS3"), 0x311);
-    reader.setTiming(kFast);
+    modulePeer = std::make_unique<InnerModulePeer>();
+    modulePeer->setModuleId(QByteArray::fromHex("0F1E2D3C"));
+    QVERIFY(modulePeer->linkUnder(gui->root().root(), QStringLiteral("/dev/ttyS3")));
+    modulePeer->start();
+    reader = std::make_unique<RFIDService>(QStringLiteral("/dev/ttyS3"), 0x311);
+    reader->setTiming(kFast);
     publishEngine();
-    ServiceFactory::getInstance()->rfidService = &reader;
-    reader.start();
-    QTRY_VERIFY_WITH_TIMEOUT(!reader.getModuleId().isEmpty(), kWaitMs);
+    ServiceFactory::getInstance()->rfidService = reader.get();
+    reader->start();
+    QTRY_VERIFY_WITH_TIMEOUT(!reader->getModuleId().isEmpty(), kWaitMs);
     push();
     QCOMPARE(find<QLabel>("labelSn")->text(), QStringLiteral("0F1E2D3C"));
-    ServiceFactory::getInstance()->rfidService = nullptr;
-    reader.requestExit();
-    QVERIFY(reader.wait(kWaitMs));
 }
 
 void TestFormSystem::save_underLock_errorBoxZoneKept()
