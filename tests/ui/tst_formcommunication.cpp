@@ -248,9 +248,9 @@ void TestFormCommunication::noSmsFlag_smsUnreachableNotifyDisabled()
     upload->setFocus();
     QTRY_VERIFY(upload->hasFocus());
     // Down is passed to the focused combo: it must step over the SMS row.
-    gui->key(Qt::Key_Down);
+    QTest::keyClick(upload, Qt::Key_Down);
     QCOMPARE(upload->currentText(), QStringLiteral("DATA"));
-    gui->key(Qt::Key_Up);
+    QTest::keyClick(upload, Qt::Key_Up);
     QCOMPARE(upload->currentText(), QStringLiteral("Disable"));
     QVERIFY(!find<QComboBox>("cmbSMSNotify")->isEnabled());
     QVERIFY(!find<QComboBox>("cmbSMSNotifyNum")->isEnabled());
@@ -369,7 +369,8 @@ void TestFormCommunication::save()
         find<QLineEdit>("editPhone3")->setText(QStringLiteral(" 0470333 "));
         break;
     }
-    sound.reset(new PromptQueue);
+    sound.reset();
+    sound = std::make_unique<PromptQueue>();
     driver->click("btnButtonSave");
     QVERIFY2(!GuiFixture::boxShown(), qPrintable(GuiFixture::boxText()));
     QCOMPARE(sound->prompts().value(0), QStringLiteral("ok"));
@@ -464,8 +465,8 @@ void TestFormCommunication::save_underLock_errorBoxEarlierWritesKept()
     find<QComboBox>("cmbPrintSpeed")->setCurrentIndex(0);
     find<QLineEdit>("editApn")->setText(QStringLiteral("other"));
     // The phones fail: the loft row and its entry, written before, stay.
-    QVERIFY(gui->store().failOn(QStringLiteral("DELETE"), QStringLiteral("Phone")));
-    QVERIFY(gui->store().failOn(QStringLiteral("INSERT"), QStringLiteral("Phone")));
+    for (const char *kind : {"INSERT", "UPDATE", "DELETE"})
+        QVERIFY(gui->store().failOn(QLatin1String(kind), QStringLiteral("Phone")));
     driver->click("btnButtonSave");
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
     QVERIFY(!QGuiApplication::overrideCursor());
@@ -548,7 +549,8 @@ void TestFormCommunication::clearButtons()
     store(s);
     push();
     for (int row = 1; row <= 5; ++row) {
-        sound.reset(new PromptQueue);
+        sound.reset();
+    sound = std::make_unique<PromptQueue>();
         driver->click(qPrintable(QStringLiteral("btnPhone%1Clear").arg(row)));
         auto *edit = screen->findChild<QLineEdit *>(QStringLiteral("editPhone%1").arg(row));
         QVERIFY(edit->text().isEmpty());
@@ -556,7 +558,8 @@ void TestFormCommunication::clearButtons()
         QCOMPARE(keyboard()->pos(), QPoint(0, 0));
         QCOMPARE(sound->prompts(), QStringList{QStringLiteral("keyPress")});
     }
-    sound.reset(new PromptQueue);
+    sound.reset();
+    sound = std::make_unique<PromptQueue>();
     driver->click("btnApnClear");
     QVERIFY(find<QLineEdit>("editApn")->text().isEmpty());
     QVERIFY(find<QLineEdit>("editPhone5")->hasFocus());
