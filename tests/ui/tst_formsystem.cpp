@@ -342,6 +342,8 @@ void TestFormSystem::boardTable_liveWhileActiveOnly()
     engine->cacheChannels({channel(QStringLiteral("0000000A"), 0x1011, QStringLiteral("1.05")),
                            channel(QStringLiteral("0000000B"), 0x1010, QStringLiteral("2.00"), 0x80),
                            channel(QStringLiteral("0000000C"), 0x2000, QStringLiteral("9.99"))});
+    for (int type : {4, 6, 6, 13, 15})
+        Storage::instance()->insertLog(type, QStringLiteral("{}"));
     push();
     QCOMPARE(column("tableCan", 2), (QStringList{"0000000C", "0000000B", "0000000A"}));
     QCOMPARE(column("tableCan", 0), (QStringList{"OK", "ERROR", "OK"}));

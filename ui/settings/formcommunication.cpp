@@ -34,8 +34,8 @@ const char kKeyChannelMode[] = "channelMode";
 const char kKeyPageSize[] = "cmbPrintPageSize";
 const char kKeyPrintSpeed[] = "cmbPrintSpeed";
 
-const char kRowLit[] = "border-image: url(:/image/button/image/btn_phone-number_normal.png);";
-const char kClearLit[] = "border-image: url(:/image/button/image/btn_phone-number-delete_normal.png);";
+const char kRowLit[] = "#%1{border-image: url(:/image/button/image/btn_phone-number_normal.png);}";
+const char kClearLit[] = "#%1{border-image: url(:/image/button/image/btn_phone-number-delete_normal.png);}";
 const char kTickChecked[] = "border-image: url(:/image/button/image/btn_Checkbox_pressed.png);";
 const char kTickUnchecked[] = "border-image: url(:/image/button/image/btn_Checkbox_normal.png);";
 
@@ -196,8 +196,9 @@ void FormCommunication::lightPhoneRow(int row, bool lit)
     QWidget *clears[] = {ui->btnPhone1Clear, ui->btnPhone2Clear, ui->btnPhone3Clear, ui->btnPhone4Clear,
                          ui->btnPhone5Clear};
     // An empty sheet falls back to the layout's own (unlit) images.
-    frames[row]->setStyleSheet(lit ? QLatin1String(kRowLit) : QString());
-    clears[row]->setStyleSheet(lit ? QLatin1String(kClearLit) : QString());
+    // By name, so the frame's image does not reach the edit inside it.
+    frames[row]->setStyleSheet(lit ? QString::fromLatin1(kRowLit).arg(frames[row]->objectName()) : QString());
+    clears[row]->setStyleSheet(lit ? QString::fromLatin1(kClearLit).arg(clears[row]->objectName()) : QString());
 }
 
 void FormCommunication::onKeyPress(int keyVal)
