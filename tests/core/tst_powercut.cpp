@@ -1,6 +1,8 @@
 // Power cuts of the whole program: the clock on a simulated root with its
 // peers as processes of their own, killed (SIGKILL, as a power cut ends it)
-// at a fixed, seeded set of instants, then started again on the same root.
+// at seeded events of its writing (the first change of the database's files
+// for a write, a commit seen by a reader, an answer), so that the cuts land
+// where the writes are, then started again on the same root.
 // After every restart the database is sound and everything the clock had made
 // known before the cut is there unchanged and not doubled: the arrivals of a
 // burst of rings at the landing antennas (the module keeps its readings and
@@ -10,12 +12,15 @@
 //
 // Club mode and comm mode are entered only from screens, so basketing and PC
 // writes run in a child clock (this executable started again on the root)
-// that has the program's storage, race engine and club link; the program
+// that has the program's storage, race engine and club link, and for
+// basketing the basketing screen itself on the main window; the program
 // itself is then started on the same root and must come up normally.
+#include "core/version.h"
 #include "storage/storage.h"
 #include "storage/raceinfo.h"
 
 #include "childprocess.h"
+#include "dbfilewatch.h"
 #include "dbreader.h"
 #include "modulepeerprocess.h"
 #include "powercutclock.h"
@@ -25,6 +30,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -41,15 +47,20 @@ constexpr int kCloseMs = 10000;
 constexpr int kGpioRf = 40;
 constexpr int kTrials = 12;
 constexpr int kRingsPerBurst = 5;
-constexpr int kMaxKillDelayMs = 150; // a burst reaches the database within about that
 constexpr quint32 kSeed = 21;
+// A reader looks again for a commit at each change of the database's files,
+// and at least this often.
+constexpr int kCommitPollMs = 5;
+// A burst's cut falls at one of its first changes of the database's files;
+// a program that wrote nothing for kBurstQuietMs has written the burst.
+constexpr int kMaxCutChange = 20;
+constexpr int kBurstQuietMs = 2000;
 
-// Basketing and PC writes: fewer cuts, each after a seeded delay in which a
-// few marks or writes complete and the next is in flight.
-constexpr int kClubTrials = 7;
-constexpr int kPcTrials = 7;
-constexpr int kMinActivityMs = 20;
-constexpr int kMaxActivityMs = 250;
+// Basketing and PC writes: fewer cuts, each after a seeded number of marks
+// or writes answered, at a seeded event of the next one.
+constexpr int kClubTrials = 9;
+constexpr int kPcTrials = 9;
+constexpr int kMaxAnsweredBeforeCut = 3;
 constexpr int kClubPigeons = 100;
 constexpr int kPeerAnswerMs = 5000;
 constexpr int kAuthRetryMs = 200;
@@ -96,6 +107,46 @@ QString assocOf(int pigeon)
 {
     return QStringLiteral("NL-21-%1").arg(pigeon, 4, 10, QLatin1Char('0'));
 }
+
+// Waits until done() holds, looking again at every change of the database's
+// files and at least every kCommitPollMs; false when limitMs passed first.
+template <typename Done>
+bool waitForCommit(DbFileWatch *watch, Done done, int limitMs)
+{
+    QDeadlineTimer deadline(limitMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        watch->waitForChange(kCommitPollMs);
+    }
+    return true;
+}
+
+// Where a write in flight is cut: as its transaction first changes the
+// database's files, once a reader sees it committed, or once the clock
+// answered it.
+enum class CutAt { FirstWrite, Commit, Answer };
+constexpr int kCutPoints = 3;
+
+const char *nameOf(CutAt at)
+{
+    return at == CutAt::FirstWrite ? "write" : at == CutAt::Commit ? "commit" : "answer";
+}
+
+// How the write in flight at each cut ended, counted over the trials.
+struct InFlight
+{
+    int lost = 0;       // not stored: asked again after the restart
+    int unanswered = 0; // stored, its answer cut off
+    int answered = 0;   // stored and answered
+    QString text() const
+    {
+        return QStringLiteral("%1 lost, %2 stored unanswered, %3 stored and answered")
+            .arg(lost)
+            .arg(unanswered)
+            .arg(answered);
+    }
+};
 
 // What holds after every restart, whatever the instant of the cut.
 void checkSound(const DbReader &db)
@@ -282,38 +333,54 @@ void TestPowerCut::burstOfArrivals_cutAtSeededInstants()
     }
     db.close();
 
+    // Each burst is cut at the n-th change of the database's files since
+    // its rings landed, with no reader in the way: inside the burst, while
+    // its arrivals are written one after another.
+    DbFileWatch watch(databaseOf(root));
+    QVERIFY(watch.isValid());
     QRandomGenerator seeded(kSeed);
     int landed = 0;
-    int checked = 0;
-    QStringList ofBurst; // arrivals of each burst committed before its cut
+    int inside = 0;             // cuts with part of their burst committed
+    QSet<QString> checked;      // arrivals checked after a cut that followed their commit
+    QStringList ofBurst;        // per burst: committed at its cut @ the change cut at
     for (int trial = 0; trial < kTrials; ++trial) {
-        const int delayMs = int(seeded.bounded(kMaxKillDelayMs));
+        const int base = landed;
+        const int cutAt = 1 + int(seeded.bounded(kMaxCutChange));
+        watch.clear();
         for (int i = 0; i < kRingsPerBurst; ++i, ++landed)
             QVERIFY(peer.order(QStringLiteral("tag ") + ringOf(landed)).startsWith(QLatin1String("ok")));
-        QTest::qWait(delayMs);
-        // Made known before the cut: committed, so a reader sees it.
-        const QMap<QString, Arrival> before = arrivals(db);
+        QVERIFY2(watch.waitForChange(kStartMs), qPrintable(QStringLiteral("trial %1: nothing written").arg(trial)));
+        int seen = 1;
+        while (seen < cutAt && watch.waitForChange(kBurstQuietMs))
+            ++seen;
         db.close();
         program.cut();
-        ofBurst << QStringLiteral("%1@%2ms").arg(before.size() - (landed - kRingsPerBurst)).arg(delayMs);
+        // Committed at the cut: what a reader finds in the files it left.
+        const QMap<QString, Arrival> before = arrivals(db);
+        db.close();
+        const int committed = int(before.size()) - base;
+        if (committed > 0 && committed < kRingsPerBurst)
+            ++inside;
+        ofBurst << QStringLiteral("%1@%2").arg(committed).arg(seen);
 
         QVERIFY2(program.start(), qPrintable(QStringLiteral("trial %1").arg(trial)));
         QVERIFY2(peer.waitForPolls(3, kStartMs, &program),
-                 qPrintable(QStringLiteral("trial %1, cut after %2 ms").arg(trial).arg(delayMs)));
+                 qPrintable(QStringLiteral("trial %1, cut at %2").arg(trial).arg(ofBurst.last())));
         // The module keeps its readings: every ring landed so far arrives.
         QTRY_VERIFY_WITH_TIMEOUT(arrivals(db).size() == landed, kStartMs);
         const QMap<QString, Arrival> after = arrivals(db);
         for (auto it = before.cbegin(); it != before.cend(); ++it) {
             QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()));
-            ++checked;
+            checked.insert(it.key());
         }
         checkSound(db);
         QVERIFY2(!QTest::currentTestFailed(), qPrintable(QStringLiteral("trial %1").arg(trial)));
         db.close();
     }
-    qInfo("%d cuts, %d arrivals committed before a cut checked after it, %d rings landed; "
-          "of each burst of %d committed before its cut: %s",
-          kTrials, checked, landed, kRingsPerBurst, qPrintable(ofBurst.join(QLatin1Char(' '))));
+    qInfo("%d cuts, %d inside their burst of %d (part of it committed at the cut); %d arrivals committed "
+          "before a cut checked after it, %d rings landed; committed of each burst at its cut @ the change of "
+          "the files cut at: %s",
+          kTrials, inside, kRingsPerBurst, int(checked.size()), landed, qPrintable(ofBurst.join(QStringLiteral(", "))));
     program.stop();
     QVERIFY(peer.quit());
 }
@@ -356,14 +423,30 @@ void TestPowerCut::basketingAtTheClub_cutAtSeededInstants()
     Storage::instance()->saveRace(&race);
     Storage::destroy();
 
+    // The basketing screen opens on the main window: no upgrade notice over it.
+    root.writeFile(QStringLiteral("/app/brellium/version"), ProgramVersion::kText);
+
     DbReader db(databaseOf(root));
+    DbFileWatch watch(databaseOf(root));
+    QVERIFY(watch.isValid());
     QRandomGenerator seeded(kSeed);
     ChildProcess clock;
-    QMap<QString, Mark> known; // made known before a cut
-    int next = 0;
-    int checked = 0;
-    int inFlight = 0; // cuts that fell while a mark was in the clock's hands
-    QStringList ofTrial; // marks completed in each trial before its cut
+    QMap<QString, Mark> known; // shown as marked by the screen, or found committed
+    QSet<QString> checked;     // marks made known before a cut checked after it
+    QString inFlight;          // the pigeon presented at the last cut
+    bool inFlightAnswered = false;
+    InFlight ended;
+    QStringList ofTrial; // per trial: marks answered before the cut + the cut's event
+    const auto present = [&club](int pigeon) {
+        return consoleCommand(&club, QStringLiteral("router-ring ") + ringOf(pigeon));
+    };
+    const auto takeMarked = [&](const QString &line) {
+        const QStringList words = line.split(QLatin1Char(' '));
+        if (words.size() != 5 || words.first() != QLatin1String("marked"))
+            return QString();
+        known.insert(words.at(2), {words.at(3).toLongLong(), words.at(4).toInt(), kRaceCode});
+        return words.at(2);
+    };
     for (int trial = 0; trial <= kClubTrials; ++trial) {
         // Up again: the router authorises the clock and basketing reopens.
         QVERIFY2(PowerCutClock::start(&clock, root, PowerCutClock::Role::Club, kRaceCode, kStartMs),
@@ -371,60 +454,85 @@ void TestPowerCut::basketingAtTheClub_cutAtSeededInstants()
         const QMap<QString, Mark> stored = marks(db);
         for (auto it = known.cbegin(); it != known.cend(); ++it) {
             QVERIFY2(stored.value(it.key()) == it.value(), qPrintable(QStringLiteral("trial %1: %2").arg(trial).arg(it.key())));
-            ++checked;
+            checked.insert(it.key());
+        }
+        // Beyond those, only the mark in flight at the cut may have been stored.
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+            QVERIFY2(known.contains(it.key()) || it.key() == inFlight,
+                     qPrintable(QStringLiteral("trial %1: stored, never in flight: %2").arg(trial).arg(it.key())));
+            known.insert(it.key(), it.value());
+        }
+        if (!inFlight.isEmpty()) {
+            if (!stored.contains(inFlight))
+                ++ended.lost;
+            else if (inFlightAnswered)
+                ++ended.answered;
+            else
+                ++ended.unanswered;
         }
         checkSound(db);
         checkMarkLog(db, stored);
         QVERIFY2(!QTest::currentTestFailed(), qPrintable(QStringLiteral("trial %1").arg(trial)));
         if (trial == kClubTrials)
             break;
-        // The pigeon in the clock's hands at the cut is basketed again when
-        // its mark was lost.
+
+        // A few pigeons basketed; a lost mark's pigeon is presented again.
+        int next = 0;
         while (next < kClubPigeons && stored.contains(assocOf(next)))
             ++next;
-
-        const int delayMs = kMinActivityMs + int(seeded.bounded(kMaxActivityMs - kMinActivityMs));
-        QElapsedTimer timer;
-        timer.start();
-        int done = 0;
-        // The cut comes at its instant, whatever the clock is doing then.
-        while (next < kClubPigeons) {
-            QCOMPARE(consoleCommand(&club, QStringLiteral("router-ring ") + ringOf(next)), QStringLiteral("ok"));
-            clock.write("mark");
-            const QString answer = clock.readLineStarting(
-                {QStringLiteral("marked"), QStringLiteral("none"), QStringLiteral("error")},
-                int(qMax<qint64>(0, delayMs - timer.elapsed())));
-            if (answer.isNull()) {
-                ++inFlight; // the mark is in flight at the cut
-                break;
-            }
-            const QStringList words = answer.split(QLatin1Char(' '));
-            QVERIFY2(words.size() == 5 && words.at(2) == assocOf(next), qPrintable(answer));
-            known.insert(words.at(2), {words.at(3).toLongLong(), words.at(4).toInt(), kRaceCode});
-            ++next;
-            ++done;
+        const int answeredBefore = int(seeded.bounded(kMaxAnsweredBeforeCut + 1));
+        const CutAt at = CutAt(seeded.bounded(kCutPoints));
+        QVERIFY(next + answeredBefore < kClubPigeons);
+        for (int i = 0; i < answeredBefore; ++i, ++next) {
+            QCOMPARE(present(next), QStringLiteral("ok"));
+            const QString line = clock.readLineStarting({QStringLiteral("marked")}, kStartMs);
+            QVERIFY2(takeMarked(line) == assocOf(next), qPrintable(QStringLiteral("trial %1: %2").arg(trial).arg(line)));
         }
-        // Committed before the cut: a reader sees it.
-        const QMap<QString, Mark> before = marks(db);
+        // The next one, cut at its event.
+        inFlight = assocOf(next);
+        inFlightAnswered = false;
+        watch.clear();
+        QCOMPARE(present(next), QStringLiteral("ok"));
+        const QString where = QStringLiteral("trial %1, cut at the %2 of %3").arg(trial).arg(QLatin1String(nameOf(at)), inFlight);
+        switch (at) {
+        case CutAt::FirstWrite:
+            QVERIFY2(watch.waitForChange(kStartMs), qPrintable(where));
+            break;
+        case CutAt::Commit:
+            QVERIFY2(waitForCommit(
+                         &watch,
+                         [&] {
+                             return db.value(QStringLiteral("select MarkTime from Record where AssocNum='%1'").arg(inFlight))
+                                        .toLongLong()
+                                 != 0;
+                         },
+                         kStartMs),
+                     qPrintable(where));
+            break;
+        case CutAt::Answer:
+            QVERIFY2(takeMarked(clock.readLineStarting({QStringLiteral("marked")}, kStartMs)) == inFlight,
+                     qPrintable(where));
+            inFlightAnswered = true;
+            break;
+        }
         db.close();
         clock.cut();
-        // A mark the clock answered just before the cut was made known too.
+        // A mark the screen showed just before the cut was made known too.
         for (QString line = clock.readLine(0); !line.isNull(); line = clock.readLine(0)) {
-            const QStringList words = line.split(QLatin1Char(' '));
-            if (words.size() == 5 && words.first() == QLatin1String("marked"))
-                known.insert(words.at(2), {words.at(3).toLongLong(), words.at(4).toInt(), kRaceCode});
+            if (takeMarked(line) == inFlight)
+                inFlightAnswered = true;
         }
-        for (auto it = before.cbegin(); it != before.cend(); ++it) {
-            QVERIFY2(!known.contains(it.key()) || known.value(it.key()) == it.value(), qPrintable(it.key()));
-            known.insert(it.key(), it.value());
-        }
-        ofTrial << QStringLiteral("%1@%2ms").arg(done).arg(delayMs);
+        // The ring is taken away, so the screen started again marks nothing
+        // before the stored marks are read.
+        QCOMPARE(consoleCommand(&club, QStringLiteral("router-ring none")), QStringLiteral("ok"));
+        ofTrial << QStringLiteral("%1+%2").arg(answeredBefore).arg(QLatin1String(nameOf(at)));
     }
     clock.stop();
     db.close();
-    qInfo("%d cuts while basketing (%d with a mark in flight), %d marks made known before a cut checked after "
-          "it (%d marks in all); marks answered in each trial before its cut: %s",
-          kClubTrials, inFlight, checked, int(known.size()), qPrintable(ofTrial.join(QLatin1Char(' '))));
+    qInfo("%d cuts while basketing, each at an event of the mark in flight (%s); %d marks made known before a "
+          "cut checked after it (%d marks in all); marks answered before each cut + its event: %s",
+          kClubTrials, qPrintable(ended.text()), int(checked.size()), int(known.size()),
+          qPrintable(ofTrial.join(QStringLiteral(", "))));
 
     programStartsNormally(root);
     QVERIFY(!QTest::currentTestFailed());
@@ -444,15 +552,16 @@ void TestPowerCut::pcWrites_cutAtSeededInstants()
     QVERIFY(startClubPortPeer(&pc, root, QStringLiteral("brellium-pcpeer")));
 
     DbReader db(databaseOf(root));
+    DbFileWatch watch(databaseOf(root));
+    QVERIFY(watch.isValid());
     QRandomGenerator seeded(kSeed);
     ChildProcess clock;
     QMap<QString, QString> known; // pigeon and race rows made known before a cut
     LoftOwner loft;
     int written = 0;
-    int checked = 0;
-    int inFlight = 0;         // cuts that fell while a write waited for its answer
-    int answeredInFlight = 0; // of those, answered as stored before the cut
-    QStringList ofTrial; // writes answered in each trial before its cut
+    QSet<QString> checked; // rows made known before a cut checked after it
+    InFlight ended;
+    QStringList ofTrial; // per trial: writes answered before the cut + the cut's event
     const auto madeKnown = [&](const QString &key, const QString &value) {
         if (key == QLatin1String("loft"))
             loft.madeKnown(value);
@@ -480,7 +589,7 @@ void TestPowerCut::pcWrites_cutAtSeededInstants()
         const QMap<QString, QString> stored = pcRows(db);
         for (auto it = known.cbegin(); it != known.cend(); ++it) {
             QVERIFY2(stored.value(it.key()) == it.value(), qPrintable(QStringLiteral("trial %1: %2").arg(trial).arg(it.key())));
-            ++checked;
+            checked.insert(it.key());
         }
         QVERIFY2(loft.allows(stored.value(QStringLiteral("loft"))), qPrintable(stored.value(QStringLiteral("loft"))));
         loft.madeKnown(stored.value(QStringLiteral("loft")));
@@ -489,55 +598,75 @@ void TestPowerCut::pcWrites_cutAtSeededInstants()
         if (trial == kPcTrials)
             break;
 
-        const int delayMs = kMinActivityMs + int(seeded.bounded(kMaxActivityMs - kMinActivityMs));
-        QElapsedTimer timer;
-        timer.start();
-        int done = 0;
-        // The cut comes at its instant, whatever the clock is doing then.
-        for (;;) {
+        const int answeredBefore = int(seeded.bounded(kMaxAnsweredBeforeCut + 1));
+        const CutAt at = CutAt(seeded.bounded(kCutPoints));
+        for (int i = 0; i < answeredBefore; ++i) {
             const PcWrite write = pcWrite(written++);
             if (write.key == QLatin1String("loft"))
                 loft.sent(write.value);
             pc.write("json " + write.call.toUtf8());
-            const QString answer = pc.readLine(int(qMax<qint64>(0, delayMs - timer.elapsed())));
-            if (answer.isNull())
-                break; // the write is in flight at the cut
-            QCOMPARE(answer, kNullResult);
+            QCOMPARE(pc.readLine(kPeerAnswerMs), kNullResult);
             madeKnown(write.key, write.value);
-            ++done;
         }
-        const QMap<QString, QString> before = pcRows(db);
+        // The next one, cut at its event.
+        const PcWrite write = pcWrite(written++);
+        if (write.key == QLatin1String("loft"))
+            loft.sent(write.value);
+        watch.clear();
+        pc.write("json " + write.call.toUtf8());
+        const QString where =
+            QStringLiteral("trial %1, cut at the %2 of %3").arg(trial).arg(QLatin1String(nameOf(at)), write.key);
+        bool answered = false;
+        switch (at) {
+        case CutAt::FirstWrite:
+            QVERIFY2(watch.waitForChange(kStartMs), qPrintable(where));
+            break;
+        case CutAt::Commit:
+            QVERIFY2(waitForCommit(&watch, [&] { return pcRows(db).value(write.key) == write.value; }, kStartMs),
+                     qPrintable(where));
+            break;
+        case CutAt::Answer:
+            QCOMPARE(pc.readLine(kPeerAnswerMs), kNullResult);
+            answered = true;
+            break;
+        }
         db.close();
         clock.cut();
-        // The answer to the write in flight, if the clock sent it before the
-        // cut, made that write known too; otherwise the peer gives up.
-        ++inFlight;
-        const QString answer = pc.readLine(kPcGiveUpMs);
-        QVERIFY(!answer.isNull());
-        if (answer == kNullResult) {
-            const PcWrite write = pcWrite(written - 1);
-            madeKnown(write.key, write.value);
-            ++done;
-            ++answeredInFlight;
+        // The answer, if the clock sent it before the cut, made the write
+        // known too; otherwise the peer gives up.
+        if (!answered) {
+            const QString answer = pc.readLine(kPcGiveUpMs);
+            QVERIFY2(!answer.isNull(), qPrintable(where));
+            answered = answer == kNullResult;
         }
-        // Committed before the cut: each row holds what the PC sent.
+        if (answered)
+            madeKnown(write.key, write.value);
+        // Committed at the cut: each row holds what the PC sent.
+        const QMap<QString, QString> before = pcRows(db);
+        db.close();
         for (auto it = before.cbegin(); it != before.cend(); ++it) {
             if (it.key() == QLatin1String("loft")) {
                 QVERIFY2(loft.allows(it.value()), qPrintable(it.value()));
             } else {
-                const PcWrite write = pcWrite(it.key().section(QLatin1Char('-'), -1).toInt());
-                QVERIFY2(write.key == it.key() && write.value == it.value(), qPrintable(it.key()));
+                const PcWrite sent = pcWrite(it.key().section(QLatin1Char('-'), -1).toInt());
+                QVERIFY2(sent.key == it.key() && sent.value == it.value(), qPrintable(it.key()));
             }
             madeKnown(it.key(), it.value());
         }
-        ofTrial << QStringLiteral("%1@%2ms").arg(done).arg(delayMs);
+        if (before.value(write.key) != write.value)
+            ++ended.lost;
+        else if (answered)
+            ++ended.answered;
+        else
+            ++ended.unanswered;
+        QVERIFY2(!answered || before.value(write.key) == write.value, qPrintable(where + QStringLiteral(": answered, not stored")));
+        ofTrial << QStringLiteral("%1+%2").arg(answeredBefore).arg(QLatin1String(nameOf(at)));
     }
     clock.stop();
     db.close();
-    qInfo("%d cuts while the PC writes (%d with a write in flight, %d of them answered as stored), %d writes "
-          "made known before a cut checked after it (%d writes sent); writes answered in each trial before its "
-          "cut: %s",
-          kPcTrials, inFlight, answeredInFlight, checked, written, qPrintable(ofTrial.join(QLatin1Char(' '))));
+    qInfo("%d cuts while the PC writes, each at an event of the write in flight (%s); %d rows made known before "
+          "a cut checked after it (%d writes sent); writes answered before each cut + its event: %s",
+          kPcTrials, qPrintable(ended.text()), int(checked.size()), written, qPrintable(ofTrial.join(QStringLiteral(", "))));
 
     programStartsNormally(root);
     QVERIFY(!QTest::currentTestFailed());
@@ -553,22 +682,31 @@ void TestPowerCut::pcWrites_cutAtSeededInstants()
 
 void TestPowerCut::firstStart_cutWhileCreatingTheDatabase_data()
 {
-    QTest::addColumn<int>("delayMs");
-    for (int ms : {0, 20, 50, 100, 200, 400})
-        QTest::addRow("cut after %d ms", ms) << ms;
+    // Cut when the database's files have changed this many times: the file
+    // appears, then the schema and the first rows are written.
+    QTest::addColumn<int>("changes");
+    for (int n : {1, 2, 3, 5, 8, 13})
+        QTest::addRow("cut at change %d", n) << n;
 }
 
 void TestPowerCut::firstStart_cutWhileCreatingTheDatabase()
 {
-    QFETCH(int, delayMs);
+    QFETCH(int, changes);
     TestRoot root(2);
     root.setGpio(kGpioRf, 0);
     ModulePeerProcess peer(root);
     QVERIFY(peer.start());
+    DbFileWatch watch(databaseOf(root));
+    QVERIFY(watch.isValid());
     ProgramProcess program(root);
     QVERIFY(program.start());
-    QTest::qWait(delayMs);
+    int seen = 0;
+    while (seen < changes && watch.waitForChange(kStartMs))
+        ++seen;
     program.cut();
+    // A first start that wrote less than that was cut after it ended.
+    qInfo("cut at change %d of the database's files", seen);
+    QVERIFY(seen >= 1);
 
     QVERIFY(program.start());
     QVERIFY(peer.waitForPolls(3, kStartMs, &program));

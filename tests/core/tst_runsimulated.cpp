@@ -107,9 +107,11 @@ public:
 
     bool start(const QStringList &options)
     {
-        script.start(QStringLiteral("bash"), QStringList{sourceDir() + QStringLiteral("/scripts/run-simulated.sh"),
-                                                          QStringLiteral("--no-build")}
-                                                 + options + QStringList{root()});
+        // The programs of this test's own build, whatever its folder is called.
+        script.start(QStringLiteral("bash"),
+                     QStringList{sourceDir() + QStringLiteral("/scripts/run-simulated.sh"), QStringLiteral("--no-build"),
+                                 QStringLiteral("--build"), buildDir()}
+                         + options + QStringList{root()});
         return script.waitForStarted(kAnswerMs) && waitFor("Type \"help\"", kStartMs);
     }
 

@@ -30,6 +30,8 @@ public:
     void close();
     // The club link itself, for a test's time seams and synchronous calls.
     MorlanProtocolProcess &link() { return *process; }
+    // The race engine the station's steps use, for a screen run beside it.
+    PigeonBo &raceEngine() { return *engine; }
 
     // The ring lying at the club reader (a null text when there is none, or
     // the link gave no answer in time).

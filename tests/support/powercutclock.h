@@ -13,12 +13,12 @@ class TestRoot;
 // club port, and is cut (SIGKILL) like the program.
 //
 // As the clock at the club ("club"), it enters club mode, waits for the
-// router's authorisation, opens basketing for a race and answers "ready";
-// each "mark" line on its input marks the pigeon whose ring lies at the
-// router's reader, the way the basketing screen does, and answers
-// "marked RING ASSOCNUM MARKTIME RANDOM" once the mark is stored, or "none".
+// router's authorisation, opens the basketing screen for a race on the main
+// window (offscreen) and answers "ready"; the screen's own reading loop then
+// marks each ring presented at the router's reader, and the child writes
+// "marked RING ASSOCNUM MARKTIME RANDOM" when the screen shows a mark done.
 // As the clock in comm mode ("pc"), it serves the PC program on the line and
-// answers "ready"; it runs until its input ends.
+// answers "ready". Either runs until its input ends.
 class PowerCutClock
 {
 public:
