@@ -107,8 +107,8 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 class Rig
 {
 public:
-    explicit Rig(bool wholeList, int baud = kBaud, int pigeons = kPigeons)
-        : pigeons(pigeons)
+    explicit Rig(bool wholeList, int baud = kBaud, int loftPigeons = kPigeons)
+        : pigeons(loftPigeons)
         , rfid(QStringLiteral("/dev/ttyS3"), 0x311)
     {
         UTC::_timeBase = 0;

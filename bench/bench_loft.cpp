@@ -4,7 +4,9 @@
 //     statements (ring look-up, race, order count, arrival with its log
 //     entry) while the GUI thread reads what a screen reads on each arrival
 //     (the race's basketed and arrived counts and one record); the longest
-//     such read against the longest of the same reads on a quiet database;
+//     such read against the longest of the same reads on a quiet database,
+//     and the times a read had to wait for the writer's lock (once
+//     more with the file in the rollback journal of earlier versions);
 // (2) the database file over a season: 5,000 pigeons, 30 races each with all
 //     of them basketed and 3,000 home, 100,000 event-log entries in all, a
 //     start (with its log trim) before every race; the file's size after the
@@ -30,12 +32,17 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlDriver>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <vector>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -57,6 +64,31 @@ const char kFreshConnection[] = "bench-loft-fresh";
 double ms(qint64 ns)
 {
     return double(ns) / 1e6;
+}
+
+// The waits of this thread's connection for another's lock: SQLite calls
+// the busy handler each time a statement finds the file locked.
+std::atomic<int> busyWaits{0};
+constexpr int kBusyLimit = 5000; // 1 ms each: the driver's 5 s busy time
+
+int countBusyWait(void *, int tries)
+{
+    ++busyWaits;
+    if (tries >= kBusyLimit)
+        return 0;
+    QThread::msleep(1);
+    return 1;
+}
+
+sqlite3 *threadHandle()
+{
+    const auto id = reinterpret_cast<quintptr>(QThread::currentThreadId());
+    const QString name = QLatin1Char('S') + QString::number(id, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+    const QSqlDatabase db = QSqlDatabase::database(name, false);
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
 }
 
 // What a screen reads when an arrival is announced.
@@ -95,7 +127,26 @@ double longestQuietReadMs(Storage *storage, int pigeons)
     return ms(longest);
 }
 
-void readsDuringBurst(int pigeons)
+// The file back in the rollback journal of earlier versions, for the
+// comparison: readers then wait while a commit holds the file.
+bool toRollbackJournal()
+{
+    Storage::destroy();
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(kFreshConnection));
+        db.setDatabaseName(QLatin1String(Storage::kDatabaseFile));
+        QSqlQuery q(db);
+        ok = db.open() && q.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) && q.next()
+            && q.value(0).toString() == QLatin1String("delete");
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(kFreshConnection));
+    return ok;
+}
+
+void readsDuringBurst(int pigeons, bool rollbackJournal = false)
 {
     TestRoot root;
     if (!root.isValid())
@@ -105,10 +156,17 @@ void readsDuringBurst(int pigeons)
         Storage::init();
         if (!LoftDatabase::fill(pigeons))
             return;
+        if (rollbackJournal && !toRollbackJournal())
+            return;
         Storage *storage = Storage::instance();
         // The race as it starts: every pigeon basketed, none home.
         storage->modifyRecords(QStringLiteral("BackTimeEring=0,BackTimeUid=0,BackOrder=0"), QString());
         const double quietMs = longestQuietReadMs(storage, pigeons);
+        sqlite3 *handle = threadHandle();
+        if (handle)
+            sqlite3_busy_handler(handle, countBusyWait, nullptr);
+        busyWaits = 0;
+        std::vector<double> readMs;
 
         std::atomic<bool> writing{true};
         std::atomic<int> failures{0};
@@ -138,24 +196,43 @@ void readsDuringBurst(int pigeons)
                 ++failures;
             }
             longest = std::max(longest, timer.nsecsElapsed());
+            readMs.push_back(ms(timer.nsecsElapsed()));
             ++reads;
         }
         writer->wait(kThreadWaitMs);
+        std::sort(readMs.begin(), readMs.end());
+        const double p99 = readMs.empty() ? 0 : readMs[std::min(readMs.size() - 1, readMs.size() * 99 / 100)];
+        const int waited = busyWaits.load();
         const double burstMs = ms(burstTimer.nsecsElapsed());
         const int stored = storage->getBackedPigeonCount(QLatin1String(LoftDatabase::kRace));
-        std::printf("%d pigeons: %d arrivals stored in %.0f ms while the GUI thread read %d times; longest read "
-                    "%.2f ms (quiet: %.2f ms); failures %d\n",
-                    pigeons, stored, burstMs, reads, ms(longest), quietMs, failures.load());
+        const QString journal = rollbackJournal ? QStringLiteral(" (rollback journal of earlier versions)") : QString();
+        std::printf("%d pigeons%s: %d arrivals stored in %.0f ms while the GUI thread read %d times; longest read "
+                    "%.2f ms, p99 %.2f ms (quiet: longest %.2f ms); waits for the writer's lock %d; failures %d\n",
+                    pigeons, qPrintable(journal), stored, burstMs, reads, ms(longest), p99, quietMs, waited, failures.load());
         BenchRow row;
         row.figure = QStringLiteral("longest GUI-thread read during a burst of %1 arrivals, %L2 pigeons")
                          .arg(kBurst)
-                         .arg(pigeons);
+                         .arg(pigeons)
+            + journal;
         row.value = BenchRow::ms(ms(longest));
         row.reference = BenchRow::ms(quietMs) + QStringLiteral(" longest on a quiet database");
         row.ratio = quietMs > 0 ? ms(longest) / quietMs : -1;
-        row.target = QStringLiteral("<= 50 ms, none failed");
-        row.met = BenchRow::meets(ms(longest) <= kReadTargetMs && failures == 0 && stored == kBurst);
+        if (!rollbackJournal) {
+            row.target = QStringLiteral("<= 50 ms, none failed");
+            row.met = BenchRow::meets(ms(longest) <= kReadTargetMs && failures == 0 && stored == kBurst);
+        }
         row.print();
+        // What the clock of a loaded machine cannot blur: whether a read
+        // ever had to wait for the writer at all.
+        BenchRow waits;
+        waits.figure = QStringLiteral("GUI-thread waits for the writer's lock during the burst, %L1 pigeons").arg(pigeons)
+            + journal;
+        waits.value = QString::number(waited) + QStringLiteral(" in %1 reads").arg(reads);
+        if (!rollbackJournal) {
+            waits.target = QStringLiteral("0");
+            waits.met = BenchRow::meets(waited == 0 && reads > 0);
+        }
+        waits.print();
     } catch (const VexException &e) {
         std::fprintf(stderr, "bench_loft: %s\n", qPrintable(e.getErrorMessage()));
     }
@@ -317,6 +394,7 @@ int main(int argc, char *argv[])
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     for (int pigeons : {LoftDatabase::kPigeons, 4 * LoftDatabase::kPigeons})
         readsDuringBurst(pigeons);
+    readsDuringBurst(LoftDatabase::kPigeons, true);
     season();
     return 0;
 }
