@@ -12,8 +12,9 @@
 //     to drain, its ratio to 500 bare commits, and as counts the readings
 //     handed to the engine and the SQL statements per arrival; once with the
 //     peer answering at once (as fast as the module protocol allows: what
-//     the clock itself takes) and once paced at 9600 baud (what the line
-//     takes), where the drain is set against the line time of the answers.
+//     the clock itself takes, on 5,000 and on 20,000 pigeons) and once paced
+//     at 9600 baud (what the line takes), where the drain is set against the
+//     line time of the answers.
 // The headline figures go to the runner's table (latency in the new-readings
 // mode; the bursts, each checked for every ring stored exactly once with
 // consecutive orders and no arrival from the repeated readings).
@@ -58,9 +59,11 @@ constexpr int kArrivalWaitMs = 600000; // a whole burst at 9600 baud takes well 
 constexpr int kStopMs = 10000;
 constexpr int kUnpaced = 0;
 // The targets: latency p99 within one poll period plus 20 ms; a
-// burst drained within three bare commits per ring.
+// burst drained within one and a half bare commits per ring, on the loft of
+// the design and on one four times larger.
 constexpr double kLatencySlackMs = 20.0;
-constexpr double kBurstRatioTarget = 3.0;
+constexpr double kBurstRatioTarget = 1.5;
+constexpr int kLargeLoft = 4 * kPigeons;
 const RFIDService::Timing kTiming{10, 3000};
 
 qint64 steadyNs()
@@ -104,8 +107,9 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 class Rig
 {
 public:
-    explicit Rig(bool wholeList, int baud = kBaud)
-        : rfid(QStringLiteral("/dev/ttyS3"), 0x311)
+    explicit Rig(bool wholeList, int baud = kBaud, int loftPigeons = kPigeons)
+        : pigeons(loftPigeons)
+        , rfid(QStringLiteral("/dev/ttyS3"), 0x311)
     {
         UTC::_timeBase = 0;
         UTC::_clubTimeDiff = 0;
@@ -154,6 +158,7 @@ public:
             == 1;
     }
 
+    const int pigeons;
     StorageFixture db;
     InnerModulePeer peer;
     RunningEngine engine;
@@ -168,7 +173,7 @@ private:
                                "values('R1','race',3,%1,%1)")
                     .arg(markMs));
         db.exec(QStringLiteral("BEGIN"));
-        for (int n = 0; n < kPigeons; ++n) {
+        for (int n = 0; n < pigeons; ++n) {
             const QString assoc = QStringLiteral("NL-24-%1").arg(n, 5, 10, QLatin1Char('0'));
             db.exec(QStringLiteral("insert into Pigeon(AssocNum,EringNum) values('%1','%2')").arg(assoc, ringOf(n)));
             db.exec(QStringLiteral("insert into Record(AssocNum,EringNum,RaceCode,MarkTime) values('%1','%2','R1',%3)")
@@ -291,16 +296,16 @@ Drain burstPhase(Rig &rig, const char *label, const QList<InnerModulePeer::Readi
     return {drained && rig.engine.arrivalCount() - arrivalsBefore == arrivals, drainMs};
 }
 
-void burstRow(int rings, int baud, const Drain &first, bool sound, double bareMean)
+void burstRow(int rings, int baud, int pigeons, const Drain &first, bool sound, double bareMean)
 {
     BenchRow row;
     row.value = BenchRow::ms(first.drainMs);
     if (baud == kUnpaced) {
-        row.figure = QStringLiteral("arrival burst: %1 rings drained, peer unpaced").arg(rings);
+        row.figure = QStringLiteral("arrival burst: %1 rings drained, peer unpaced, %L2 pigeons").arg(rings).arg(pigeons);
         row.reference = BenchRow::ms(rings * bareMean) + QStringLiteral(" = %1 bare commits").arg(rings);
         row.ratio = first.drainMs / (rings * bareMean);
-        row.target = QStringLiteral("none lost, < 3");
-        row.met = BenchRow::meets(sound && row.ratio < kBurstRatioTarget);
+        row.target = QStringLiteral("none lost, <= %1").arg(kBurstRatioTarget);
+        row.met = BenchRow::meets(sound && row.ratio <= kBurstRatioTarget);
     } else {
         const double lineMs = rings * tagAnswerLineMs();
         row.figure = QStringLiteral("arrival burst: %1 rings drained at %2 baud").arg(rings).arg(baud);
@@ -312,9 +317,9 @@ void burstRow(int rings, int baud, const Drain &first, bool sound, double bareMe
     row.print();
 }
 
-void burst(bool wholeList, int rings, double bareMean, int baud = kBaud)
+void burst(bool wholeList, int rings, double bareMean, int baud = kBaud, int pigeons = kPigeons)
 {
-    Rig rig(wholeList, baud);
+    Rig rig(wholeList, baud, pigeons);
     if (!rig.ok) {
         std::printf("arrival burst: the rig did not start\n");
         return;
@@ -330,8 +335,8 @@ void burst(bool wholeList, int rings, double bareMean, int baud = kBaud)
         bareMean = totalMs / std::max<size_t>(1, bare.size());
         std::printf("%d bare durable commits just before: %.0f ms\n", rings, totalMs);
     }
-    std::printf("arrival burst, %s, %s:\n", wholeList ? "whole list each change" : "new readings only",
-                baud == kUnpaced ? "peer unpaced" : "peer paced at 9600 baud");
+    std::printf("arrival burst, %s, %s, %d pigeons:\n", wholeList ? "whole list each change" : "new readings only",
+                baud == kUnpaced ? "peer unpaced" : "peer paced at 9600 baud", pigeons);
     QList<InnerModulePeer::Reading> first;
     for (int i = 0; i < rings; ++i)
         first << InnerModulePeer::Reading{ringOf(i), QStringLiteral("C0DE%1").arg(i, 4, 16, QLatin1Char('0')),
@@ -345,7 +350,7 @@ void burst(bool wholeList, int rings, double bareMean, int baud = kBaud)
     const Drain repeated = burstPhase(rig, "repeated readings + 1 new", again, 1, rings, bareMean);
     sound = sound && repeated.drained && storedOnceInOrder(rig, rings + 1);
     if (!wholeList)
-        burstRow(rings, baud, distinct, sound, bareMean);
+        burstRow(rings, baud, pigeons, distinct, sound, bareMean);
 }
 
 } // namespace
@@ -383,6 +388,7 @@ int main(int argc, char **argv)
     latency(false, samples, bareP50);
     latency(true, std::max(1, samples / 3), bareP50);
     burst(false, rings, bareMean, kUnpaced);
+    burst(false, rings, bareMean, kUnpaced, kLargeLoft);
     burst(false, rings, bareMean);
     burst(true, rings, bareMean);
     return 0;

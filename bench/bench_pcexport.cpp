@@ -1,5 +1,5 @@
 // The export to the PC program and the member screen's periodic refresh:
-// (1) exports of 10, 100 and 1,000 arrival lines to the PC-port peer reading
+// (1) exports of 10, 100, 1,000 and 5,000 (a whole loft's) arrival lines to the PC-port peer reading
 //     at real 9600-baud pace: total time against the wire time of the bytes
 //     (near 1: the export waits for the line, not for itself), bytes received
 //     per byte written (1.0: nothing lost or doubled) and the longest time the
@@ -38,7 +38,9 @@ namespace {
 constexpr qint64 kBase = 1746093600000LL;
 constexpr int kTickMs = 300;
 constexpr int kRefreshRuns = 5;
-constexpr int kPeerWaitMs = 600000;
+constexpr int kPeerWaitMs = 900000;
+constexpr int kWholeLoftLines = 5000;
+constexpr double kWireRatioTarget = 1.1;
 
 void seedArrivals(int count)
 {
@@ -97,6 +99,12 @@ void benchExport(int lines, PcPortPeer &peer)
     time.value = BenchRow::ms(totalMs);
     time.reference = BenchRow::ms(wireMs) + QStringLiteral(" wire time");
     time.ratio = totalMs / wireMs;
+    // The download of a whole loft's arrivals waits for the line, not for
+    // the clock.
+    if (lines >= kWholeLoftLines) {
+        time.target = QStringLiteral("<= %1 x wire time").arg(kWireRatioTarget);
+        time.met = BenchRow::meets(sent && time.ratio <= kWireRatioTarget);
+    }
     time.print();
     BenchRow bytes;
     bytes.figure = QStringLiteral("PC export, %1 arrival lines: bytes received per byte written").arg(lines);
@@ -190,7 +198,7 @@ int main(int argc, char *argv[])
             race.liberTime = kBase;
             Storage::instance()->saveRace(&race);
             seedPigeons(500);
-            for (int lines : {10, 100, 1000})
+            for (int lines : {10, 100, 1000, kWholeLoftLines})
                 benchExport(lines, peer);
             benchRefresh(QStringLiteral("500 pigeons"));
             Storage::destroy();

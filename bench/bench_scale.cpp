@@ -47,6 +47,15 @@ constexpr int kPcLogLimit = 100;    // the PC service's largest log batch
 const char kRawConnection[] = "bench-scale-raw";
 
 int runs = kDefaultRuns;
+int loftPigeons = LoftDatabase::kPigeons;
+// The slowest single call of any screen or PC query on the loft now measured.
+double slowestMs = 0;
+QString slowestFigure;
+
+QString loftTag()
+{
+    return QStringLiteral(" at %L1 pigeons").arg(loftPigeons);
+}
 
 constexpr int kSlowCallRuns = 3; // for calls that may take seconds
 
@@ -86,15 +95,21 @@ void report(const QString &figure, const QString &detail, const std::function<vo
 {
     const Timing product = timeCalls(call, times < 0 ? runs : times);
     const Timing reference = timeCalls(raw, times < 0 ? runs : times);
-    std::printf("%s: %s; per call median %.2f ms, worst %.2f ms; raw select median %.2f ms\n", qPrintable(figure),
-                qPrintable(detail), product.medianMs, product.worstMs, reference.medianMs);
+    std::printf("%s%s: %s; per call median %.2f ms, worst %.2f ms; raw select median %.2f ms\n", qPrintable(figure),
+                qPrintable(loftTag()), qPrintable(detail), product.medianMs, product.worstMs, reference.medianMs);
+    if (product.worstMs > slowestMs) {
+        slowestMs = product.worstMs;
+        slowestFigure = figure;
+    }
+    // A screen is held by its slowest call, not by its usual one.
     BenchRow row;
-    row.figure = figure;
-    row.value = BenchRow::ms(product.medianMs);
+    row.figure = figure + loftTag() + QStringLiteral(", slowest call");
+    row.value = BenchRow::ms(product.worstMs) + QStringLiteral(" (median ") + BenchRow::ms(product.medianMs)
+        + QLatin1Char(')');
     row.reference = BenchRow::ms(reference.medianMs) + QStringLiteral(" raw select");
-    row.ratio = reference.medianMs > 0 ? product.medianMs / reference.medianMs : -1;
+    row.ratio = reference.medianMs > 0 ? product.worstMs / reference.medianMs : -1;
     row.target = QStringLiteral("< 50 ms");
-    row.met = BenchRow::meets(product.medianMs < kTargetMs);
+    row.met = BenchRow::meets(product.worstMs < kTargetMs);
     row.print();
 }
 
@@ -115,14 +130,14 @@ const QString kRaceColumns = QStringLiteral(
 void benchLists(Storage *storage)
 {
     int rows = 0;
-    report(QStringLiteral("pigeon list (5,000)"),
+    report(QStringLiteral("pigeon list"),
            QStringLiteral("queryPigeons(\"\"), the pigeon list and the PC's queryPigeon"),
            [&] { rows = int(storage->queryPigeons(QString()).size()); },
            [] {
                rawSelect(QStringLiteral("select AssocNum,Uid, EringNum, Valid, Test, AssocCode, Color,Year, Sex, "
                                         "RegNum, UpdateTime from pigeon order by AssocNum"));
            });
-    report(QStringLiteral("race records (5,000)"),
+    report(QStringLiteral("race records"),
            QStringLiteral("findRecordsByRaceCode(race, \"backTimeEring,AssocNum\"), the race detail screens"),
            [&] { storage->findRecordsByRaceCode(QLatin1String(LoftDatabase::kRace), QStringLiteral("backTimeEring,AssocNum")); },
            [] {
@@ -130,7 +145,7 @@ void benchLists(Storage *storage)
                          + QStringLiteral(" AND markTime<>0 order by backTimeEring,AssocNum"));
            });
     const QString arrived = QStringLiteral("markTime<>0 AND backTimeEring<>0 AND raceCode=") + quotedRace();
-    report(QStringLiteral("arrived list (4,500)"),
+    report(QStringLiteral("arrived list"),
            QStringLiteral("queryRecords(arrived, \"backTimeEring\"), the printed race list and the PC export"),
            [&] { storage->queryRecords(arrived, QStringLiteral("backTimeEring")); },
            [&] { rawSelect(kRecordColumns + QStringLiteral("where ") + arrived + QStringLiteral(" order by backTimeEring")); });
@@ -200,7 +215,7 @@ void benchMarkingOrder(Storage *storage)
 {
     const QString race = QLatin1String(LoftDatabase::kRace);
     int listed = 0;
-    report(QStringLiteral("marking order for printing (5,000)"),
+    report(QStringLiteral("marking order for printing"),
            QStringLiteral("findRecordsByRaceCode(race, \"markTime\") + fillMarkOrder + sortByMarkOrder"),
            [&] {
                QList<QSharedPointer<PigeonRecord>> records = storage->findRecordsByRaceCode(race, QStringLiteral("markTime"));
@@ -217,12 +232,12 @@ void benchMarkingOrder(Storage *storage)
            QStringLiteral("findRecordById + fillMarkOrder, the PC's queryRaceRecord and the race detail"),
            [&] {
                QSharedPointer<PigeonRecord> record =
-                   storage->findRecordById(LoftDatabase::assocNum(LoftDatabase::kPigeons - 1));
+                   storage->findRecordById(LoftDatabase::assocNum(loftPigeons - 1));
                record->fillMarkOrder();
            },
            [&] {
                rawSelect(kRecordColumns + QStringLiteral("where assocNum=")
-                         + Storage::quoted(LoftDatabase::assocNum(LoftDatabase::kPigeons - 1)));
+                         + Storage::quoted(LoftDatabase::assocNum(loftPigeons - 1)));
            });
     std::printf("  (%d records ordered)\n", listed);
 }
@@ -256,35 +271,49 @@ int main(int argc, char *argv[])
         runs = std::max(1, QString::fromLocal8Bit(argv[1]).toInt());
     // The storage layer's debug lines would drown the report.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    TestRoot root;
-    if (!root.isValid())
-        return 1;
-    root.activate();
-
     const ProcessSample start = ProcessSample::take(getpid());
-    try {
-        Storage::init();
-        if (!LoftDatabase::fill())
+    // The loft of the design and one four times larger, each in a root of
+    // its own; the start-up trim is reported for the first.
+    BenchRow trim;
+    for (int pigeons : {LoftDatabase::kPigeons, 4 * LoftDatabase::kPigeons}) {
+        loftPigeons = pigeons;
+        slowestMs = 0;
+        TestRoot root;
+        if (!root.isValid())
             return 1;
-        const BenchRow trim = benchStartTrim();
-        {
-            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(kRawConnection));
-            raw.setDatabaseName(QLatin1String(Storage::kDatabaseFile));
-            raw.open();
+        root.activate();
+        try {
+            Storage::init();
+            if (!LoftDatabase::fill(pigeons))
+                return 1;
+            const BenchRow opened = benchStartTrim();
+            if (pigeons == LoftDatabase::kPigeons)
+                trim = opened;
+            {
+                QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(kRawConnection));
+                raw.setDatabaseName(QLatin1String(Storage::kDatabaseFile));
+                raw.open();
+            }
+            Storage *storage = Storage::instance();
+            benchLists(storage);
+            benchCounts(storage);
+            benchRacePage(storage);
+            benchLogPages(storage);
+            benchMarkingOrder(storage);
+        } catch (const VexException &e) {
+            std::fprintf(stderr, "bench_scale: %s\n", qPrintable(e.getErrorMessage()));
+            return 1;
         }
-        Storage *storage = Storage::instance();
-        benchLists(storage);
-        benchCounts(storage);
-        benchRacePage(storage);
-        benchLogPages(storage);
-        benchMarkingOrder(storage);
-        trim.print();
-    } catch (const VexException &e) {
-        std::fprintf(stderr, "bench_scale: %s\n", qPrintable(e.getErrorMessage()));
-        return 1;
+        Storage::destroy();
+        QSqlDatabase::removeDatabase(QLatin1String(kRawConnection));
+        BenchRow slowest;
+        slowest.figure = QStringLiteral("slowest screen or PC call") + loftTag();
+        slowest.value = BenchRow::ms(slowestMs) + QStringLiteral(" (") + slowestFigure + QLatin1Char(')');
+        slowest.target = QStringLiteral("< 50 ms");
+        slowest.met = BenchRow::meets(slowestMs < kTargetMs);
+        slowest.print();
     }
-    Storage::destroy();
-    QSqlDatabase::removeDatabase(QLatin1String(kRawConnection));
+    trim.print();
 
     const ProcessSample end = ProcessSample::take(getpid());
     std::printf("resident memory: %.1f MB before the database, peak %.1f MB\n", start.rssKib / 1024.0,

@@ -30,7 +30,7 @@ bool exec(QSqlDatabase db, const QString &sql)
     return check(q, q.exec(sql));
 }
 
-bool insertPigeonsAndRecords(QSqlDatabase db)
+bool insertPigeonsAndRecords(QSqlDatabase db, int pigeons)
 {
     QSqlQuery pigeon(db);
     QSqlQuery record(db);
@@ -44,7 +44,9 @@ bool insertPigeonsAndRecords(QSqlDatabase db)
                               "MarkTime) values(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"))))
         return false;
     static const char *const colours[] = {"blue", "blue bar", "red chequer", "dark", "mealy", "pied"};
-    for (int i = 0; i < LoftDatabase::kPigeons; ++i) {
+    // Nine in ten home, as in the loft of 5,000.
+    const int arrived = pigeons / 10 * 9;
+    for (int i = 0; i < pigeons; ++i) {
         const QString uid = QStringLiteral("%1").arg(0x5A000000u + unsigned(i) * 7u, 8, 16, QLatin1Char('0')).toUpper();
         pigeon.addBindValue(LoftDatabase::assocNum(i));
         pigeon.addBindValue(LoftDatabase::ringNum(i));
@@ -58,8 +60,8 @@ bool insertPigeonsAndRecords(QSqlDatabase db)
             return false;
 
         // Arrival order follows a shuffle of the pigeons, as homing does.
-        const int order = int((qint64(i) * 2654435761LL) % LoftDatabase::kPigeons) + 1;
-        const bool home = order <= LoftDatabase::kArrived;
+        const int order = int((qint64(i) * 2654435761LL) % pigeons) + 1;
+        const bool home = order <= arrived;
         const qint64 back = home ? kFirstBackMs + qint64(order) * kBackStepMs : 0;
         record.addBindValue(LoftDatabase::assocNum(i));
         record.addBindValue(QLatin1String(LoftDatabase::kRace));
@@ -88,7 +90,7 @@ bool insertPigeonsAndRecords(QSqlDatabase db)
     return true;
 }
 
-bool insertRaces(QSqlDatabase db)
+bool insertRaces(QSqlDatabase db, int pigeons)
 {
     QSqlQuery race(db);
     if (!check(race, race.prepare(QStringLiteral(
@@ -115,7 +117,7 @@ bool insertRaces(QSqlDatabase db)
         race.addBindValue(valid >= 4 ? liberation + 2 * kDayMs + 900 : 0);
         race.addBindValue(valid >= 4 ? 2 : 1);
         race.addBindValue(QStringLiteral("{\"markUploadFlag\":true,\"markUploadedCount\":%1,\"nomination\":0}")
-                              .arg(valid == 1 ? 0 : LoftDatabase::kPigeons));
+                              .arg(valid == 1 ? 0 : pigeons));
         if (!check(race, race.exec()))
             return false;
     }
@@ -124,13 +126,13 @@ bool insertRaces(QSqlDatabase db)
 
 // The mix of a season's log: arrivals, their uploads and SMS, basketing,
 // power cycles; the details as the log writers compose them.
-bool insertLogs(QSqlDatabase db)
+bool insertLogs(QSqlDatabase db, int pigeons)
 {
     QSqlQuery log(db);
     if (!check(log, log.prepare(QStringLiteral("insert into Log(LogId,LogType,LogTime,LogInfo) values(null,?,?,?)"))))
         return false;
     for (int i = 0; i < LoftDatabase::kLogRows; ++i) {
-        const int pigeon = i % LoftDatabase::kPigeons;
+        const int pigeon = i % pigeons;
         const QString assoc = LoftDatabase::assocNum(pigeon);
         const QString ring = LoftDatabase::ringNum(pigeon);
         int type = 1;
@@ -203,7 +205,7 @@ QString LoftDatabase::raceCode(int i)
     return QStringLiteral("R%1").arg(i, 4, 10, QLatin1Char('0'));
 }
 
-bool LoftDatabase::fill()
+bool LoftDatabase::fill(int pigeons)
 {
     bool ok = false;
     {
@@ -212,7 +214,7 @@ bool LoftDatabase::fill()
         ok = db.open() && exec(db, QStringLiteral("BEGIN"))
             && exec(db, QStringLiteral("update LOFTINFO set LoftNum='NL-04217',OwnerName='J. Janssen',"
                                        "ClubCode='C042',AssocCode='NL',Language='EN' where id=1"))
-            && insertPigeonsAndRecords(db) && insertRaces(db) && insertLogs(db) && exec(db, QStringLiteral("COMMIT"));
+            && insertPigeonsAndRecords(db, pigeons) && insertRaces(db, pigeons) && insertLogs(db, pigeons) && exec(db, QStringLiteral("COMMIT"));
         db.close();
     }
     QSqlDatabase::removeDatabase(QLatin1String(kConnection));

@@ -18,7 +18,8 @@ public:
     static constexpr char kRace[] = "R0001"; // the race every pigeon is basketed for
 
     // False (with the driver's text on stderr) when a statement failed.
-    static bool fill();
+    // pigeons: the loft's size (nine in ten of them home).
+    static bool fill(int pigeons = kPigeons);
 
     static QString assocNum(int i);
     static QString ringNum(int i);

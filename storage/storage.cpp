@@ -24,6 +24,9 @@ thread_local Storage *_storage = nullptr;
 // SQLITE_ERROR: what an injected statement failure reports.
 constexpr int kInjectedErrorNumber = 1;
 
+// About what the log holds between two automatic checkpoints (1,000 pages).
+constexpr int kWalLimitBytes = 4 * 1024 * 1024;
+
 std::atomic<quint64> statementsRun{0};
 std::atomic<int> faultKind{0};
 std::atomic<quint64> faultStatement{0};
@@ -101,6 +104,10 @@ void Storage::init()
 {
     Storage *storage = instance();
     if (!QFile::exists(QLatin1String(kDatabaseFile))) {
+        // A write-ahead log without its database belongs to no file of ours:
+        // SQLite would replay it into the new one.
+        QFile::remove(QLatin1String(kWalFile));
+        QFile::remove(QLatin1String(kShmFile));
         QFile file{QLatin1String(kDatabaseFile)};
         if (file.open(QIODevice::WriteOnly))
             file.close();
@@ -108,6 +115,7 @@ void Storage::init()
         storage->createDb();
     }
     storage->checkDBSchema();
+    storage->upgradeFile();
 }
 
 QString Storage::quoted(const QString &value)
@@ -117,7 +125,7 @@ QString Storage::quoted(const QString &value)
     return QLatin1Char('\'') + text + QLatin1Char('\'');
 }
 
-int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &reader)
+bool Storage::countStatement()
 {
     const quint64 number = ++statementsRun;
     const bool faultHere = faultKind.load() != int(Fault::None) && number == faultStatement.load();
@@ -125,16 +133,52 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
         faultKind = int(Fault::None);
         throw DBException(kInjectedErrorNumber, QStringLiteral("injected statement failure"), QString());
     }
+    return faultHere && faultKind.load() == int(Fault::ExitAfterStatement);
+}
+
+QStringList Storage::connectionSettings()
+{
+    return {
+        // FULL: in write-ahead mode every commit syncs the log before it
+        // returns, so an arrival reported stored is on the card; NORMAL
+        // would sync only at checkpoints and lose the last commits.
+        QStringLiteral("PRAGMA synchronous=FULL"),
+        // After a checkpoint the log is cut back to this size, so that one
+        // large transaction (the upgrade's vacuum) does not leave it large.
+        QStringLiteral("PRAGMA journal_size_limit=%1").arg(kWalLimitBytes),
+    };
+}
+
+QSqlDatabase Storage::connection() const
+{
+    QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    if (db.isOpen())
+        return db;
+    if (!db.open())
+        throw errorOf(db.lastError());
+    for (const QString &setting : connectionSettings()) {
+        QSqlQuery query(db);
+        if (!query.exec(setting)) {
+            const QSqlError error = query.lastError();
+            query.finish();
+            db.close();
+            throw errorOf(error);
+        }
+    }
+    return db;
+}
+
+int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &reader)
+{
     // The power cut of the seam: nothing of this process runs on, exactly as
     // when the mains go while SQLite's journal holds the transaction.
-    const auto cutIfDue = [faultHere] {
-        if (faultHere && faultKind.load() == int(Fault::ExitAfterStatement))
+    const bool cutAfter = countStatement();
+    const auto cutIfDue = [cutAfter] {
+        if (cutAfter)
             ::_exit(kFaultExitCode);
     };
 
-    QSqlDatabase db = QSqlDatabase::database(connectionName, true);
-    if (!db.isOpen())
-        throw errorOf(db.lastError());
+    QSqlDatabase db = connection();
     int changed = 0;
     QSqlError error;
     if (filterTable)

@@ -6,6 +6,7 @@
 #include <QPair>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -19,6 +20,7 @@ class PigeonRecord;
 class QSqlDatabase;
 class QSqlQuery;
 class RaceInfo;
+struct sqlite3;
 
 // The only code that issues SQL. Each thread has its own Storage and its own
 // named connection, reached through instance() and closed by destroy() at the
@@ -31,9 +33,16 @@ class Storage : public QObject
     Q_OBJECT
 public:
     // The database file, relative to the working directory as on the device,
-    // and the rollback journal SQLite keeps beside it during a transaction.
+    // the rollback journal SQLite keeps beside it during a transaction (files
+    // of earlier versions until their first start), and the write-ahead log
+    // with its shared index that every start since keeps beside it.
     static constexpr char kDatabaseFile[] = "data_20200505.db3";
     static constexpr char kJournalFile[] = "data_20200505.db3-journal";
+    static constexpr char kWalFile[] = "data_20200505.db3-wal";
+    static constexpr char kShmFile[] = "data_20200505.db3-shm";
+    // What every connection sets as it opens (the commit's sync, the log's
+    // size after a checkpoint); benchmarks give their references the same.
+    static QStringList connectionSettings();
 
     explicit Storage(const QString &name);
     ~Storage() override;
@@ -202,7 +211,19 @@ private:
     // Creates the tables, with their first rows, in creation order: all of
     // them (a new file) or only those missing (repair). Failures pass on.
     void createTables(bool onlyMissing);
+    void createIndexes();
     void repairContents();
+    // A file of an earlier version gains incremental vacuum and the
+    // write-ahead log; a failure leaves it as it was and is only logged.
+    void upgradeFile();
+    // Returns the pages the event log freed to the file system.
+    void giveBackFreePages();
+    // This thread's connection, opened and set up on first use.
+    QSqlDatabase connection() const;
+    // Counts a statement for the test seam: raises the injected failure, or
+    // tells whether the process must end right after the statement.
+    static bool countStatement();
+    static sqlite3 *nativeHandle(const QSqlDatabase &db);
 
     QList<QSharedPointer<PigeonInfo>> selectPigeons(const QString &clause, const Bindings &bindings);
     QList<QSharedPointer<PigeonRecord>> selectRecords(const QString &clause, const Bindings &bindings,

@@ -54,14 +54,6 @@ int authorize(void *table, int action, const char *first, const char *second, co
     }
 }
 
-sqlite3 *handleOf(const QSqlDatabase &db)
-{
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(handle.constData());
-}
-
 // What SQLite reports when the authorizer refuses a statement.
 [[noreturn]] void refuse()
 {
@@ -81,9 +73,17 @@ struct FilterScope {
 
 } // namespace
 
+sqlite3 *Storage::nativeHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
 void Storage::setFilterGuard(const QSqlDatabase &db, const char *table)
 {
-    sqlite3 *handle = handleOf(db);
+    sqlite3 *handle = nativeHandle(db);
     // Without the driver's handle no filter may run unguarded.
     if (!handle)
         refuse();

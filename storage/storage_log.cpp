@@ -2,14 +2,20 @@
 
 #include "core/jsonwriter.h"
 #include "core/log.h"
+#include "core/servicefactory.h"
 #include "core/utc.h"
+#include "core/vexexception.h"
 #include "core/version.h"
 #include "storage/loftinfo.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
 #include "storage/raceinfo.h"
 
+#include <QSqlDatabase>
 #include <QSqlQuery>
+
+#include <sqlite3.h>
+#include <unistd.h>
 
 // The event log: what the owner or the club may later have to account for.
 // Each entry is one insert on the calling thread's connection (arrivals from
@@ -111,12 +117,35 @@ void Storage::clearLogs(int n)
     // erase what the owner may have to account for. 0 empties the log.
     if (n < 0)
         return;
-    if (n == 0) {
-        run(QStringLiteral("delete from LOG"));
+    const int deleted = n == 0
+        ? run(QStringLiteral("delete from LOG"))
+        : run(QStringLiteral("delete from log where rowid in (select rowid from log order by logid limit :n)"),
+              {{QStringLiteral(":n"), n}});
+    if (deleted > 0)
+        giveBackFreePages();
+}
+
+void Storage::giveBackFreePages()
+{
+    // The trim is done and stays done: pages not given back now stay free
+    // in the file for the next entries, and the next trim tries again.
+    bool cutAfter = false;
+    try {
+        cutAfter = countStatement();
+    } catch (const DBException &e) {
+        ServiceFactory::debug(QStringLiteral("Storage::giveBackFreePages failed: ") + e.getErrorMessage());
         return;
     }
-    run(QStringLiteral("delete from log where rowid in (select rowid from log order by logid limit :n)"),
-        {{QStringLiteral(":n"), n}});
+    // Each step of the pragma frees one page; the driver's query steps only
+    // once for a statement without columns, so SQLite's own exec runs it out.
+    sqlite3 *handle = nativeHandle(connection());
+    const int rc = handle ? sqlite3_exec(handle, "PRAGMA incremental_vacuum", nullptr, nullptr, nullptr) : SQLITE_MISUSE;
+    if (cutAfter)
+        ::_exit(kFaultExitCode);
+    if (rc != SQLITE_OK) {
+        ServiceFactory::debug(QStringLiteral("Storage::giveBackFreePages failed: ")
+                              + QString::fromUtf8(handle ? sqlite3_errmsg(handle) : "no handle"));
+    }
 }
 
 void Storage::clearSomeLogs()

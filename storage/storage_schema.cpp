@@ -1,5 +1,6 @@
 #include "storage/storage.h"
 
+#include "core/servicefactory.h"
 #include "core/vexexception.h"
 
 #include <QFile>
@@ -34,6 +35,39 @@ const Table kTables[] = {
     {"Nomination",
      "create table Nomination(Id INTERGER PRIMARY KEY,AssocNum varchar(64) default '',EringNum varchar(8) NOT NULL default '',RaceCode varchar(16) default '',Nom int default 0)"},
 };
+
+// The look-ups and counts that every arrival, the screens, the printed
+// lists, the uploads and the PC make, each served by an index instead of a
+// pass over the whole loft. Made at every start when missing, so a file of
+// an earlier version gains them; its tables and columns stay as they are.
+// The arrived indexes hold only the pigeons home (BackTimeEring<>0): the
+// arrival order is a count of those, and the arrived lists come in arrival
+// order straight from them.
+const char *const kIndexes[] = {
+    // The ring of every reading; the ring and race checks of basketing.
+    "create index if not exists Record_EringNum on Record(EringNum)",
+    // A race's basketed pigeons, their count and their marking orders.
+    "create index if not exists Record_RaceCode_MarkTime on Record(RaceCode,MarkTime)",
+    // A race's arrivals: the order of the next one, the count, the lists.
+    "create index if not exists Record_RaceCode_Arrived on Record(RaceCode,BackTimeEring,MarkTime) "
+    "where BackTimeEring<>0",
+    // Training arrivals (MarkTime 0) and the uploads' unsent arrivals.
+    "create index if not exists Record_MarkTime_Arrived on Record(MarkTime,BackTimeEring) where BackTimeEring<>0",
+    // The pigeon that carries a ring (assignment, ring test, duplicates).
+    "create index if not exists Pigeon_EringNum on Pigeon(EringNum)",
+    // A race's nominations, and the nomination screen's join by pigeon.
+    "create index if not exists Nomination_RaceCode on Nomination(RaceCode,AssocNum)",
+    "create index if not exists Nomination_AssocNum on Nomination(AssocNum)",
+    // The race lists' order and their pages.
+    "create index if not exists Race_LiberTime on Race(LiberTime,RaceCode)",
+};
+
+// A new file: pages the event log's trims free go back to the file system
+// (set before the first table, or it takes a VACUUM), and a write-ahead log,
+// so that screens read while the engine commits an arrival.
+const char kIncrementalVacuum[] = "PRAGMA auto_vacuum=INCREMENTAL";
+const char kWriteAheadLog[] = "PRAGMA journal_mode=WAL";
+constexpr int kAutoVacuumIncremental = 2;
 
 const char kLoftRow[] = "insert into LOFTINFO(id,Apn,TimeZone) values(1,'',28800)";
 const char kPhoneRow[] = "insert into Phone(id,phonecode) values(%1,'')";
@@ -72,9 +106,17 @@ void Storage::createTables(bool onlyMissing)
     }
 }
 
+void Storage::createIndexes()
+{
+    for (const char *index : kIndexes)
+        run(QLatin1String(index));
+}
+
 void Storage::createDb()
 {
     try {
+        run(QLatin1String(kIncrementalVacuum));
+        run(QLatin1String(kWriteAheadLog));
         run(QStringLiteral("BEGIN IMMEDIATE"));
         createTables(false);
         run(QStringLiteral("COMMIT"));
@@ -85,6 +127,8 @@ void Storage::createDb()
         QSqlDatabase::database(connectionName, false).close();
         QFile::remove(QLatin1String(kDatabaseFile));
         QFile::remove(QLatin1String(kJournalFile));
+        QFile::remove(QLatin1String(kWalFile));
+        QFile::remove(QLatin1String(kShmFile));
         throw DBException(e.getErrorCode() & 0xFF, QStringLiteral("create database error!"), QString());
     }
 }
@@ -99,6 +143,7 @@ void Storage::checkDBSchema()
             // A first start cut short leaves a file with some tables or
             // none; each missing one is made as a first start makes it.
             createTables(true);
+            createIndexes();
         } catch (const DBException &e) {
             throw DBException(e.getErrorCode() & 0xFF, QStringLiteral("create table error!"), QString());
         }
@@ -122,4 +167,31 @@ void Storage::repairContents()
         run(QLatin1String(kInsertBlankRecord),
             {{QStringLiteral(":AssocNum"), pigeon.first}, {QStringLiteral(":EringNum"), pigeon.second}});
     }
+}
+
+void Storage::upgradeFile()
+{
+    // Once per file of an earlier version. The vacuum rewrites the whole
+    // file in one transaction (a cut leaves the old file), and needs room
+    // for a second copy: when that fails the file works on as it is and the
+    // next start tries again.
+    try {
+        if (count(QStringLiteral("PRAGMA auto_vacuum")) != kAutoVacuumIncremental) {
+            run(QLatin1String(kIncrementalVacuum));
+            run(QStringLiteral("VACUUM"));
+        }
+    } catch (const DBException &e) {
+        ServiceFactory::debug(QStringLiteral("Storage::upgradeFile vacuum failed: ") + e.getErrorMessage());
+    }
+    // Persistent in the file: every later connection writes ahead too. A file
+    // system without shared memory keeps the rollback journal, durable as
+    // well, only with readers waiting for writers.
+    QString mode;
+    try {
+        run(QLatin1String(kWriteAheadLog), {}, [&mode](const QSqlQuery &q) { mode = q.value(0).toString(); });
+    } catch (const DBException &e) {
+        mode = e.getErrorMessage();
+    }
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        ServiceFactory::debug(QStringLiteral("Storage::upgradeFile journal mode: ") + mode);
 }

@@ -151,7 +151,11 @@ void TestFullDisk::burst_heldThenStoredWithReadingTimes()
         QVERIFY(peer.order(QStringLiteral("tag ") + ringOf(i)).startsWith(QLatin1String("ok")));
         presented.append(qMakePair(before, QDateTime::currentMSecsSinceEpoch()));
     }
-    QVERIFY2(program.waitForOutput(kHeldLine, kStoreMs), program.output().constData());
+    // A folder made read-only under the running program still takes its
+    // commits: they go into the write-ahead log it holds open, so there is
+    // nothing to hold; the checks of every ring below stand either way.
+    if (fault == Fault::FullDisk)
+        QVERIFY2(program.waitForOutput(kHeldLine, kStoreMs), program.output().constData());
 
     if (restart) {
         QVERIFY2(program.close(kCloseMs), program.output().constData());

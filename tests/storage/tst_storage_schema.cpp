@@ -42,8 +42,52 @@ bool fileExists(const QString &name)
 
 void removeDatabaseFiles()
 {
-    QFile::remove(QLatin1String(Storage::kDatabaseFile));
-    QFile::remove(QLatin1String(Storage::kJournalFile));
+    for (const char *name : {Storage::kDatabaseFile, Storage::kJournalFile, Storage::kWalFile, Storage::kShmFile})
+        QFile::remove(QLatin1String(name));
+}
+
+// The indexes a start makes, by table, each with its columns.
+QStringList indexesOf(const StorageFixture &db)
+{
+    QStringList found;
+    for (const QVariantList &r : db.rows(QStringLiteral(
+             "select m.tbl_name, group_concat(i.name, ',') from sqlite_master m, pragma_index_info(m.name) i "
+             "where m.type='index' and m.name not like 'sqlite_autoindex_%' group by m.name order by m.tbl_name, 2")))
+        found << r.value(0).toString() + QLatin1Char('(') + r.value(1).toString() + QLatin1Char(')');
+    return found;
+}
+
+// What the look-ups of arrivals, screens, uploads and the PC need, whatever
+// the indexes are called.
+const QStringList kIndexes = {
+    QStringLiteral("Nomination(AssocNum)"),          QStringLiteral("Nomination(RaceCode,AssocNum)"),
+    QStringLiteral("Pigeon(EringNum)"),              QStringLiteral("Race(LiberTime,RaceCode)"),
+    QStringLiteral("Record(EringNum)"),              QStringLiteral("Record(MarkTime,BackTimeEring)"),
+    QStringLiteral("Record(RaceCode,BackTimeEring,MarkTime)"), QStringLiteral("Record(RaceCode,MarkTime)"),
+};
+
+// A file as earlier versions wrote it: the eight tables and nothing else, a
+// rollback journal and no vacuum, with a loft's worth of rows in it.
+void makeEarlierFile(const StorageFixture &db, int pigeons)
+{
+    QFile(QLatin1String(Storage::kDatabaseFile)).open(QIODevice::WriteOnly);
+    for (const QString &sql : kSchema)
+        QVERIFY(db.exec(sql));
+    QVERIFY(db.exec(QStringLiteral("insert into LOFTINFO(id,Apn,TimeZone) values(1,'',28800)")));
+    QVERIFY(db.exec(QStringLiteral("insert into Race(RaceCode,LiberTime,Valid) values('R1',1000,3)")));
+    QVERIFY(db.exec(QStringLiteral("BEGIN")));
+    for (int i = 0; i < pigeons; ++i) {
+        QVERIFY(db.exec(QStringLiteral("insert into Pigeon(AssocNum,EringNum) values('NL-%1','E%1')").arg(i)));
+        QVERIFY(db.exec(QStringLiteral("insert into Record(AssocNum,EringNum,RaceCode,MarkTime,BackTimeEring) "
+                                       "values('NL-%1','E%1','R1',%2,%3)")
+                            .arg(i)
+                            .arg(500 + i)
+                            .arg(i % 3 == 0 ? 2000 + i : 0)));
+        QVERIFY(db.exec(QStringLiteral("insert into Log(LogType,LogTime,LogInfo) values(1,%1,'{\"n\":%1}')").arg(i)));
+    }
+    QVERIFY(db.exec(QStringLiteral("COMMIT")));
+    QCOMPARE(db.value(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("delete"));
+    QCOMPARE(db.value(QStringLiteral("PRAGMA auto_vacuum")).toInt(), 0);
 }
 
 // The dump of a clean first start, made once by the real code.
@@ -65,6 +109,8 @@ private slots:
     void createDbFailure_leavesNoFile_data();
     void createDbFailure_leavesNoFile();
     void powerCutDuringFirstStart_nextStartIsClean();
+    void earlierFile_gainsIndexesAndKeepsData();
+    void powerCutDuringUpgrade_dataKept();
     void brokenFile_isRepaired_data();
     void brokenFile_isRepaired();
     void garbageFile_raisesAndStaysUnchanged();
@@ -93,7 +139,7 @@ void TestStorageSchema::firstStart_createsTablesAndDefaultRows()
         QCOMPARE(tables[i].value(0).toString(), kTableNames[i]);
         QCOMPARE(tables[i].value(1).toString(), QStringLiteral("CREATE TABLE ") + kSchema[i].mid(13));
     }
-    QCOMPARE(db.value(QStringLiteral("select count(*) from sqlite_master where type<>'table' and name not like 'sqlite_autoindex_%'")).toInt(), 0);
+    QCOMPARE(indexesOf(db), kIndexes);
 
     const QList<QVariantList> loft = db.rows(QStringLiteral(
         "select id, LoftNum, Apn, TimeZone, UploadInterval, Language, VoiceMode, NotifyMode, UploadMode, Validate, "
@@ -110,9 +156,10 @@ void TestStorageSchema::firstStart_createsTablesAndDefaultRows()
                                  QStringLiteral("Record"), QStringLiteral("Log"), QStringLiteral("Nomination")})
         QCOMPARE(db.value(QStringLiteral("select count(*) from ") + table).toInt(), 0);
 
-    // Durability rests on SQLite's own defaults: a rollback journal and full syncs.
-    QCOMPARE(db.value(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("delete"));
-    QCOMPARE(db.value(QStringLiteral("PRAGMA synchronous")).toInt(), 2);
+    // A write-ahead log (durable with the program's full syncs, which the
+    // durability suite checks), and trims that give their pages back.
+    QCOMPARE(db.value(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
+    QCOMPARE(db.value(QStringLiteral("PRAGMA auto_vacuum")).toInt(), 2);
 }
 
 void TestStorageSchema::secondStart_changesNothing()
@@ -128,10 +175,10 @@ void TestStorageSchema::secondStart_changesNothing()
 
 void TestStorageSchema::createDbFailure_leavesNoFile_data()
 {
-    // Statements of a first start: the transaction's begin, eight tables with
-    // six default rows, the commit.
+    // Statements of a first start: the new file's vacuum and journal modes,
+    // the transaction's begin, eight tables with six default rows, the commit.
     QTest::addColumn<int>("statement");
-    for (int n = 1; n <= 16; ++n)
+    for (int n = 1; n <= 18; ++n)
         QTest::addRow("statement %d", n) << n;
 }
 
@@ -149,8 +196,8 @@ void TestStorageSchema::createDbFailure_leavesNoFile()
         QCOMPARE(e.getErrorMessage(), QStringLiteral("create database error!"));
         QCOMPARE(e.getErrorCode(), 0x11000001);
     }
-    QVERIFY(!fileExists(QLatin1String(Storage::kDatabaseFile)));
-    QVERIFY(!fileExists(QLatin1String(Storage::kJournalFile)));
+    for (const char *name : {Storage::kDatabaseFile, Storage::kJournalFile, Storage::kWalFile, Storage::kShmFile})
+        QVERIFY2(!fileExists(QLatin1String(name)), name);
 
     // The connection is still usable: the next start makes the file.
     Storage::init();
@@ -175,9 +222,72 @@ void TestStorageSchema::powerCutDuringFirstStart_nextStartIsClean()
             break;
         ++cuts;
     }
-    // Cuts after the empty file (the first begin), at each of createDb's 16
-    // statements and at each of the 13 of the schema check.
-    QVERIFY2(cuts >= 29, qPrintable(QString::number(cuts)));
+    // Cuts after the empty file (the first begin), at each of createDb's 18
+    // statements and at each of the 21 of the schema check.
+    QVERIFY2(cuts >= 39, qPrintable(QString::number(cuts)));
+}
+
+// A file of an earlier version works unchanged and gains, at its first
+// start, the indexes, incremental vacuum and the write-ahead log; a later
+// start finds nothing more to do.
+void TestStorageSchema::earlierFile_gainsIndexesAndKeepsData()
+{
+    StorageFixture db(false);
+    makeEarlierFile(db, 300);
+    const QString before = db.dump();
+    QVERIFY(indexesOf(db).isEmpty());
+    db.closeConnection();
+
+    Storage::init();
+    QCOMPARE(db.dump(), before);
+    QCOMPARE(indexesOf(db), kIndexes);
+    QCOMPARE(db.value(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
+    QCOMPARE(db.value(QStringLiteral("PRAGMA auto_vacuum")).toInt(), 2);
+    QCOMPARE(db.value(QStringLiteral("pragma integrity_check")).toString(), QStringLiteral("ok"));
+    // The program reads it through the new indexes.
+    QVERIFY(Storage::instance()->findRecordByEring(QStringLiteral("E299")));
+    QCOMPARE(Storage::instance()->getBackedPigeonCount(QStringLiteral("R1")), 100);
+
+    const quint64 statements = Storage::statementCount();
+    Storage::destroy();
+    Storage::init();
+    QCOMPARE(db.dump(), before);
+    // The check and repair of every start plus the two settings' look-ups:
+    // no second vacuum.
+    QVERIFY2(Storage::statementCount() - statements < 30,
+             qPrintable(QString::number(Storage::statementCount() - statements)));
+}
+
+// A power cut at any instant of that first start leaves the data as it was,
+// and the start after it completes the upgrade.
+void TestStorageSchema::powerCutDuringUpgrade_dataKept()
+{
+    StorageFixture db(false);
+    makeEarlierFile(db, 100);
+    const QString before = db.dump();
+    const QString copy = db.root().root() + QStringLiteral("/earlier.db3");
+    QVERIFY(db.saveCopy(copy));
+    int cuts = 0;
+    for (int n = 1; n <= PowerCut::kMaxStatements; ++n) {
+        QVERIFY(db.restoreCopy(copy));
+        QByteArray output;
+        const PowerCut::Outcome outcome = PowerCut::run(QStringLiteral("init"), n, &output);
+        QVERIFY2(outcome == PowerCut::Outcome::Cut || outcome == PowerCut::Outcome::Completed, output.constData());
+        const QString where = QStringLiteral("cut after statement %1").arg(n);
+        QVERIFY2(db.dump() == before, qPrintable(where));
+        Storage::init();
+        QVERIFY2(db.dump() == before, qPrintable(where));
+        QVERIFY2(indexesOf(db) == kIndexes, qPrintable(where));
+        QVERIFY2(db.value(QStringLiteral("PRAGMA auto_vacuum")).toInt() == 2, qPrintable(where));
+        QVERIFY2(db.value(QStringLiteral("PRAGMA journal_mode")).toString() == QLatin1String("wal"), qPrintable(where));
+        Storage::destroy();
+        db.closeConnection();
+        if (outcome == PowerCut::Outcome::Completed)
+            break;
+        ++cuts;
+    }
+    // Within the schema check, at the vacuum and at the switch of the journal.
+    QVERIFY2(cuts >= 20, qPrintable(QString::number(cuts)));
 }
 
 void TestStorageSchema::brokenFile_isRepaired_data()

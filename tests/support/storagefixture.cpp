@@ -131,7 +131,12 @@ bool StorageFixture::failOn(const QString &kind, const QString &table) const
 
 bool StorageFixture::saveCopy(const QString &copyPath) const
 {
+    // Commits may still lie in the write-ahead log beside the file: moved
+    // into it first, so that the copy alone is the whole database.
+    const QVariant busy = value(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
     closeConnection();
+    if (busy.isValid() && busy.toInt() != 0)
+        return false;
     QFile::remove(copyPath);
     return QFile::copy(databasePath(), copyPath);
 }
@@ -139,7 +144,10 @@ bool StorageFixture::saveCopy(const QString &copyPath) const
 bool StorageFixture::restoreCopy(const QString &copyPath) const
 {
     closeConnection();
-    QFile::remove(databasePath() + QStringLiteral("-journal"));
+    // A log left beside the file belongs to the run that wrote it, not to
+    // the copy: replayed into the copy it would bring that run back.
+    for (const char *suffix : {"-journal", "-wal", "-shm"})
+        QFile::remove(databasePath() + QLatin1String(suffix));
     QFile::remove(databasePath());
     return QFile::copy(copyPath, databasePath());
 }
