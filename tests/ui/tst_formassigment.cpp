@@ -80,7 +80,8 @@ private slots:
     void assign_storesAndHandsBack();
     void withoutLink_waitsScanning();
     void router_assignsPresentedRing();
-    void router_silentRead_askedAgain();
+    void router_readDropped_askedAgain_data();
+    void router_readDropped_askedAgain();
     void router_lateReads_cancelAndReopen_oneChain();
 
 private:
@@ -393,19 +394,37 @@ void TestFormAssigment::router_assignsPresentedRing()
     QCOMPARE(handler->calls(), 1);
 }
 
-// The router falls silent for one read: the link drops it without an
-// answer, and the screen asks again after its (scaled) bound.
-void TestFormAssigment::router_silentRead_askedAgain()
+void TestFormAssigment::router_readDropped_askedAgain_data()
 {
+    QTest::addColumn<bool>("leaveClubMode"); // else the router is silent for one read
+    QTest::newRow("router silent for one read") << false;
+    QTest::newRow("club mode left and entered again") << true;
+}
+
+// The link drops a read without an answer (the router falls silent, or club
+// mode ends and its queue goes): the screen asks again after its (scaled)
+// bound and finds the ring presented meanwhile.
+void TestFormAssigment::router_readDropped_askedAgain()
+{
+    QFETCH(bool, leaveClubMode);
     startOnRouter(*router);
     ClubPortPeer &peer = router->peer();
+    MorlanProtocolProcess &process = router->link();
     peer.router().takeRingAway();
     // The link's answer time-out is 500 ms here; the bound a little longer.
     const TimeScale scale(0.06);
-    peer.setCommandFault(ClubRouter::ReadTransponder, Fault{Fault::Silence, 0, {}}, 1);
-    open(QStringLiteral("P1"));
-    QTRY_COMPARE_WITH_TIMEOUT(peer.framesOf(ClubRouter::ReadTransponder).size(), 1, kRouterMs);
-    peer.clearFaults();
+    if (leaveClubMode) {
+        process.switchWorkMode(MorlanProtocolProcess::Normal, true);
+        open(QStringLiteral("P1"));
+        QCOMPARE(process.queuedCommandCount(), 1);
+        process.switchWorkMode(MorlanProtocolProcess::ClubMaster, true);
+        QTRY_VERIFY_WITH_TIMEOUT(process.isAuthed(), kRouterMs);
+    } else {
+        peer.setCommandFault(ClubRouter::ReadTransponder, Fault{Fault::Silence, 0, {}}, 1);
+        open(QStringLiteral("P1"));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.framesOf(ClubRouter::ReadTransponder).size(), 1, kRouterMs);
+        peer.clearFaults();
+    }
     peer.router().presentRing(QByteArray::fromHex("0000a101"), 3);
     QTRY_COMPARE_WITH_TIMEOUT(label("labTipInfo"), kFound, kRouterMs);
     QCOMPARE(label("labEringNum"), QStringLiteral("0000A101"));

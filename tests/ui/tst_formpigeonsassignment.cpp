@@ -331,17 +331,22 @@ QStringList TestFormPigeonsAssignment::printWatched(const std::function<void()> 
 void TestFormPigeonsAssignment::print_data()
 {
     QTest::addColumn<QStringList>("rings"); // of pigeons P0, P1, ... ("" none)
-    QTest::newRow("two ringed of three") << QStringList{"0000C001", "", "0000C003"};
-    QTest::newRow("none ringed") << QStringList{"", ""};
+    QTest::addColumn<bool>("withEngine");
+    QTest::newRow("two ringed of three") << QStringList{"0000C001", "", "0000C003"} << true;
+    QTest::newRow("none ringed") << QStringList{"", ""} << true;
+    QTest::newRow("no race engine: stored loft, clock 00000000") << QStringList{"0000C001"} << false;
 }
 
 void TestFormPigeonsAssignment::print()
 {
     QFETCH(QStringList, rings);
+    QFETCH(bool, withEngine);
+    LoftSeed::loft(QStringLiteral("L'77"));
     for (int i = 0; i < rings.size(); ++i)
         LoftSeed::pigeon(QStringLiteral("P'%1").arg(i), rings.at(i));
     QVERIFY(fixture->startClub());
-    publishEngine();
+    if (withEngine)
+        publishEngine();
     open();
     fixture->clearPrinted();
     const bool anyRinged = !rings.join(QString()).isEmpty();
@@ -373,6 +378,9 @@ void TestFormPigeonsAssignment::print()
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(pages.size(), 1);
     const QString text = pages.first().join(QLatin1Char('\n'));
+    QVERIFY(text.contains(QStringLiteral("L'77")));
+    const QString clockNo = withEngine ? engine->getSystemId() : QStringLiteral("00000000");
+    QVERIFY2(text.contains(clockNo), qPrintable(clockNo));
     for (int i = 0; i < rings.size(); ++i) {
         const QString assocNum = QStringLiteral("P'%1").arg(i);
         QCOMPARE(text.contains(assocNum), !rings.at(i).isEmpty());
