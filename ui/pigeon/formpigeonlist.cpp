@@ -448,9 +448,7 @@ void FormPigeonList::ringAssigned(int row, const PigeonInfo &updated)
     const QSharedPointer<PigeonInfo> pigeon = pigeonAt(row);
     if (!pigeon)
         return;
-    pigeon->uid = updated.uid;
-    pigeon->eringNum = updated.eringNum;
-    pigeon->updateTime = updated.updateTime;
+    PigeonRows::takeAssignment(pigeon.data(), updated);
     refreshPigeonTable(row);
 }
 

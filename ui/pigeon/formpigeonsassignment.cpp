@@ -14,11 +14,10 @@
 #include "ui/mainwindow.h"
 #include "ui/pigeon/formassigment.h"
 #include "ui/pigeon/pigeonrows.h"
+#include "ui/printprogress.h"
 
 #include "ui_formpigeonsassignment.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 
 namespace {
 constexpr int kAssignMode = 1;
@@ -168,9 +167,7 @@ void FormPigeonsAssignment::ringAssigned(int row, const PigeonInfo &updated)
     const QSharedPointer<PigeonInfo> pigeon = pigeonAt(row);
     if (!pigeon)
         return;
-    pigeon->uid = updated.uid;
-    pigeon->eringNum = updated.eringNum;
-    pigeon->updateTime = updated.updateTime;
+    PigeonRows::takeAssignment(pigeon.data(), updated);
     refreshPigeonTable(row);
 }
 
@@ -223,22 +220,8 @@ void FormPigeonsAssignment::printAssigned()
 
 void FormPigeonsAssignment::onState(ReportPrinter *printer, IPrinterNotify::PrintNotifyState state)
 {
-    FormMessage *box = FormMessage::instance();
-    switch (state) {
-    case IPrinterNotify::PrintReportTopicBegin:
-        box->setText(tr("Printing...") + QLatin1Char('\n') + tr("Report head"));
-        break;
-    case IPrinterNotify::PrintLine:
-        if (printer->getRecordIndex() > 0)
-            box->setText(tr("Printing...") + QLatin1Char('\n') + tr("Report record")
-                         + QStringLiteral(" %1").arg(printer->getRecordIndex()));
-        break;
-    case IPrinterNotify::PrintReportBottomBegin:
-        box->setText(tr("Printing...") + QLatin1Char('\n') + tr("Report tailer"));
-        break;
-    default:
-        break;
-    }
-    // Keep the box drawn while printing blocks; no tap or key gets in.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    const QString printing = tr("Printing...") + QLatin1Char('\n');
+    PrintProgress::show(printer, state,
+                        {printing + tr("Report head"), printing + tr("Report record") + QStringLiteral(" %1"),
+                         printing + tr("Report tailer")});
 }

@@ -46,6 +46,13 @@ void fillRow(QTableWidget *table, int row, const PigeonInfo &pigeon)
     }
 }
 
+void takeAssignment(PigeonInfo *entry, const PigeonInfo &updated)
+{
+    entry->uid = updated.uid;
+    entry->eringNum = updated.eringNum;
+    entry->updateTime = updated.updateTime;
+}
+
 void showDetails(const PigeonInfo &pigeon, QLabel *color, QLabel *sex, QLabel *year, QLabel *updateTime)
 {
     color->setText(pigeon.color);

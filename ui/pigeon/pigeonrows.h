@@ -23,6 +23,9 @@ void setUpTable(QTableWidget *table, const QStringList &headers, const QList<int
 // Writes the three cells of row from the pigeon.
 void fillRow(QTableWidget *table, int row, const PigeonInfo &pigeon);
 
+// The entry takes over what an assignment changed: ring, uid, update time.
+void takeAssignment(PigeonInfo *entry, const PigeonInfo &updated);
+
 // Colour, sex word, year and update time in the device's zone.
 void showDetails(const PigeonInfo &pigeon, QLabel *color, QLabel *sex, QLabel *year, QLabel *updateTime);
 
