@@ -15,6 +15,7 @@
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
 #include "ui/pigeon/formpigeonlist.h"
+#include "ui/printprogress.h"
 
 #include "ui_formmarking.h"
 
@@ -164,24 +165,10 @@ void FormMarking::flushRaceInfo(qint64 clubTime)
 
 void FormMarking::onState(ReportPrinter *printer, IPrinterNotify::PrintNotifyState state)
 {
-    FormMessage *box = FormMessage::instance();
-    switch (state) {
-    case IPrinterNotify::PrintReportTopicBegin:
-        box->setText(tr("Printing....") + QLatin1Char('\n') + tr("Report head"));
-        break;
-    case IPrinterNotify::PrintLine:
-        if (printer->getRecordIndex() > 0)
-            box->setText(tr("Print...") + QLatin1Char('\n') + tr("Report record")
-                         + QStringLiteral(" %1").arg(printer->getRecordIndex()));
-        break;
-    case IPrinterNotify::PrintReportBottomBegin:
-        box->setText(tr("Printing...") + QLatin1Char('\n') + tr("Report tailer"));
-        break;
-    default:
-        break;
-    }
-    // Keep the box drawn while printing blocks; no tap or key gets in.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    PrintProgress::show(printer, state,
+                        {tr("Printing....") + QLatin1Char('\n') + tr("Report head"),
+                         tr("Print...") + QLatin1Char('\n') + tr("Report record") + QStringLiteral(" %1"),
+                         tr("Printing...") + QLatin1Char('\n') + tr("Report tailer")});
 }
 
 void FormMarking::on_btnUpload_clicked(bool checked)

@@ -18,6 +18,7 @@
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
 #include "ui/nofocusdelegate.h"
+#include "ui/printprogress.h"
 #include "ui/race/arrivalreconciliation.h"
 #include "ui/waitcursor.h"
 
@@ -502,23 +503,9 @@ void FormRaceDetail::doPrint()
 
 void FormRaceDetail::onState(ReportPrinter *report, IPrinterNotify::PrintNotifyState state)
 {
-    FormMessage *box = FormMessage::instance();
-    switch (state) {
-    case PrintReportTopicBegin:
-        box->setText(QStringLiteral("Printing....\nReport head"));
-        break;
-    case PrintReportBottomBegin:
-        box->setText(QStringLiteral("Printing....\nReport tailer"));
-        break;
-    case PrintLine:
-        if (report && report->getRecordIndex() >= 1)
-            box->setText(QStringLiteral("Print...\nReport record %1").arg(report->getRecordIndex()));
-        break;
-    default:
-        break;
-    }
-    // Repaint the box; no touch or key may start another action meanwhile.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    PrintProgress::show(report, state,
+                        {QStringLiteral("Printing....\nReport head"), QStringLiteral("Print...\nReport record %1"),
+                         QStringLiteral("Printing....\nReport tailer")});
 }
 
 void FormRaceDetail::on_btnUpload_clicked()
