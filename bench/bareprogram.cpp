@@ -1,10 +1,12 @@
 // The reference for the program benchmark: the least a Qt widgets program of
 // the clock's shape does on this machine. A frameless 480 x 800 window with
 // one label that a 300 ms timer rewrites (as the clock's status bar does),
-// the same "shown" line in the debug output once the window is up, and the
-// same close datagram on the port in BRELLIUM_CLOSE_PORT.
+// the same "shown" and "first frame painted" lines in the debug output once
+// the window is up and painted, and the same close datagram on the port in
+// BRELLIUM_CLOSE_PORT.
 #include <QApplication>
 #include <QDebug>
+#include <QEvent>
 #include <QLabel>
 #include <QTime>
 #include <QTimer>
@@ -13,7 +15,24 @@
 namespace {
 constexpr int kTickMs = 300;
 const char kCloseCommand[] = "brellium:close";
-}
+
+// The clock's own note of its first painted frame, the same way.
+class FirstFrameNote : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [this] {
+                qDebug() << "main: first frame painted";
+                deleteLater();
+            });
+        }
+        return false;
+    }
+};
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -38,6 +57,7 @@ int main(int argc, char *argv[])
         }
     });
 
+    window.installEventFilter(new FirstFrameNote);
     window.show();
     QTimer::singleShot(0, &app, [] { qDebug() << "main: main window shown"; });
     return app.exec();

@@ -13,8 +13,11 @@
 #include "race/pigeonbo.h"
 #include "storage/storage.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QSerialPort>
+
+#include <algorithm>
 
 namespace {
 
@@ -47,6 +50,9 @@ constexpr int kOpenRetryMs = 1000;
 // Without a configured connector the link only looks again at the setting.
 constexpr int kChannelModeRecheckMs = 1000;
 constexpr int kReadersChanged = 0x1;
+// Idle mode has nothing to serve: it sleeps until another mode is requested,
+// waking only to feed the watchdog; this bounds each sleep.
+constexpr int kIdleRecheckMs = 60000;
 
 } // namespace
 
@@ -72,6 +78,7 @@ void MorlanProtocolProcess::switchWorkMode(int mode, bool wait)
     if (currentMode == Exit || exitRequested)
         return;
     requestedMode = mode;
+    wakeUp.ring();
     if (!wait)
         return;
     for (int waited = 0; currentMode != mode && currentMode != Exit; waited += kPassMs) {
@@ -94,6 +101,7 @@ void MorlanProtocolProcess::requestExit()
         return;
     exitRequested = true;
     requestedMode = Exit;
+    wakeUp.ring();
 }
 
 bool MorlanProtocolProcess::isConnectorReady()
@@ -253,6 +261,8 @@ void MorlanProtocolProcess::runPass(QSerialPort *port, int mode, bool *openFailu
         runNormalMode(port);
         break;
     default:
+        // Idle: nothing to serve until another mode is requested.
+        stayInMode(mode, kIdleRecheckMs);
         break;
     }
 }
@@ -301,13 +311,17 @@ void MorlanProtocolProcess::feedWatchdog()
 
 bool MorlanProtocolProcess::stayInMode(int mode, int ms)
 {
-    for (int waited = 0; waited < ms; waited += kPassMs) {
-        if (requestedMode != mode)
-            return false;
+    // A mode request rings the sleep; otherwise it lasts until the end or
+    // the next watchdog feed, whichever comes first.
+    const QDeadlineTimer end(ms);
+    while (requestedMode == mode) {
         feedWatchdog();
-        HardwareControl::wait(kPassMs);
+        if (end.hasExpired())
+            return true;
+        const qint64 untilFeed = lastWatchdogFeed + kWatchdogPeriodMs - UTC::now().value();
+        wakeUp.sleepFor(std::clamp<qint64>(qMin(end.remainingTime(), untilFeed + 1), 1, ms));
     }
-    return requestedMode == mode;
+    return false;
 }
 
 int MorlanProtocolProcess::readParam(const QString &key, int defaultValue)

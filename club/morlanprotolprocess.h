@@ -2,6 +2,7 @@
 
 #include "club/morlancmdqueue.h"
 #include "club/morlanslaver.h"
+#include "core/wakeup.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -110,8 +111,8 @@ private:
     bool setupPort(QSerialPort *port, int mode);
     void closePort(QSerialPort *port);
     void feedWatchdog();
-    // Sleeps up to ms in pass-sized steps, feeding the watchdog; false as soon
-    // as another mode is requested.
+    // Sleeps up to ms, feeding the watchdog; false as soon as another mode is
+    // requested (the request ends the sleep).
     bool stayInMode(int mode, int ms);
     int readParam(const QString &key, int defaultValue);
 
@@ -157,6 +158,8 @@ private:
     // Once asked to exit the thread stays on its way out: a mode request
     // arriving meanwhile must not cancel the shutdown.
     std::atomic<bool> exitRequested{false};
+    // Rung by every mode request and queued command.
+    WakeUp wakeUp;
     int routerWatchCountdown = 0;
     qint64 lastWatchdogFeed = 0;
     QByteArray routerParams;
