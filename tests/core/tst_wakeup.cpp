@@ -69,7 +69,7 @@ void TestWakeUp::ring_endsTheSleep()
     QTRY_VERIFY(sleeper.started);
     if (!ringFirst)
         wake.ring();
-    QTRY_VERIFY_WITH_TIMEOUT(sleeper.thread->isFinished(), kFinishMs);
+    QVERIFY(sleeper.thread->wait(kFinishMs));
     QVERIFY(sleeper.rung);
 }
 
@@ -81,7 +81,7 @@ void TestWakeUp::ringAsTheThreadGoesToSleep_isNeverLost()
         WakeUp wake;
         Sleeper sleeper(wake, kNeverMs);
         wake.ring();
-        QTRY_VERIFY_WITH_TIMEOUT(sleeper.thread->isFinished(), kFinishMs);
+        QVERIFY(sleeper.thread->wait(kFinishMs));
         QVERIFY(sleeper.rung);
     }
 }
