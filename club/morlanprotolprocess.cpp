@@ -129,52 +129,63 @@ QString MorlanProtocolProcess::getRouterId()
 
 void MorlanProtocolProcess::startReadTag()
 {
-    cmdQueue.pushBack(MorlanCmdItem{{}, ReadTag, {}});
+    queueCommand(MorlanCmdItem{{}, ReadTag, {}}, false);
 }
 
 void MorlanProtocolProcess::startSetRandom(QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushBack(MorlanCmdItem{sem, SetRandom, {}});
+    queueCommand(MorlanCmdItem{sem, SetRandom, {}}, false);
 }
 
 void MorlanProtocolProcess::askReadTag(const QSharedPointer<ClubReadTicket> &ticket)
 {
-    cmdQueue.pushBack(MorlanCmdItem{{}, ReadTag, {}, ticket});
+    queueCommand(MorlanCmdItem{{}, ReadTag, {}, ticket}, false);
 }
 
 void MorlanProtocolProcess::askSetRandom(const QSharedPointer<ClubReadTicket> &ticket)
 {
-    cmdQueue.pushBack(MorlanCmdItem{{}, SetRandom, {}, ticket});
+    queueCommand(MorlanCmdItem{{}, SetRandom, {}, ticket}, false);
 }
 
 void MorlanProtocolProcess::startPrint(const QString &text, QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushBack(MorlanCmdItem{sem, Print, text.toUtf8()});
+    queueCommand(MorlanCmdItem{sem, Print, text.toUtf8()}, false);
 }
 
 void MorlanProtocolProcess::startSetTime(qint64 utcMs, QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushFront(MorlanCmdItem{sem, SetTime, toByteArray(utcMs)});
+    queueCommand(MorlanCmdItem{sem, SetTime, toByteArray(utcMs)}, true);
 }
 
 void MorlanProtocolProcess::startGetTime(QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushFront(MorlanCmdItem{sem, GetTime, {}});
+    queueCommand(MorlanCmdItem{sem, GetTime, {}}, true);
 }
 
 void MorlanProtocolProcess::startGetTimeStatus(QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushFront(MorlanCmdItem{sem, GetTimeStatus, {}});
+    queueCommand(MorlanCmdItem{sem, GetTimeStatus, {}}, true);
+}
+
+void MorlanProtocolProcess::queueCommand(const MorlanCmdItem &item, bool front)
+{
+    if (front)
+        cmdQueue.pushFront(item);
+    else
+        cmdQueue.pushBack(item);
+    wakeUp.ring(); // an idle club mode takes it at its next tick
+}
+
+void MorlanProtocolProcess::setKeepAlive(bool on)
+{
+    routerWatch = on;
+    wakeUp.ring();
 }
 
 QVariant MorlanProtocolProcess::callSync(int type, const QByteArray &data, bool front)
 {
     auto sem = QSharedPointer<SemaphoreEx>::create();
-    const MorlanCmdItem item{sem, type, data};
-    if (front)
-        cmdQueue.pushFront(item);
-    else
-        cmdQueue.pushBack(item);
+    queueCommand(MorlanCmdItem{sem, type, data}, front);
     cmdQueue.await(sem, syncTimeoutMs);
     if (sem->getErrorCode() != 0)
         throw VexException(sem->getErrorCode(), sem->getMsg(), sem->getDetail());
@@ -318,10 +329,14 @@ bool MorlanProtocolProcess::stayInMode(int mode, int ms)
         feedWatchdog();
         if (end.hasExpired())
             return true;
-        const qint64 untilFeed = lastWatchdogFeed + kWatchdogPeriodMs - UTC::now().value();
-        wakeUp.sleepFor(std::clamp<qint64>(qMin(end.remainingTime(), untilFeed + 1), 1, ms));
+        wakeUp.sleepFor(std::clamp<qint64>(qMin(end.remainingTime(), msUntilWatchdogFeed()), 1, ms));
     }
     return false;
+}
+
+qint64 MorlanProtocolProcess::msUntilWatchdogFeed() const
+{
+    return lastWatchdogFeed + kWatchdogPeriodMs + 1 - UTC::now().value();
 }
 
 int MorlanProtocolProcess::readParam(const QString &key, int defaultValue)

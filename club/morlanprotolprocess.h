@@ -48,7 +48,7 @@ public:
     QString getRouterId();
     bool isAuthed() const { return authed; }
     bool isConnected() const { return connected; }
-    void setKeepAlive(bool on) { routerWatch = on; }
+    void setKeepAlive(bool on);
 
     // Asynchronous starts: they return at once; the command runs in club mode.
     // The answers of startReadTag() and startSetRandom({}) are broadcast to
@@ -115,6 +115,9 @@ private:
     // requested (the request ends the sleep).
     bool stayInMode(int mode, int ms);
     int readParam(const QString &key, int defaultValue);
+    qint64 msUntilWatchdogFeed() const;
+    // Every command enters the queue here, and rings the thread.
+    void queueCommand(const MorlanCmdItem &item, bool front);
 
     void runNormalMode(QSerialPort *port);
     void runConnector(QSerialPort *port, quint8 address);
@@ -122,6 +125,9 @@ private:
     void publishConnector(RFConnector *rfConnector, bool ready);
     // Club mode: the clock as master of the club router.
     void runInClubMode(QSerialPort *port);
+    // After a club tick: with nothing queued and no router test due, sleeps
+    // until a command, a mode request or the test's due time.
+    void idleInClubMode();
     void leaveClubMode();
     void dropRouter();
     void initRouter();
