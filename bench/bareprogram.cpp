@@ -4,9 +4,10 @@
 // the same "shown" and "first frame painted" lines in the debug output once
 // the window is up and painted, and the same close datagram on the port in
 // BRELLIUM_CLOSE_PORT.
+#include "core/firstframenote.h"
+
 #include <QApplication>
 #include <QDebug>
-#include <QEvent>
 #include <QLabel>
 #include <QTime>
 #include <QTimer>
@@ -15,23 +16,6 @@
 namespace {
 constexpr int kTickMs = 300;
 const char kCloseCommand[] = "brellium:close";
-
-// The clock's own note of its first painted frame, the same way.
-class FirstFrameNote : public QObject
-{
-public:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            watched->removeEventFilter(this);
-            QTimer::singleShot(0, this, [this] {
-                qDebug() << "main: first frame painted";
-                deleteLater();
-            });
-        }
-        return false;
-    }
-};
 } // namespace
 
 int main(int argc, char *argv[])
@@ -57,7 +41,7 @@ int main(int argc, char *argv[])
         }
     });
 
-    window.installEventFilter(new FirstFrameNote);
+    window.installEventFilter(new FirstFrameNote([] { qDebug() << "main: first frame painted"; }));
     window.show();
     QTimer::singleShot(0, &app, [] { qDebug() << "main: main window shown"; });
     return app.exec();

@@ -1,3 +1,4 @@
+#include "core/firstframenote.h"
 #include "core/myapp.h"
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
@@ -6,36 +7,12 @@
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
 
-#include <QEvent>
 #include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
 
 #include <unistd.h>
-
-namespace {
-
-// Writes one debug line once the main window's first frame is painted: the
-// line is posted from inside the first paint, so it runs after that paint
-// and its flush. The start-up benchmark waits for it.
-class FirstFrameNote : public QObject
-{
-public:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            watched->removeEventFilter(this);
-            QTimer::singleShot(0, this, [this] {
-                ServiceFactory::debug(QStringLiteral("main: first frame painted"));
-                deleteLater();
-            });
-        }
-        return false;
-    }
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -71,7 +48,9 @@ int main(int argc, char *argv[])
         ServiceFactory::debug(QStringLiteral("OS version mispatch!"));
 
     ServiceFactory::loadLang();
-    MainWindow::instance()->installEventFilter(new FirstFrameNote);
+    // The start-up benchmark waits for this line as well.
+    MainWindow::instance()->installEventFilter(
+        new FirstFrameNote([] { ServiceFactory::debug(QStringLiteral("main: first frame painted")); }));
     MainWindow::instance()->setVisible(true);
     // A box opened while the window was being built (the upgrade notice)
     // would lie under the window shown after it, and the window stays
