@@ -409,9 +409,11 @@ void GSMService::runSteps()
         // until another thread rings it (an upload queued, a position asked
         // for, the exit).
         const qint64 earliest = tick() + qMax<qint64>(kStepMs, pendingPauseMs);
+        qint64 stepDue = earliest;
         for (;;) {
             const qint64 now = tick();
-            const qint64 due = qMax(earliest, nextStepDue(lastStep));
+            stepDue = qMax(earliest, nextStepDue(lastStep));
+            const qint64 due = stepDue;
             if (now >= due)
                 break;
             const qint64 untilWatchdog = lastWatchdog + timing.watchdogMs + 1 - now;
@@ -422,6 +424,10 @@ void GSMService::runSteps()
         }
         pendingPauseMs = 0;
         const qint64 now = tick();
+        // What the step slept past its 10 ms (or settle) because the modem
+        // was registered and nothing was due must not count as time without
+        // registration.
+        idleMs = unsigned(qBound<qint64>(0, stepDue - earliest, Q_INT64_C(0xFFFFFFF)));
         doEvent(unsigned(qBound<qint64>(0, now - lastStep, Q_INT64_C(0xFFFFFFF))));
         lastStep = now;
     }
@@ -500,7 +506,7 @@ void GSMService::checkGSM(unsigned int elapsedMs)
         offlineMs = 0;
         return;
     }
-    offlineMs += elapsedMs;
+    offlineMs += elapsedMs - qMin(idleMs, elapsedMs);
     if (offlineMs > unsigned(timing.offlineLimitMs))
         throw GsmException(769, QStringLiteral("GSM offline!"), QString());
 }

@@ -116,6 +116,9 @@ private:
     int lastFlags = 0xFF;
     unsigned int cregCountdown = 15000;
     unsigned int offlineMs = 0;
+    // Of the last step's elapsed time, what it slept past its 10 ms while
+    // the modem was registered and nothing was due.
+    unsigned int idleMs = 0;
     // Monotonic tick, ms: the device clock jumps with every synchronisation.
     qint64 lastWatchdog = 0;
     // Set to 0 by requestLocation from another thread.
