@@ -1,8 +1,11 @@
 // The reference for the program benchmark: the least a Qt widgets program of
 // the clock's shape does on this machine. A frameless 480 x 800 window with
 // one label that a 300 ms timer rewrites (as the clock's status bar does),
-// the same "shown" line in the debug output once the window is up, and the
-// same close datagram on the port in BRELLIUM_CLOSE_PORT.
+// the same "shown" and "first frame painted" lines in the debug output once
+// the window is up and painted, and the same close datagram on the port in
+// BRELLIUM_CLOSE_PORT.
+#include "core/firstframenote.h"
+
 #include <QApplication>
 #include <QDebug>
 #include <QLabel>
@@ -13,7 +16,7 @@
 namespace {
 constexpr int kTickMs = 300;
 const char kCloseCommand[] = "brellium:close";
-}
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -38,6 +41,7 @@ int main(int argc, char *argv[])
         }
     });
 
+    window.installEventFilter(new FirstFrameNote([] { qDebug() << "main: first frame painted"; }));
     window.show();
     QTimer::singleShot(0, &app, [] { qDebug() << "main: main window shown"; });
     return app.exec();

@@ -9,8 +9,12 @@
 #include "device/serialio.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QSerialPort>
+
+#include <algorithm>
 
 // MorlanProtocolProcess, continued: club mode, the clock as master of the
 // club router. It builds the router link (initialise, parameter read,
@@ -24,6 +28,10 @@ namespace {
 constexpr int kTickMs = 10;
 constexpr int kRouterWatchMs = 5000;
 constexpr int kRouterRetryMs = 1000;
+// An idle club mode sleeps until a command is queued, another mode is asked
+// for or the router test falls due; with the watch off and its countdown run
+// out, it looks at the watch this often (setKeepAlive rings at once).
+constexpr int kWatchOffRecheckMs = 1000;
 constexpr qint64 kHalfSecondMs = 500;
 constexpr int kUnauthorizedCode = 0x505;
 const char kUnauthorizedMessage[] = "Club clock unauthorized!";
@@ -80,8 +88,27 @@ void MorlanProtocolProcess::runInClubMode(QSerialPort *port)
             ServiceFactory::debug(QStringLiteral("MorlanProtocolProcess::runInClubMode UnknowException!"));
             dropRouter();
         }
+        idleInClubMode();
     }
     leaveClubMode();
+}
+
+void MorlanProtocolProcess::idleInClubMode()
+{
+    if (!connected || !authed || cmdQueue.size() > 0)
+        return;
+    // The countdown runs on while asleep, as it does tick by tick.
+    const int boundMs = routerWatchCountdown > 0 ? routerWatchCountdown : (routerWatch ? 0 : kWatchOffRecheckMs);
+    if (boundMs <= 0)
+        return;
+    QElapsedTimer slept;
+    slept.start();
+    const QDeadlineTimer end(boundMs);
+    while (requestedMode == ClubMaster && cmdQueue.size() == 0 && !end.hasExpired()) {
+        feedWatchdog();
+        wakeUp.sleepFor(std::clamp<qint64>(qMin(end.remainingTime(), msUntilWatchdogFeed()), 1, boundMs));
+    }
+    routerWatchCountdown = int(qMax<qint64>(0, routerWatchCountdown - slept.elapsed()));
 }
 
 void MorlanProtocolProcess::dropRouter()

@@ -13,8 +13,11 @@
 #include "race/pigeonbo.h"
 #include "storage/storage.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QSerialPort>
+
+#include <algorithm>
 
 namespace {
 
@@ -47,6 +50,9 @@ constexpr int kOpenRetryMs = 1000;
 // Without a configured connector the link only looks again at the setting.
 constexpr int kChannelModeRecheckMs = 1000;
 constexpr int kReadersChanged = 0x1;
+// Idle mode has nothing to serve: it sleeps until another mode is requested,
+// waking only to feed the watchdog; this bounds each sleep.
+constexpr int kIdleRecheckMs = 60000;
 
 } // namespace
 
@@ -72,6 +78,7 @@ void MorlanProtocolProcess::switchWorkMode(int mode, bool wait)
     if (currentMode == Exit || exitRequested)
         return;
     requestedMode = mode;
+    wakeUp.ring();
     if (!wait)
         return;
     for (int waited = 0; currentMode != mode && currentMode != Exit; waited += kPassMs) {
@@ -94,6 +101,7 @@ void MorlanProtocolProcess::requestExit()
         return;
     exitRequested = true;
     requestedMode = Exit;
+    wakeUp.ring();
 }
 
 bool MorlanProtocolProcess::isConnectorReady()
@@ -121,52 +129,63 @@ QString MorlanProtocolProcess::getRouterId()
 
 void MorlanProtocolProcess::startReadTag()
 {
-    cmdQueue.pushBack(MorlanCmdItem{{}, ReadTag, {}});
+    queueCommand(MorlanCmdItem{{}, ReadTag, {}}, false);
 }
 
 void MorlanProtocolProcess::startSetRandom(QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushBack(MorlanCmdItem{sem, SetRandom, {}});
+    queueCommand(MorlanCmdItem{sem, SetRandom, {}}, false);
 }
 
 void MorlanProtocolProcess::askReadTag(const QSharedPointer<ClubReadTicket> &ticket)
 {
-    cmdQueue.pushBack(MorlanCmdItem{{}, ReadTag, {}, ticket});
+    queueCommand(MorlanCmdItem{{}, ReadTag, {}, ticket}, false);
 }
 
 void MorlanProtocolProcess::askSetRandom(const QSharedPointer<ClubReadTicket> &ticket)
 {
-    cmdQueue.pushBack(MorlanCmdItem{{}, SetRandom, {}, ticket});
+    queueCommand(MorlanCmdItem{{}, SetRandom, {}, ticket}, false);
 }
 
 void MorlanProtocolProcess::startPrint(const QString &text, QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushBack(MorlanCmdItem{sem, Print, text.toUtf8()});
+    queueCommand(MorlanCmdItem{sem, Print, text.toUtf8()}, false);
 }
 
 void MorlanProtocolProcess::startSetTime(qint64 utcMs, QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushFront(MorlanCmdItem{sem, SetTime, toByteArray(utcMs)});
+    queueCommand(MorlanCmdItem{sem, SetTime, toByteArray(utcMs)}, true);
 }
 
 void MorlanProtocolProcess::startGetTime(QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushFront(MorlanCmdItem{sem, GetTime, {}});
+    queueCommand(MorlanCmdItem{sem, GetTime, {}}, true);
 }
 
 void MorlanProtocolProcess::startGetTimeStatus(QSharedPointer<SemaphoreEx> sem)
 {
-    cmdQueue.pushFront(MorlanCmdItem{sem, GetTimeStatus, {}});
+    queueCommand(MorlanCmdItem{sem, GetTimeStatus, {}}, true);
+}
+
+void MorlanProtocolProcess::queueCommand(const MorlanCmdItem &item, bool front)
+{
+    if (front)
+        cmdQueue.pushFront(item);
+    else
+        cmdQueue.pushBack(item);
+    wakeUp.ring(); // an idle club mode takes it at its next tick
+}
+
+void MorlanProtocolProcess::setKeepAlive(bool on)
+{
+    routerWatch = on;
+    wakeUp.ring();
 }
 
 QVariant MorlanProtocolProcess::callSync(int type, const QByteArray &data, bool front)
 {
     auto sem = QSharedPointer<SemaphoreEx>::create();
-    const MorlanCmdItem item{sem, type, data};
-    if (front)
-        cmdQueue.pushFront(item);
-    else
-        cmdQueue.pushBack(item);
+    queueCommand(MorlanCmdItem{sem, type, data}, front);
     cmdQueue.await(sem, syncTimeoutMs);
     if (sem->getErrorCode() != 0)
         throw VexException(sem->getErrorCode(), sem->getMsg(), sem->getDetail());
@@ -253,6 +272,8 @@ void MorlanProtocolProcess::runPass(QSerialPort *port, int mode, bool *openFailu
         runNormalMode(port);
         break;
     default:
+        // Idle: nothing to serve until another mode is requested.
+        stayInMode(mode, kIdleRecheckMs);
         break;
     }
 }
@@ -301,13 +322,21 @@ void MorlanProtocolProcess::feedWatchdog()
 
 bool MorlanProtocolProcess::stayInMode(int mode, int ms)
 {
-    for (int waited = 0; waited < ms; waited += kPassMs) {
-        if (requestedMode != mode)
-            return false;
+    // A mode request rings the sleep; otherwise it lasts until the end or
+    // the next watchdog feed, whichever comes first.
+    const QDeadlineTimer end(ms);
+    while (requestedMode == mode) {
         feedWatchdog();
-        HardwareControl::wait(kPassMs);
+        if (end.hasExpired())
+            return true;
+        wakeUp.sleepFor(std::clamp<qint64>(qMin(end.remainingTime(), msUntilWatchdogFeed()), 1, ms));
     }
-    return requestedMode == mode;
+    return false;
+}
+
+qint64 MorlanProtocolProcess::msUntilWatchdogFeed() const
+{
+    return lastWatchdogFeed + kWatchdogPeriodMs + 1 - UTC::now().value();
 }
 
 int MorlanProtocolProcess::readParam(const QString &key, int defaultValue)

@@ -2,6 +2,7 @@
 
 #include "club/morlancmdqueue.h"
 #include "club/morlanslaver.h"
+#include "core/wakeup.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -47,7 +48,7 @@ public:
     QString getRouterId();
     bool isAuthed() const { return authed; }
     bool isConnected() const { return connected; }
-    void setKeepAlive(bool on) { routerWatch = on; }
+    void setKeepAlive(bool on);
 
     // Asynchronous starts: they return at once; the command runs in club mode.
     // The answers of startReadTag() and startSetRandom({}) are broadcast to
@@ -113,10 +114,13 @@ private:
     bool setupPort(QSerialPort *port, int mode);
     void closePort(QSerialPort *port);
     void feedWatchdog();
-    // Sleeps up to ms in pass-sized steps, feeding the watchdog; false as soon
-    // as another mode is requested.
+    // Sleeps up to ms, feeding the watchdog; false as soon as another mode is
+    // requested (the request ends the sleep).
     bool stayInMode(int mode, int ms);
     int readParam(const QString &key, int defaultValue);
+    qint64 msUntilWatchdogFeed() const;
+    // Every command enters the queue here, and rings the thread.
+    void queueCommand(const MorlanCmdItem &item, bool front);
 
     void runNormalMode(QSerialPort *port);
     void runConnector(QSerialPort *port, quint8 address);
@@ -124,6 +128,9 @@ private:
     void publishConnector(RFConnector *rfConnector, bool ready);
     // Club mode: the clock as master of the club router.
     void runInClubMode(QSerialPort *port);
+    // After a club tick: with nothing queued and no router test due, sleeps
+    // until a command, a mode request or the test's due time.
+    void idleInClubMode();
     void leaveClubMode();
     void dropRouter();
     void initRouter();
@@ -160,6 +167,8 @@ private:
     // Once asked to exit the thread stays on its way out: a mode request
     // arriving meanwhile must not cancel the shutdown.
     std::atomic<bool> exitRequested{false};
+    // Rung by every mode request and queued command.
+    WakeUp wakeUp;
     int routerWatchCountdown = 0;
     qint64 lastWatchdogFeed = 0;
     QByteArray routerParams;

@@ -1,3 +1,4 @@
+#include "core/firstframenote.h"
 #include "core/myapp.h"
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
@@ -47,6 +48,9 @@ int main(int argc, char *argv[])
         ServiceFactory::debug(QStringLiteral("OS version mispatch!"));
 
     ServiceFactory::loadLang();
+    // The start-up benchmark waits for this line as well.
+    MainWindow::instance()->installEventFilter(
+        new FirstFrameNote([] { ServiceFactory::debug(QStringLiteral("main: first frame painted")); }));
     MainWindow::instance()->setVisible(true);
     // A box opened while the window was being built (the upgrade notice)
     // would lie under the window shown after it, and the window stays

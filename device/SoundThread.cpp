@@ -5,6 +5,7 @@
 #include "device/SoundPCM.h"
 #include "device/hardware_control.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QMutexLocker>
 
@@ -12,7 +13,9 @@ namespace {
 
 constexpr int kVoiceErrorCode = 0x1201;
 constexpr int kDefaultStartDelayMs = 3000;
-constexpr int kIdlePollMs = 10;
+// An idle thread sleeps until a prompt or the exit request rings it; this
+// only bounds the sleep.
+constexpr int kIdleSleepMs = 60000;
 // A file stops at its next block after requestExit, and a stalled device
 // gives up after 2 s, so the thread ends well within this.
 constexpr int kStopWaitMs = 5000;
@@ -49,14 +52,19 @@ int SoundThread::startDelayMs()
 
 void SoundThread::playSound(const QString &path)
 {
-    QMutexLocker lock(&mutex);
-    if (queue.size() < kMaxQueued)
+    {
+        QMutexLocker lock(&mutex);
+        if (queue.size() >= kMaxQueued)
+            return;
         queue.append(path);
+    }
+    wakeUp.ring();
 }
 
 void SoundThread::requestExit()
 {
     exitRequested = true;
+    wakeUp.ring();
 }
 
 QStringList SoundThread::queuedPaths() const
@@ -85,12 +93,14 @@ void SoundThread::run()
     HardwareControl::SoundOn();
     // The amplifier settles before the first prompt. An exit request ends the
     // pause early: nothing would play after it, and the shutdown need not wait.
-    for (int waitedMs = 0, delayMs = startDelay(); waitedMs < delayMs && !exitRequested; waitedMs += kIdlePollMs)
-        HardwareControl::wait(qMin(kIdlePollMs, delayMs - waitedMs));
+    // A prompt queued meanwhile rings too: it waits for the end of the pause.
+    const QDeadlineTimer settled(startDelay());
+    while (!exitRequested && !settled.hasExpired())
+        wakeUp.sleepFor(settled.remainingTime());
     while (!exitRequested) {
         QString path;
         if (!takeNext(&path)) {
-            HardwareControl::wait(kIdlePollMs);
+            wakeUp.sleepFor(kIdleSleepMs);
             continue;
         }
         try {

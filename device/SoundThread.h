@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/wakeup.h"
+
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -11,7 +13,8 @@
 // Plays queued voice prompt files one at a time through ALSA. A QThread whose
 // run() owns the PCM and reads the files; any thread queues paths with
 // playSound (VexPlayer does, through the service factory) and never waits.
-// Built, started and destroyed by the service thread.
+// With nothing queued the thread sleeps until a path or the exit request
+// rings it. Built, started and destroyed by the service thread.
 class SoundThread : public QThread
 {
     Q_OBJECT
@@ -45,6 +48,7 @@ private:
     bool takeNext(QString *path);
 
     std::atomic<bool> exitRequested{false};
+    WakeUp wakeUp;
     mutable QMutex mutex;
     QList<QString> queue;
     bool playing = false;

@@ -8,12 +8,12 @@
 #include "race/pigeonbo.h"
 #include "storage/storage.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QSerialPort>
 
 namespace {
 constexpr int kPollMs = 100;
-constexpr int kSliceMs = 10;          // exit is checked this often while waiting
 constexpr int kStopWaitMs = 5000;     // destructor: a poll and a disconnect take far less
 constexpr qint64 kWatchdogMs = 5000;
 constexpr int kChannelListBit = 0x200;
@@ -52,6 +52,7 @@ void RFIDService::setTiming(const Timing &value)
 void RFIDService::requestExit()
 {
     exitRequested = true;
+    exitWake.ring();
 }
 
 void RFIDService::setRaceMode(int mode)
@@ -270,6 +271,8 @@ void RFIDService::publish(const LFInnerModule &module)
 
 void RFIDService::sleepUnlessExit(int ms)
 {
-    for (int slept = 0; slept < ms && !exitRequested; slept += kSliceMs)
-        HardwareControl::wait(qMin(kSliceMs, ms - slept));
+    // The exit request rings the sleep: no slices to wake for meanwhile.
+    const QDeadlineTimer end(ms);
+    while (!exitRequested && !end.hasExpired())
+        exitWake.sleepFor(end.remainingTime());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/wakeup.h"
 #include "device/lfmodule.h"
 
 #include <QMutex>
@@ -66,13 +67,14 @@ private:
     void readTags(LFInnerModule &module, const RFMODULE_INFO &answer);
     void flushWatchdog();
     void publish(const LFInnerModule &module);
-    // Sleeps up to ms in slices, returning early once exit is requested.
+    // Sleeps up to ms, returning as soon as exit is requested.
     void sleepUnlessExit(int ms);
     static PigeonBo *engine();
 
     QString portName;
     Timing timing;
     std::atomic<bool> exitRequested{false};
+    WakeUp exitWake; // ends the waits around a connection
     std::atomic<bool> writeModuleTime{false};
     std::atomic<bool> readModuleTime{false};
     std::atomic<int> raceMode{0};

@@ -17,6 +17,8 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace {
 
 // The one step of every pause; never scaled.
@@ -27,6 +29,9 @@ constexpr int kMaxTurnErrors = 3;
 // Starts that may fail in a row before the pause between them grows.
 constexpr int kFailedStartsBeforeBackoff = 3;
 constexpr int kMaxBackoffDoublings = 16;
+// After a failed start the pause looks this often whether the APN or the
+// operator was corrected.
+constexpr int kSettingsLookMs = 250;
 
 constexpr quint32 kLocTimeReady = 0x001;
 constexpr quint32 kApnSet = 0x004;
@@ -91,6 +96,7 @@ void GSMService::requestExit()
 {
     // The flag first: a driver published after this look sees it there.
     exitRequested = true;
+    wakeUp.ring();
     QMutexLocker lock(&mutex);
     if (driver)
         driver->requestExit();
@@ -129,6 +135,7 @@ LocationInfo GSMService::getCurrentGPS() const
 void GSMService::setGprsInterval(unsigned int ms)
 {
     gprsTurn.setInterval(tick(), ms);
+    wakeUp.ring(); // a sleeping step loop looks at the new due time
 }
 
 void GSMService::setSmsInterval(unsigned int ms)
@@ -150,6 +157,7 @@ void GSMService::requestLocation()
 {
     netTimeDue = 0;
     gpsDue = 0;
+    wakeUp.ring();
 }
 
 void GSMService::checkHardware()
@@ -242,11 +250,9 @@ void GSMService::run()
 
 bool GSMService::waitSteps(int totalMs)
 {
-    for (int waited = 0; waited < totalMs; waited += kStepMs) {
-        if (exitRequested)
-            return false;
-        HardwareControl::wait(kStepMs);
-    }
+    const QDeadlineTimer end(totalMs);
+    while (!exitRequested && !end.hasExpired())
+        wakeUp.sleepFor(end.remainingTime());
     return !exitRequested;
 }
 
@@ -279,7 +285,8 @@ bool GSMService::settingsChanged() const
 
 void GSMService::waitBeforeStart(int pauseMs)
 {
-    for (int waited = 0; waited < pauseMs; waited += kStepMs) {
+    const QDeadlineTimer end(pauseMs);
+    while (!end.hasExpired()) {
         if (exitRequested)
             return;
         // A corrected APN or operator is tried at once, with a clean slate.
@@ -289,7 +296,9 @@ void GSMService::waitBeforeStart(int pauseMs)
             failed = false;
             return;
         }
-        HardwareControl::wait(kStepMs);
+        // Only a failed start has settings to watch; otherwise the pause
+        // sleeps through, ended early by the exit request alone.
+        wakeUp.sleepFor(failedStarts == 0 ? end.remainingTime() : qMin<qint64>(kSettingsLookMs, end.remainingTime()));
     }
 }
 
@@ -395,23 +404,52 @@ void GSMService::runSteps()
 {
     qint64 lastStep = tick();
     while (smsTurn.errors() <= kMaxTurnErrors && gprsTurn.errors() <= kMaxTurnErrors) {
-        // At least one 10 ms step every time, the settle time at the start.
+        // At least one 10 ms step every time, the settle time at the start;
+        // past that a modem with nothing due sleeps until its next turn, or
+        // until another thread rings it (an upload queued, a position asked
+        // for, the exit).
+        const qint64 earliest = tick() + qMax<qint64>(kStepMs, pendingPauseMs);
+        qint64 stepDue = earliest;
         for (;;) {
-            HardwareControl::wait(kStepMs);
+            const qint64 now = tick();
+            stepDue = qMax(earliest, nextStepDue(lastStep));
+            const qint64 due = stepDue;
+            if (now >= due)
+                break;
+            const qint64 untilWatchdog = lastWatchdog + timing.watchdogMs + 1 - now;
+            wakeUp.sleepFor(std::clamp<qint64>(qMin(due - now, untilWatchdog), 1, due - now));
             flushWatchdog();
             if (exitRequested)
                 return;
-            if (pendingPauseMs <= unsigned(kStepMs))
-                break;
-            pendingPauseMs -= unsigned(kStepMs);
         }
         pendingPauseMs = 0;
         const qint64 now = tick();
+        // What the step slept past its 10 ms (or settle) because the modem
+        // was registered and nothing was due must not count as time without
+        // registration.
+        idleMs = unsigned(qBound<qint64>(0, stepDue - earliest, Q_INT64_C(0xFFFFFFF)));
         doEvent(unsigned(qBound<qint64>(0, now - lastStep, Q_INT64_C(0xFFFFFFF))));
         lastStep = now;
     }
     ServiceFactory::debug(QString::asprintf("gsmErrorCount,gprsErrorCount:%d,%d", smsTurn.errors(),
                                             gprsTurn.errors()));
+}
+
+qint64 GSMService::nextStepDue(qint64 lastStep) const
+{
+    const quint32 state = flags();
+    // Until the modem is set up and registered every step has work: the
+    // set-up, the registration check, the APN.
+    if (!(state & kInitialised) || !registered(state) || !(state & kApnSet))
+        return lastStep;
+    // Otherwise the earliest of the jobs' due times, as each step tests them.
+    qint64 due = lastStep + qint64(cregCountdown);
+    if (state & kDataActive)
+        due = qMin(due, qint64(netTimeDue) + 1);
+    due = qMin(due, qint64(gpsDue) + 1);
+    if (callback)
+        due = qMin(due, smsTurn.dueMs());
+    return qMin(due, gprsTurn.dueMs());
 }
 
 void GSMService::closeDriver()
@@ -468,7 +506,7 @@ void GSMService::checkGSM(unsigned int elapsedMs)
         offlineMs = 0;
         return;
     }
-    offlineMs += elapsedMs;
+    offlineMs += elapsedMs - qMin(idleMs, elapsedMs);
     if (offlineMs > unsigned(timing.offlineLimitMs))
         throw GsmException(769, QStringLiteral("GSM offline!"), QString());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/locationinfo.h"
+#include "core/wakeup.h"
 #include "gsm/gsmservicecallback.h"
 #include "gsm/gsmstate.h"
 #include "gsm/gsmtiming.h"
@@ -91,7 +92,10 @@ private:
     void configureApn();
     void flushWatchdog();
     quint32 flags() const;
-    // Sleeps totalMs in steps of 10 ms; false as soon as exit is requested.
+    // The tick at which the next step has work, the last step having run at
+    // lastStep; lastStep itself while the modem still needs every step.
+    qint64 nextStepDue(qint64 lastStep) const;
+    // Sleeps totalMs; false as soon as exit is requested.
     bool waitSteps(int totalMs);
     bool waitForNode(const QString &port);
     // The pause before the next start, from how this cycle ended; logs a
@@ -112,10 +116,16 @@ private:
     int lastFlags = 0xFF;
     unsigned int cregCountdown = 15000;
     unsigned int offlineMs = 0;
+    // Of the last step's elapsed time, what it slept past its 10 ms while
+    // the modem was registered and nothing was due.
+    unsigned int idleMs = 0;
     // Monotonic tick, ms: the device clock jumps with every synchronisation.
     qint64 lastWatchdog = 0;
-    qint64 netTimeDue = 0;
-    qint64 gpsDue = 0;
+    // Set to 0 by requestLocation from another thread.
+    std::atomic<qint64> netTimeDue{0};
+    std::atomic<qint64> gpsDue{0};
+    // Rung by the exit request, a queued upload and a position request.
+    WakeUp wakeUp;
     // Failed starts in a row: cycles that ended before their data connection
     // was up. The pause before a start doubles from the third on.
     int failedStarts = 0;

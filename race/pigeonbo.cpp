@@ -15,11 +15,16 @@
 
 namespace {
 constexpr int kTickMs = 50;
+// Nothing needs the engine more often than its mains sample, about once a
+// second; the timer sleeps at most this many ticks (verifyTimeout's hour-long
+// limits lose nothing by it).
+constexpr int kMaxSleepTicks = 40;
 // Mains must be gone this long before the engine asks for the power-off.
 constexpr int kPowerCountdownMs = 5000;
 // Mains is sampled only below this, so a short gap costs no file read.
 constexpr int kPowerSampleBelowMs = 4000;
 constexpr int kLastEringHoldMs = 5000;
+static_assert(kMaxSleepTicks * kTickMs < kLastEringHoldMs, "the tick timer must wake before a ring hold ends");
 constexpr qint64 kWatchdogMs = 5000;
 const char kNoSystemId[] = "00000000";
 const char kDefaultLang[] = "EN";
@@ -52,8 +57,9 @@ void PigeonBo::start()
     connect(this, &PigeonBo::tagScaned, this, &PigeonBo::onTagScaned, Qt::UniqueConnection);
     if (!tickTimer) {
         tickTimer = new QTimer(this);
-        connect(tickTimer, &QTimer::timeout, this, &PigeonBo::onTickTime);
+        connect(tickTimer, &QTimer::timeout, this, &PigeonBo::onTickTimer);
     }
+    sinceTick.start();
     tickTimer->setInterval(kTickMs);
     tickTimer->start();
     running = true;
@@ -64,6 +70,8 @@ void PigeonBo::start()
 void PigeonBo::requestExit()
 {
     exitRequested = true;
+    // A sleeping tick timer would see the flag only at its next tick.
+    QMetaObject::invokeMethod(this, &PigeonBo::onTickTimer, Qt::QueuedConnection);
 }
 
 bool PigeonBo::isFinished() const
@@ -80,7 +88,7 @@ void PigeonBo::onTickTime()
 {
     // An exception out of a timer slot would end the process.
     try {
-        tick();
+        tick(1);
     } catch (const VexException &) {
         ServiceFactory::debug(QStringLiteral("PigeonBo::onTickTime VexException!"));
     } catch (...) {
@@ -88,7 +96,25 @@ void PigeonBo::onTickTime()
     }
 }
 
-void PigeonBo::tick()
+void PigeonBo::onTickTimer()
+{
+    if (!tickTimer)
+        return; // stopped: a late exit call finds nothing to do
+    const int ticks = int((sinceTick.restart() + kTickMs / 2) / kTickMs);
+    try {
+        tick(ticks);
+    } catch (const VexException &) {
+        ServiceFactory::debug(QStringLiteral("PigeonBo::onTickTime VexException!"));
+    } catch (...) {
+        ServiceFactory::debug(QStringLiteral("PigeonBo::onTickTime UnknowException!"));
+    }
+    scheduleTick();
+}
+
+// The counts run in whole 50 ms ticks; a sleeping timer makes up the ticks
+// it slept through, and wakes for the tick at which something is due: the
+// mains sample, the end of the ring hold, the watchdog report.
+void PigeonBo::tick(int ticks)
 {
     flushWatchdog();
     verifyTimeout();
@@ -98,7 +124,7 @@ void PigeonBo::tick()
     }
     if (powerCountdown <= 0)
         return; // the power-off is under way
-    powerCountdown -= kTickMs;
+    powerCountdown -= ticks * kTickMs;
     if (powerCountdown <= 0) {
         onPowerLost();
         return;
@@ -107,13 +133,34 @@ void PigeonBo::tick()
         powerCountdown = kPowerCountdownMs;
 
     QMutexLocker lock(&mutex);
-    if (lastEringCountdown <= kTickMs) {
+    if (lastEringCountdown <= ticks * kTickMs) {
         lastEringCountdown = 0;
         if (!lastEring.isNull())
             lastEring = QString();
     } else {
-        lastEringCountdown -= kTickMs;
+        lastEringCountdown -= ticks * kTickMs;
     }
+}
+
+void PigeonBo::scheduleTick()
+{
+    if (!tickTimer)
+        return;
+    int ticks = kMaxSleepTicks;
+    // The mains sample is taken at the first tick below its threshold.
+    if (powerCountdown >= kPowerSampleBelowMs)
+        ticks = qMin(ticks, (powerCountdown - kPowerSampleBelowMs) / kTickMs + 1);
+    else
+        ticks = 1;
+    {
+        QMutexLocker lock(&mutex);
+        if (lastEringCountdown > 0)
+            ticks = qMin(ticks, (lastEringCountdown + kTickMs - 1) / kTickMs);
+    }
+    const qint64 untilWatchdog = lastWatchdog + kWatchdogMs + 1 - UTC::now().value();
+    ticks = qBound(1, qMin<qint64>(ticks, (untilWatchdog + kTickMs - 1) / kTickMs), kMaxSleepTicks);
+    if (tickTimer->interval() != ticks * kTickMs)
+        tickTimer->setInterval(ticks * kTickMs);
 }
 
 void PigeonBo::onPowerLost()
@@ -278,7 +325,11 @@ void PigeonBo::cacheLastEring(const QString &eRing)
 {
     QMutexLocker lock(&mutex);
     lastEring = eRing;
-    lastEringCountdown = kLastEringHoldMs;
+    // A sleeping tick timer's next call counts every tick since the last one:
+    // the hold starts now, not at that tick. (The timer's sleep is shorter
+    // than the hold, so it wakes in time to end it.)
+    const qint64 sinceLastTickMs = tickTimer && sinceTick.isValid() ? sinceTick.elapsed() : 0;
+    lastEringCountdown = kLastEringHoldMs + int(sinceLastTickMs / kTickMs) * kTickMs;
 }
 
 QString PigeonBo::getLastEring()

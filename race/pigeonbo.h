@@ -6,6 +6,7 @@
 #include "storage/pigeonrecord.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QMutexLocker>
@@ -173,10 +174,15 @@ public slots:
     void onTagScaned(LFTAG_INFO tag);
 
 protected slots:
+    // One tick of 50 ms, as the timer gives it while something is counting.
     void onTickTime();
 
 private:
-    void tick();
+    // The timer's own call: the ticks that passed since the last one.
+    void onTickTimer();
+    void tick(int ticks);
+    // The timer sleeps until the next tick that has work.
+    void scheduleTick();
     void onPowerLost();
     void flushWatchdog();
     void destroy();
@@ -219,6 +225,7 @@ private:
     std::atomic<bool> exitRequested{false};
     int powerCountdown = 5000;              // ms; service thread only
     QTimer *tickTimer = nullptr;            // service thread only
+    QElapsedTimer sinceTick;                // service thread only
     std::atomic<bool> running{false};       // between start() and destroy()
     QList<QString> notifyPhones;
     QString testSmsPhone;

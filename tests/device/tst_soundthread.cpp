@@ -84,6 +84,7 @@ private slots:
     void elevenDuringStartDelay_firstTenPlayInOrder();
     void requestExit_duringLongFile_stopsAtNextBlock();
     void requestExit_duringStartDelay_endsPromptly();
+    void promptQueuedWhileAsleep_playsAndExitEndsTheSleep();
     void deviceNeverDrains_playerEndsWithinTheBound();
 
 private:
@@ -463,6 +464,25 @@ void TestSoundThread::requestExit_duringStartDelay_endsPromptly()
     QVERIFY(thread.wait(500));
     QCOMPARE(root->boardCommands().size(), 4);
     QVERIFY(captureNames().isEmpty());
+}
+
+// An idle thread sleeps until a prompt or the exit request rings it; the
+// sleep's own bound is far longer than these waits, so a lost ring fails
+// here. Prompts come one at a time, each as the thread has just gone back to
+// sleep after the one before.
+void TestSoundThread::promptQueuedWhileAsleep_playsAndExitEndsTheSleep()
+{
+    constexpr int kPrompts = 5;
+    SoundThread thread;
+    thread.start();
+    for (int k = 0; k < kPrompts; ++k) {
+        thread.playSound(writeWave(QString("s%1.wav").arg(k), WaveWriter::pcm(1, 8000, 16, WaveWriter::constant(k, 10, 2))));
+        QTRY_VERIFY_WITH_TIMEOUT(thread.isIdle(), kIdleTimeoutMs);
+        QCOMPARE(captureNames().size(), k + 1);
+    }
+    thread.requestExit();
+    QTRY_VERIFY_WITH_TIMEOUT(thread.isFinished(), kIdleTimeoutMs);
+    QCOMPARE(root->boardCommands().size(), 4); // amplifier on, then off again
 }
 
 // A device that takes the samples but never plays them out: the final

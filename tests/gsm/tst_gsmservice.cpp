@@ -228,6 +228,8 @@ private slots:
     void deviceClockJumps_schedulesUnchanged();
     void exitRequested_threadEndsPromptly_data();
     void exitRequested_threadEndsPromptly();
+    void idleModem_wokenByRequests_data();
+    void idleModem_wokenByRequests();
     void deletedWhileCycleRuns_noAbort();
     void boardType1_moduleCommandsAroundEachCycle();
     void modemType_selectsDriverAndPort_data();
@@ -618,6 +620,50 @@ void TestGSMService::exitRequested_threadEndsPromptly()
     QCOMPARE(rig.count(QStringLiteral("Gsm power on...")), 1);
     if (where == QLatin1String("AT wait") || where == QLatin1String("SMS prompt"))
         QVERIFY(rig.logged(QStringLiteral("Message:GSM exit!")));
+}
+
+void TestGSMService::idleModem_wokenByRequests_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::newRow("upload queued") << QStringLiteral("upload");
+    QTest::newRow("position asked") << QStringLiteral("position");
+    QTest::newRow("exit") << QStringLiteral("exit");
+}
+
+// Registered, connected and with every job an hour away, the modem thread
+// sleeps; a request from another thread must end that sleep, or it would
+// wait out the hour and fail here.
+void TestGSMService::idleModem_wokenByRequests()
+{
+    QFETCH(QString, request);
+    constexpr int kHourMs = 3600 * 1000;
+    ModemRig rig;
+    GsmTiming timing = fastTiming();
+    for (int *ms : {&timing.regIntervalMs, &timing.netTimeIntervalMs, &timing.cellTimeRetryMs,
+                    &timing.netTimeRetryMs, &timing.gpsIntervalMs, &timing.smsIdleMs, &timing.smsRetryMs,
+                    &timing.gprsIdleMs, &timing.gprsRetryMs, &timing.activationRetryMs, &timing.watchdogMs})
+        *ms = kHourMs;
+    rig.service.setTiming(timing);
+    rig.service.start();
+    // The first upload turn has run and its next one is scheduled, and the
+    // network time was read: nothing is due for an hour.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.gprsCalls() == 1 && !rig.service.isGprsTickReady()
+                                 && rig.commands("AT+CCLK") == 1,
+                             kWaitMs);
+
+    if (request == QLatin1String("upload")) {
+        rig.service.setGprsInterval(1);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.engine.gprsCalls(), 2, kWaitMs);
+    } else if (request == QLatin1String("position")) {
+        // Asked again while waiting: a request made while the step that read
+        // the time was still finishing is overwritten by that step.
+        QTRY_VERIFY_WITH_TIMEOUT((rig.service.requestLocation(), rig.commands("AT+CCLK") > 1), kWaitMs);
+    } else {
+        rig.service.requestExit();
+        QVERIFY(rig.service.wait(kWaitMs));
+        QVERIFY(rig.logged(QStringLiteral("GSMService Exit!")));
+    }
+    QCOMPARE(rig.engine.smsCalls(), 1);
 }
 
 void TestGSMService::deletedWhileCycleRuns_noAbort()
