@@ -8,6 +8,7 @@
 #include "clubpeerconsole.h"
 #include "clubportpeer.h"
 #include "clubrouter.h"
+#include "consolethread.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -16,9 +17,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <mutex>
-#include <string>
 #include <thread>
 
 #include <pthread.h>
@@ -146,18 +145,13 @@ int main(int argc, char **argv)
     say(QStringLiteral("line ") + peer.slavePath());
 
     // The console: at end of input the peer keeps running until a signal.
-    std::thread control([&console] {
-        std::string line;
-        bool quit = false;
-        while (!quit && std::getline(std::cin, line)) {
-            const QString answer = console.execute(QString::fromStdString(line), &quit);
-            if (!answer.isEmpty())
-                say(answer);
-        }
-        if (quit)
-            kill(getpid(), SIGTERM);
+    // Destroyed before the console and the peer: a command still running
+    // when a signal ends the process finishes first.
+    ConsoleThread control([&console](const QString &line, bool *quit) {
+        const QString answer = console.execute(line, quit);
+        if (!answer.isEmpty())
+            say(answer);
     });
-    control.detach();
 
     std::atomic<bool> stopping{false};
     std::thread recording([&peer, &stopping] {

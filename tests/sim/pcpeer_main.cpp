@@ -3,6 +3,7 @@
 // pseudo-terminal, driven by text commands on standard input (one a line,
 // each reply printed on standard output).
 
+#include "consolethread.h"
 #include "pcpeer.h"
 #include "pcpeerconsole.h"
 
@@ -11,9 +12,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <iostream>
-#include <string>
-#include <thread>
 
 #include <pthread.h>
 #include <signal.h>
@@ -68,18 +66,13 @@ int main(int argc, char **argv)
 
     // The console: at end of input the line stays until a signal, so the
     // clock's port does not vanish under it.
-    std::thread control([&console] {
-        std::string line;
-        bool quit = false;
-        while (!quit && std::getline(std::cin, line)) {
-            const QString answer = console.execute(QString::fromStdString(line), &quit);
-            if (!answer.isEmpty())
-                say(answer);
-        }
-        if (quit)
-            kill(getpid(), SIGTERM);
+    // Destroyed before the console and the peer: a command still running
+    // when a signal ends the process finishes first.
+    ConsoleThread control([&console](const QString &line, bool *quit) {
+        const QString answer = console.execute(line, quit);
+        if (!answer.isEmpty())
+            say(answer);
     });
-    control.detach();
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
