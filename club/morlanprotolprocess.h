@@ -84,6 +84,9 @@ public:
     int queuedCommandCount() const { return cmdQueue.size(); }
     // Their CmdTypes, in order.
     QList<int> queuedCommandTypes() const { return cmdQueue.types(); }
+    // Takes the first queued command off the queue, as a club tick would
+    // (tests answer it themselves while the thread is not started).
+    bool takeQueuedCommand(MorlanCmdItem *item) { return cmdQueue.take(item); }
     using ParamReader = std::function<int(const QString &key, int defaultValue)>;
     void setParamReader(ParamReader reader) { paramReader = std::move(reader); }
 

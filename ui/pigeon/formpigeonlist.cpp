@@ -1,7 +1,6 @@
 #include "ui/pigeon/formpigeonlist.h"
 
 #include "core/servicefactory.h"
-#include "core/utc.h"
 #include "device/VexPlayer.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
@@ -11,16 +10,13 @@
 #include "ui/formmessage.h"
 #include "ui/guardedcall.h"
 #include "ui/mainwindow.h"
-#include "ui/nofocusdelegate.h"
 #include "ui/pigeon/formaddpigeon.h"
 #include "ui/pigeon/formlistassignment.h"
-#include "ui/screenkit.h"
+#include "ui/pigeon/pigeonrows.h"
 
 #include "ui_formpigeonlist.h"
 
-#include <QCoreApplication>
 #include <QEvent>
-#include <QHeaderView>
 #include <QTableWidgetItem>
 
 #include <exception>
@@ -36,7 +32,6 @@ constexpr int kRingColumnWidth = 110;
 constexpr int kRaceMarked = 3;
 constexpr int kRaceStopped = 4;
 constexpr int kRaceUploaded = 12;
-const char kHeaderStyle[] = "QHeaderView::section{background:transparent;border:none;color:white;}";
 const char kNoPigeons[] = "No Pigeons";
 
 bool isRinged(const PigeonInfo &pigeon)
@@ -80,15 +75,8 @@ FormPigeonList::FormPigeonList(QWidget *parent)
     connect(keyboard, &FormKeyBoard::keyPress, this, &FormPigeonList::onKeyPress);
 
     QTableWidget *table = ui->tablePigeons;
-    table->setHorizontalHeaderLabels({tr("No."), tr("AssocNum"), tr("E-ring")});
-    table->setColumnWidth(0, kNoColumnWidth);
-    table->setColumnWidth(1, kAssocColumnWidth);
-    table->setColumnWidth(2, kRingColumnWidth);
-    table->horizontalHeader()->setStyleSheet(QLatin1String(kHeaderStyle));
-    // The header's strip is drawn by the widget behind it.
-    table->horizontalHeader()->setFixedHeight(ui->widget->height());
-    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    table->setItemDelegate(new NoFocusDelegate(table));
+    PigeonRows::setUpTable(table, {tr("No."), tr("AssocNum"), tr("E-ring")},
+                           {kNoColumnWidth, kAssocColumnWidth, kRingColumnWidth}, ui->widget);
 
     ui->txtEring->installEventFilter(this);
     table->installEventFilter(this);
@@ -249,18 +237,8 @@ void FormPigeonList::refreshPigeonTable(int row)
 
 void FormPigeonList::refreshPigeonItem(int row)
 {
-    const QSharedPointer<PigeonInfo> pigeon = pigeonAt(row);
-    if (!pigeon)
-        return;
-    const QString cells[] = {QStringLiteral("%1").arg(row + 1), pigeon->assocNum, pigeon->eringNum};
-    for (int column = 0; column < 3; ++column) {
-        QTableWidgetItem *item = ui->tablePigeons->item(row, column);
-        if (!item) {
-            item = new QTableWidgetItem;
-            ui->tablePigeons->setItem(row, column, item);
-        }
-        item->setText(cells[column]);
-    }
+    if (const QSharedPointer<PigeonInfo> pigeon = pigeonAt(row))
+        PigeonRows::fillRow(ui->tablePigeons, row, *pigeon);
 }
 
 void FormPigeonList::on_tablePigeons_currentCellChanged(int currentRow, int, int, int)
@@ -325,11 +303,7 @@ void FormPigeonList::showButtonsFor(const PigeonInfo &pigeon, bool marked)
 
 void FormPigeonList::showDetails(const PigeonInfo &pigeon)
 {
-    ui->labColor->setText(pigeon.color);
-    ui->labSex->setText(ScreenKit::sexText(pigeon.sex));
-    ui->labYear->setText(QStringLiteral("%1").arg(pigeon.year));
-    ui->labUpdateTime->setText(
-        UTC::format(pigeon.updateTime, QCoreApplication::translate("CommonResource", "dd/MM/yyyy hh:mm:ss")));
+    PigeonRows::showDetails(pigeon, ui->labColor, ui->labSex, ui->labYear, ui->labUpdateTime);
 }
 
 void FormPigeonList::hideKeyboard()
@@ -482,38 +456,14 @@ void FormPigeonList::ringAssigned(int row, const PigeonInfo &updated)
 
 void FormPigeonList::unassignPigeon(int row)
 {
-    const QSharedPointer<PigeonInfo> pigeon = pigeonAt(row);
-    if (!pigeon)
-        return;
-    VexPlayer::playOK();
-    Storage *storage = Storage::instance();
-    // Stored first: the row changes only once the database has.
-    try {
-        storage->unassignPigeon(pigeon->assocNum);
-    } catch (...) {
-        const std::exception_ptr failure = std::current_exception();
-        const QSharedPointer<PigeonInfo> stored = storage->findPigeonById(pigeon->assocNum);
-        if (stored)
-            *pigeon = *stored;
-        else
-            pigeons.removeAt(row);
-        refreshPigeonTable(row);
-        std::rethrow_exception(failure);
-    }
-    pigeon->eringNum = QStringLiteral("");
-    pigeon->uid = QString();
-    pigeon->updateTime = UTC::clubTime().value();
-    std::exception_ptr logFailure;
-    try {
-        storage->logUnassignmnet(pigeon.data());
-    } catch (...) {
-        logFailure = std::current_exception();
-    }
-    ui->btnDelete->setText(tr("Delete"));
-    refreshPigeonItem(row);
-    ui->btnAssigment->setEnabled(true);
-    if (logFailure)
-        std::rethrow_exception(logFailure);
+    PigeonRows::unassignRing(
+        pigeons, row,
+        [this, row] {
+            ui->btnDelete->setText(tr("Delete"));
+            refreshPigeonItem(row);
+            ui->btnAssigment->setEnabled(true);
+        },
+        [this, row] { refreshPigeonTable(row); });
 }
 
 void FormPigeonList::unmarkPigeon(int row)
