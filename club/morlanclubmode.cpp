@@ -20,9 +20,8 @@
 namespace {
 
 // One club tick; with the router watch on, an idle link tests the router
-// every kRouterWatchMs; without a router, initialise is tried again after a pause.
+// every routerWatchMs (5 s); without a router, initialise is tried again after a pause.
 constexpr int kTickMs = 10;
-constexpr int kRouterWatchMs = 5000;
 constexpr int kRouterRetryMs = 1000;
 constexpr qint64 kHalfSecondMs = 500;
 constexpr int kUnauthorizedCode = 0x505;
@@ -48,7 +47,7 @@ void MorlanProtocolProcess::runInClubMode(QSerialPort *port)
         // The router id of the previous club mode stays until a new one is read.
     }
     routerWatch = false;
-    routerWatchCountdown = kRouterWatchMs;
+    routerWatchCountdown = routerWatchMs;
     // Commands queued while club mode did not run are stale: dropped without
     // an outcome (their waiters time out).
     cmdQueue.clear();
@@ -189,7 +188,7 @@ void MorlanProtocolProcess::doTickInClubMode()
     }
     MorlanCmdItem item;
     if (cmdQueue.take(&item)) {
-        routerWatchCountdown = kRouterWatchMs;
+        routerWatchCountdown = routerWatchMs;
     } else {
         routerWatchCountdown = routerWatchCountdown <= kTickMs ? 0 : routerWatchCountdown - kTickMs;
         if (routerWatch)
@@ -222,7 +221,7 @@ void MorlanProtocolProcess::runCommand(MorlanCmdItem &item)
     switch (item.type) {
     case TestRouter:
         if (routerWatchCountdown == 0) {
-            routerWatchCountdown = kRouterWatchMs;
+            routerWatchCountdown = routerWatchMs;
             testRouter();
         }
         break;
