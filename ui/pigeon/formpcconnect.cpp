@@ -26,8 +26,7 @@ constexpr int kTipBottom = 580;
 const char kPicture[] = ":/image/image/connecttopc.png";
 const char kStyle[] = "#frameWidget{border-image: url(:/image/image/main-bg.png);border:none;}"
                       "#graphicsView{background:transparent;border:none;}"
-                      "#label,#labTip{color:#ffffff;font-size:36px;background:transparent;}"
-                      "#labTip{padding:0px 12px;}";
+                      "#label,#labTip{color:#ffffff;font-size:36px;background:transparent;}";
 
 } // namespace
 
