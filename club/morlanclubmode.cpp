@@ -24,9 +24,8 @@
 namespace {
 
 // One club tick; with the router watch on, an idle link tests the router
-// every kRouterWatchMs; without a router, initialise is tried again after a pause.
+// every routerWatchMs (5 s); without a router, initialise is tried again after a pause.
 constexpr int kTickMs = 10;
-constexpr int kRouterWatchMs = 5000;
 constexpr int kRouterRetryMs = 1000;
 // An idle club mode sleeps until a command is queued, another mode is asked
 // for or the router test falls due; with the watch off and its countdown run
@@ -56,7 +55,7 @@ void MorlanProtocolProcess::runInClubMode(QSerialPort *port)
         // The router id of the previous club mode stays until a new one is read.
     }
     routerWatch = false;
-    routerWatchCountdown = kRouterWatchMs;
+    routerWatchCountdown = routerWatchMs;
     // Commands queued while club mode did not run are stale: dropped without
     // an outcome (their waiters time out).
     cmdQueue.clear();
@@ -216,7 +215,7 @@ void MorlanProtocolProcess::doTickInClubMode()
     }
     MorlanCmdItem item;
     if (cmdQueue.take(&item)) {
-        routerWatchCountdown = kRouterWatchMs;
+        routerWatchCountdown = routerWatchMs;
     } else {
         routerWatchCountdown = routerWatchCountdown <= kTickMs ? 0 : routerWatchCountdown - kTickMs;
         if (routerWatch)
@@ -249,7 +248,7 @@ void MorlanProtocolProcess::runCommand(MorlanCmdItem &item)
     switch (item.type) {
     case TestRouter:
         if (routerWatchCountdown == 0) {
-            routerWatchCountdown = kRouterWatchMs;
+            routerWatchCountdown = routerWatchMs;
             testRouter();
         }
         break;

@@ -80,6 +80,9 @@ public:
     // The router's answer time-outs divided by this (1 by default), taken at
     // the next entry into club mode; and the bound of a waited mode switch.
     void setAnswerTimeoutDivisor(int divisor) { answerTimeoutDivisor = divisor; }
+    // How often an idle club mode with the router watch on tests the router
+    // (5000 ms by default).
+    void setRouterWatchMs(int ms) { routerWatchMs = ms; }
     void setSwitchWaitMs(int ms) { switchWaitMs = ms; }
     // Commands waiting in the club-mode queue.
     int queuedCommandCount() const { return cmdQueue.size(); }
@@ -182,5 +185,6 @@ private:
     std::atomic<int> syncTimeoutMs;
     std::atomic<int> switchWaitMs;
     std::atomic<int> answerTimeoutDivisor{1};
+    std::atomic<int> routerWatchMs{5000};
     ParamReader paramReader;
 };

@@ -310,7 +310,14 @@ int ServiceFactory::raceModeFor(int channelMode)
 void ServiceFactory::switchToRace(bool wait)
 {
     ServiceFactory *factory = getInstance();
-    const int mode = raceModeFor(getParamInt32(QStringLiteral("channelMode"), 0));
+    // A database that cannot be read must not keep the device out of race
+    // work: the default channel's word, and the mode request still follows.
+    int mode = kRaceModeDefault;
+    try {
+        mode = raceModeFor(getParamInt32(QStringLiteral("channelMode"), 0));
+    } catch (...) {
+        debug(QStringLiteral("ServiceFactory::switchToRace channelMode unreadable, default word used"));
+    }
     if (factory->rfidService)
         factory->rfidService->setRaceMode(mode);
     if (!factory->protocolProcess)

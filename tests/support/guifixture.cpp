@@ -1,6 +1,7 @@
 #include "guifixture.h"
 
 #include "core/myapp.h"
+#include "core/servicefactory.h"
 #include "core/version.h"
 #include "device/hardware_control.h"
 #include "ui/formmessage.h"
@@ -21,10 +22,24 @@ GuiFixture::GuiFixture(StorageFixture *existing)
     root().writeFile(QStringLiteral("/app/brellium/version"), ProgramVersion::kText);
     HardwareControl::init(0);
     MainWindow::resetExitRequest();
+    // A window over an empty loft number opens the PC screen at start, and
+    // the stack reset leaves it: comm mode, then race work. Services a test
+    // published beforehand (a link it put in club mode) must not see that,
+    // so the window is built and reset with none published.
+    ServiceFactory *factory = ServiceFactory::getInstance();
+    MorlanProtocolProcess *link = factory->protocolProcess;
+    RFIDService *reader = factory->rfidService;
+    PigeonBo *engine = factory->pigeonBo;
+    factory->protocolProcess = nullptr;
+    factory->rfidService = nullptr;
+    factory->pigeonBo = nullptr;
     mainWindow = MainWindow::instance();
     mainWindow->findChild<QTimer *>()->stop();
     mainWindow->show();
     mainWindow->resetSubForms();
+    factory->protocolProcess = link;
+    factory->rfidService = reader;
+    factory->pigeonBo = engine;
 }
 
 GuiFixture::~GuiFixture()
