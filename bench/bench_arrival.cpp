@@ -184,14 +184,14 @@ public:
     bool ok = false;
 
 private:
-    void seed(int pigeons) const
+    void seed(int count) const
     {
         const qint64 markMs = UTC::now().value() - 3600000;
         db.exec(QStringLiteral("insert into Race(RaceCode,RaceName,Valid,MarkDeviceTime,MarkReaderTime) "
                                "values('R1','race',3,%1,%1)")
                     .arg(markMs));
         db.exec(QStringLiteral("BEGIN"));
-        for (int n = 0; n < pigeons; ++n) {
+        for (int n = 0; n < count; ++n) {
             const QString assoc = QStringLiteral("NL-24-%1").arg(n, 5, 10, QLatin1Char('0'));
             db.exec(QStringLiteral("insert into Pigeon(AssocNum,EringNum) values('%1','%2')").arg(assoc, ringOf(n)));
             db.exec(QStringLiteral("insert into Record(AssocNum,EringNum,RaceCode,MarkTime) values('%1','%2','R1',%3)")
