@@ -18,6 +18,7 @@
 
 #include "barecommit.h"
 #include "benchrow.h"
+#include "calltiming.h"
 #include "clubportpeer.h"
 #include "clubrouter.h"
 #include "dbreader.h"
@@ -47,14 +48,6 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 QString ringOf(int i)
 {
     return QStringLiteral("0000B%1").arg(i, 3, 10, QLatin1Char('0'));
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
 }
 
 // Watches the database from a connection of its own and notes, in the

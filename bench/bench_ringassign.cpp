@@ -15,6 +15,7 @@
 #include "ui/pigeon/formassigment.h"
 
 #include "benchrow.h"
+#include "calltiming.h"
 #include "clubportpeer.h"
 #include "clubrouter.h"
 #include "peerline.h"
@@ -44,14 +45,6 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 QString ringOf(int i)
 {
     return QStringLiteral("0000C%1").arg(i, 3, 10, QLatin1Char('0'));
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
 }
 
 // Runs the event loop until the test holds or the bound passes.

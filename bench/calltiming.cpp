@@ -17,3 +17,11 @@ CallTiming CallTiming::of(const std::function<void()> &call, int times)
     std::sort(samples.begin(), samples.end());
     return {samples[samples.size() / 2], samples.back()};
 }
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}

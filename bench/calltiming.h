@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 // Times one call repeated: the median and the slowest, in ms.
 struct CallTiming
@@ -10,3 +11,6 @@ struct CallTiming
 
     static CallTiming of(const std::function<void()> &call, int times);
 };
+
+// The value at fraction p (0..1) of the sorted samples; 0 for none.
+double percentile(std::vector<double> v, double p);
