@@ -12,7 +12,10 @@
 #include <QSqlQuery>
 #include <QThread>
 
+#include <sqlite3.h>
+
 #include <atomic>
+#include <chrono>
 #include <exception>
 
 #include <unistd.h>
@@ -41,6 +44,53 @@ QString &connectOptions()
 {
     static QString options;
     return options;
+}
+
+// How long a statement waits for another connection's write lock before it
+// fails with "database is locked": the driver's default, unless the connect
+// options name another.
+constexpr int kDefaultBusyMs = 5000;
+// The wait retries this often. SQLite's own busy wait backs off to 100 ms
+// sleeps, and a writer committing arrival after arrival releases the lock
+// for well under a millisecond between its commits: a screen's save would
+// keep missing those gaps and fail while the service thread stays busy.
+constexpr int kBusyRetryMs = 2;
+
+int busyBudgetMs(const QString &options)
+{
+    static const QString key = QStringLiteral("QSQLITE_BUSY_TIMEOUT=");
+    for (const QString &option : options.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString trimmed = option.trimmed();
+        if (!trimmed.startsWith(key))
+            continue;
+        bool ok = false;
+        const int ms = trimmed.mid(key.size()).toInt(&ok);
+        if (ok && ms >= 0)
+            return ms;
+    }
+    return kDefaultBusyMs;
+}
+
+// The budget of this thread's connection and when its current wait began
+// (a connection serves the one thread that opened it).
+struct BusyWait
+{
+    int budgetMs = kDefaultBusyMs;
+    std::chrono::steady_clock::time_point start;
+};
+
+thread_local BusyWait _busyWait;
+
+int waitForLock(void *context, int attempt)
+{
+    auto *wait = static_cast<BusyWait *>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempt == 0)
+        wait->start = now;
+    if (now - wait->start >= std::chrono::milliseconds(wait->budgetMs))
+        return 0;
+    ::usleep(kBusyRetryMs * 1000);
+    return 1;
 }
 
 // Every hex digit of the thread id: two live threads must never share a
@@ -156,6 +206,10 @@ QSqlDatabase Storage::connection() const
         return db;
     if (!db.open())
         throw errorOf(db.lastError());
+    if (sqlite3 *handle = nativeHandle(db)) {
+        _busyWait.budgetMs = busyBudgetMs(db.connectOptions());
+        sqlite3_busy_handler(handle, waitForLock, &_busyWait);
+    }
     for (const QString &setting : connectionSettings()) {
         QSqlQuery query(db);
         if (!query.exec(setting)) {
