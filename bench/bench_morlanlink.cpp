@@ -6,6 +6,7 @@
 #include "device/serialcommport.h"
 #include "storage/storage.h"
 
+#include "benchrow.h"
 #include "clubportpeer.h"
 #include "connectorreader.h"
 #include "linkbench.h"
@@ -27,7 +28,10 @@
 // (2) the link thread's CPU time per wall second in idle mode, in normal mode
 //     with "channelMode" 0 and in normal mode polling a connector, against a
 //     thread that only sleeps in the same run, with the port opens and
-//     parameter reads per second.
+//     parameter reads per second;
+// (3) how long past its time-out an exchange with a silent router gives up
+//     (one 1 ms sleep per empty poll, so little past it; the target is ten
+//     times the time-out, a 40 ms one here).
 namespace {
 
 constexpr int kBaud = 9600;
@@ -141,6 +145,52 @@ void linkThreadCpu()
     }
 }
 
+constexpr int kSilentTimeoutMs = 40;
+constexpr int kSilentTries = 20;
+
+void silentAnswer()
+{
+    ClubPortPeer peer;
+    peer.start();
+    peer.setCommandFault(0x5A, ClubPortPeer::Fault{ClubPortPeer::Fault::Silence, 0, {}});
+    QSerialPort serial(peer.slavePath());
+    serial.setBaudRate(kBaud);
+    if (!serial.open(QIODevice::ReadWrite)) {
+        std::printf("cannot open %s\n", qPrintable(peer.slavePath()));
+        return;
+    }
+    SerialCommPort port(&serial);
+    std::vector<double> pastMs;
+    int gaveUp = 0;
+    for (int i = 0; i < kSilentTries; ++i) {
+        MorlanRequestPacket request;
+        request.start = 0x6C;
+        request.address = 0x31;
+        request.command = 0x5A;
+        MorlanResponsePacket answer;
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            MorlanRequestParser(&port).sendPacket(request);
+            MorlanResponseParser(&port).fetchPacket(&answer, kSilentTimeoutMs);
+        } catch (const VexException &e) {
+            gaveUp += e.getErrorCode() == 0x506 ? 1 : 0;
+        }
+        pastMs.push_back(timer.nsecsElapsed() / 1e6 - kSilentTimeoutMs);
+    }
+    std::sort(pastMs.begin(), pastMs.end());
+    std::printf("silent router, %d ms time-out: past it median %.1f ms, worst %.1f ms; gave up %d/%d\n",
+                kSilentTimeoutMs, pastMs[pastMs.size() / 2], pastMs.back(), gaveUp, kSilentTries);
+    BenchRow row;
+    row.figure = QStringLiteral("club line: silent answer given up past its %1 ms time-out (worst of %2)")
+                     .arg(kSilentTimeoutMs)
+                     .arg(kSilentTries);
+    row.value = BenchRow::ms(pastMs.back());
+    row.target = QStringLiteral("< %1 ms").arg(9 * kSilentTimeoutMs);
+    row.met = BenchRow::meets(gaveUp == kSilentTries && pastMs.back() < 9 * kSilentTimeoutMs);
+    row.print();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -149,5 +199,6 @@ int main(int argc, char **argv)
     qInstallMessageHandler(quiet); // each exception logs a line; not wanted here
     pollsPerFrame();
     linkThreadCpu();
+    silentAnswer();
     return 0;
 }

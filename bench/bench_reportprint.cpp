@@ -1,8 +1,10 @@
+#include "core/vexexception.h"
 #include "print/racepigeonsreport.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
 #include "storage/storage.h"
 
+#include "benchrow.h"
 #include "clubframes.h"
 #include "clubportpeer.h"
 #include "reportfixture.h"
@@ -19,6 +21,8 @@
 // page as a multiple of the time its own text bytes take at 9600 baud: what
 // each piece costs in exchanges and club ticks. The line pauses, which pace
 // the printer on the device, are recorded instead of waited and shown apart.
+// Then the page against a printer that goes silent part way (both printer
+// addresses): how long the print takes to fail, against a 10 s target.
 namespace {
 
 constexpr int kRecords = 34;
@@ -26,6 +30,8 @@ constexpr int kBaud = 9600;
 constexpr int kBitsPerByte = 10;
 constexpr quint8 kPrinter = 0x54;
 constexpr quint8 kPrintCommand = 0x50;
+constexpr int kSilentFromPiece = 20;
+constexpr int kSilentFailTargetMs = 10000;
 
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 
@@ -98,5 +104,28 @@ int main(int argc, char **argv)
                     wallMs / pieces.size(), lineMs(textBytes), wallMs / lineMs(textBytes),
                     wallMs / lineMs(frameBytes), pausesMs);
     }
+
+    fixture.peer().setPacing(false);
+    fixture.peer().setCommandFault(kPrintCommand, ClubPortPeer::Fault{ClubPortPeer::Fault::Silence, 0, {}},
+                                   kSilentFromPiece);
+    RacePigeonsReport report;
+    report.loadReport(ReportFixture::clockNo(), ReportFixture::loft(), race, records, {});
+    int code = 0;
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        report.printAll();
+    } catch (const VexException &e) {
+        code = e.getErrorCode();
+    }
+    const double failMs = timer.nsecsElapsed() / 1e6;
+    fixture.peer().clearFaults();
+    std::printf("\nprinter silent from piece %d: failed with 0x%x after %.0f ms\n", kSilentFromPiece, code, failMs);
+    BenchRow row;
+    row.figure = QStringLiteral("report print: page fails on a printer gone silent");
+    row.value = BenchRow::ms(failMs);
+    row.target = QStringLiteral("< %1 ms").arg(kSilentFailTargetMs);
+    row.met = BenchRow::meets(code == 0x506 && failMs < kSilentFailTargetMs);
+    row.print();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "device/rfidservice.h"
 #include "race/pigeonbo.h"
 
+#include "benchrow.h"
 #include "innermodulepeer.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -25,7 +27,12 @@
 //     exchanged meanwhile: K rings landing together (delta list), and one
 //     ring landing while the module holds K readings, delta and whole list;
 // (2) commands per idle poll (one exchange when nothing changed);
-// (3) CPU time of the polling thread per second of idle polling.
+// (3) CPU time of the polling thread per second of idle polling;
+// (4) the slowest of the getters a screen calls (isValid, getModuleId,
+//     getRfDevType) while a long list crosses the line: they never wait for
+//     it, so a small fraction of one 10 ms poll;
+// (5) how long an exit takes in the middle of that list, and during the
+//     back-off after a silent module: one poll or one wait slice.
 namespace {
 constexpr int kBaud = 9600;
 constexpr int kBitsPerByte = 10;
@@ -34,7 +41,31 @@ constexpr int kIdlePolls = 30;
 constexpr int kIdleCpuMs = 5000;
 const int kWaiting[] = {1, 10, 100};
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+constexpr int kLongList = 300;
+constexpr int kGetterRounds = 200;
+constexpr int kGetterTargetMs = 20;
+constexpr int kExitTargetMs = 500;
+constexpr int kLongBackoffMs = 60000;
+constexpr int kStopMs = 5000;
+
+std::atomic<bool> pollFailed{false};
+
+// Quiet, but notes that the polling loop gave up on the module.
+void quiet(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (message.contains(QLatin1String("RFIDService::run VexException!")))
+        pollFailed = true;
+}
+
+void printRow(const QString &figure, double valueMs, int targetMs, bool ok)
+{
+    BenchRow row;
+    row.figure = figure;
+    row.value = BenchRow::ms(valueMs);
+    row.target = QStringLiteral("< %1 ms").arg(targetMs);
+    row.met = BenchRow::meets(ok && valueMs < targetMs);
+    row.print();
+}
 
 QString ring(int n)
 {
@@ -217,8 +248,59 @@ int main(int argc, char **argv)
                     cpuMs * 100.0 / wall.elapsed());
     }
 
+    // A long list on the paced line: the screens' getters meanwhile, then
+    // the exit in the middle of it.
+    QStringList many;
+    for (int i = 0; i < kLongList; ++i)
+        many << ring(next++);
+    const int tagsBefore = int(bench.peer.commands(InnerModulePeer::kGroupRace, InnerModulePeer::GetTag).size());
+    bench.peer.presentTags(many);
+    waitFor([&] {
+        return bench.peer.commands(InnerModulePeer::kGroupRace, InnerModulePeer::GetTag).size() >= tagsBefore + 3;
+    });
+    double slowestGetterMs = 0;
+    for (int i = 0; i < kGetterRounds; ++i) {
+        QElapsedTimer getter;
+        getter.start();
+        rfid.isValid();
+        rfid.getModuleId();
+        rfid.getRfDevType();
+        slowestGetterMs = std::max(slowestGetterMs, getter.nsecsElapsed() / 1e6);
+    }
+    QElapsedTimer stopping;
+    stopping.start();
     rfid.requestExit();
-    rfid.wait(5000);
+    const bool stopped = rfid.wait(kStopMs);
+    const double listExitMs = stopping.nsecsElapsed() / 1e6;
+    const int tagsRead =
+        int(bench.peer.commands(InnerModulePeer::kGroupRace, InnerModulePeer::GetTag).size()) - tagsBefore;
+    std::printf("getters during a %d-ring list: slowest round %.2f ms of %d; exit in the list: %.1f ms "
+                "(%d of %d read)\n",
+                kLongList, slowestGetterMs, kGetterRounds, listExitMs, tagsRead, kLongList);
+    printRow(QStringLiteral("ring reader: slowest getter round while a list crosses the line"), slowestGetterMs,
+             kGetterTargetMs, true);
+    printRow(QStringLiteral("ring reader: exit in the middle of a %1-ring list").arg(kLongList), listExitMs,
+             kExitTargetMs, stopped && tagsRead < kLongList);
+
+    // A silent module: the loop gives up and backs off far longer than any
+    // stop may wait.
+    RingFault silent;
+    silent.silent = true;
+    bench.peer.setFault(silent);
+    pollFailed = false;
+    RFIDService backingOff(QStringLiteral("/dev/ttyS3"), 0x311);
+    backingOff.setTiming({20, kLongBackoffMs});
+    backingOff.start();
+    const bool failed = waitFor([] { return pollFailed.load(); });
+    QThread::msleep(100); // into the back-off
+    stopping.restart();
+    backingOff.requestExit();
+    const bool backoffStopped = backingOff.wait(kStopMs);
+    const double backoffExitMs = stopping.nsecsElapsed() / 1e6;
+    std::printf("exit during a %d ms back-off: %.1f ms\n", kLongBackoffMs, backoffExitMs);
+    printRow(QStringLiteral("ring reader: exit during the back-off after a silent module"), backoffExitMs,
+             kExitTargetMs, failed && backoffStopped);
+
     ServiceFactory::getInstance()->pigeonBo = nullptr;
     return 0;
 }

@@ -21,12 +21,12 @@
 #include "clubrouter.h"
 #include "clubstation.h"
 #include "connectorreader.h"
-#include "guiheartbeat.h"
 #include "messagecapture.h"
 #include "simloft.h"
 #include "storagefixture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <functional>
@@ -40,10 +40,6 @@ namespace {
 constexpr int kDivisor = 20;
 constexpr int kSyncBoundMs = 10000 / kDivisor;
 constexpr int kLongAnswerMs = 5000 / kDivisor;
-// What a blocked GUI thread may take beyond the bound: the timer's own
-// lateness and the return from the call (generous for sanitizer builds).
-constexpr int kBeatSlackMs = 400;
-constexpr int kBeatMs = 5;
 // A link that gave up on its router tries again about every second.
 constexpr int kRecoverMs = 6000;
 constexpr int kReactMs = 3000;
@@ -272,7 +268,6 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
     const int marksBefore = db->value(QStringLiteral("select count(*) from Log where LogType=6")).toInt();
     // The pigeon's ring lies at the router's reader all along.
     peer->router().presentRing(QByteArray::fromHex(ring.toLatin1()), kRingRand);
-    GuiHeartbeat heartbeat([] {}, kBeatMs);
 
     misbehave(Mode(mode), value, raw);
     qint64 got = -1;
@@ -314,10 +309,15 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
         QTRY_VERIFY_WITH_TIMEOUT(recorder.authorisations > 0, kRecoverMs);
     QVERIFY(link.isAuthed());
     const qint64 clockNow = testDayAt(11);
+    QElapsedTimer sinceSet;
+    sinceSet.start();
     peer->router().setClock(clockNow);
     qint64 time = 0;
     QCOMPARE(outcomeOf([&] { return link.getTimeSync(); }, &time), QStringLiteral("returns"));
-    QVERIFY2(time >= clockNow + 500 && time < clockNow + 3000, qPrintable(QString::number(time - clockNow)));
+    // The clock as set, run on by no more than the time since (a second's
+    // resolution on the wire, read as the middle of that second).
+    QVERIFY2(time >= clockNow + 500 && time <= clockNow + 500 + sinceSet.elapsed() + 1000,
+             qPrintable(QString::number(time - clockNow)));
     if (mode == HangUp)
         QVERIFY(peer->openCount() > opensBefore); // the port was opened afresh
     else
@@ -334,9 +334,6 @@ void TestClubFaults::faultMode_errorThenRecoveryNoRingLost()
     QCOMPARE(Storage::instance()->getMarkedPigeonCount(QLatin1String(kRaceCode)), 1);
     QCOMPARE(db->value(QStringLiteral("select count(*) from Log where LogType=6")).toInt(), marksBefore + 1);
 
-    QVERIFY(heartbeat.beats() > 0);
-    const qint64 longestGapMs = heartbeat.longestGapMs();
-    QVERIFY2(longestGapMs < kSyncBoundMs + kBeatSlackMs, qPrintable(QString::number(longestGapMs)));
     QVERIFY(link.isRunning());
     QVERIFY(!capture.contains(QStringLiteral("UnknowException")));
 }

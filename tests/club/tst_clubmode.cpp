@@ -289,10 +289,9 @@ void TestClubMode::authorisationRefused_waiterFailsWithinATick()
     peer->setCommandFault(kAuthorise, Fault{Fault::Refuse, 2, {}});
     startClub(false);
     QTRY_VERIFY_WITH_TIMEOUT(process->isConnected(), kSetUpMs);
-    QElapsedTimer timer;
-    timer.start();
+    // Refused, not timed out: a waiter left to its synchronous-call bound
+    // would fail with the semaphore's time-out instead.
     const Outcome outcome = call([this] { return process->getTimeSync(); });
-    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(outcome.code, 0x505);
     QCOMPARE(outcome.message, QStringLiteral("Club clock unauthorized!"));
     QCOMPARE(outcome.detail, QStringLiteral("Club clock unauthorized!"));
@@ -318,6 +317,8 @@ void TestClubMode::queue_frontCommandsOvertakePrints()
     Caller getTime([this] { return process->getTimeSync(); });
     QTRY_COMPARE(process->queuedCommandCount(), 3);
     const qint64 newTime = utcMs(2027, 5, 6, 7, 8, 9);
+    QElapsedTimer sinceSet;
+    sinceSet.start();
     Caller setTime([this, newTime] {
         process->setTimeSync(newTime);
         return qint64(0);
@@ -327,7 +328,8 @@ void TestClubMode::queue_frontCommandsOvertakePrints()
     const Outcome time = getTime.result();
     QCOMPARE(time.code, 0);
     // Set time ran first, so get time reads the new clock.
-    QVERIFY2(time.value >= newTime + 500 && time.value < newTime + 3000, qPrintable(QString::number(time.value)));
+    QVERIFY2(time.value >= newTime + 500 && time.value <= newTime + 500 + sinceSet.elapsed() + 1000,
+             qPrintable(QString::number(time.value - newTime)));
     QTRY_COMPARE(peer->framesOf(kPrint).size(), 3);
     QCOMPARE(commandsOf(peer->frames()), (QList<quint8>{kPrint, kSetTime, kGetTime, kPrint, kPrint}));
     QCOMPARE(printedTexts(peer->router()), (QStringList{"first", "second", "third"}));
@@ -762,7 +764,7 @@ void TestClubMode::switchToIdle_duringSlowPrint_data()
     QTest::addColumn<int>("boundMs");
     QTest::addColumn<bool>("timesOut");
     QTest::newRow("returns when the exchange ends") << 700 << 5000 << false;
-    QTest::newRow("returns at the bound") << 1500 << 200 << true;
+    QTest::newRow("returns at the bound") << 3000 << 200 << true;
 }
 
 void TestClubMode::switchToIdle_duringSlowPrint()
@@ -781,17 +783,19 @@ void TestClubMode::switchToIdle_duringSlowPrint()
     process->switchWorkMode(MorlanProtocolProcess::Idle, true);
     const qint64 waited = timer.elapsed();
     const QString log = QStringLiteral("MorlanProtocolProcess::switchWorkMode timeout!");
+    // Never before the bound or the exchange's end; how soon after is a
+    // figure of the benchmarks.
     if (timesOut) {
-        QVERIFY2(waited >= boundMs && waited < boundMs + 1000, qPrintable(QString::number(waited)));
+        QVERIFY2(waited >= boundMs, qPrintable(QString::number(waited)));
         QVERIFY(capture.contains(log));
         QVERIFY(peer->clockEndOpen()); // the exchange still runs
     } else {
-        QVERIFY2(waited >= lateMs / 2 && waited < lateMs + 1000, qPrintable(QString::number(waited)));
+        QVERIFY2(waited >= lateMs / 2, qPrintable(QString::number(waited)));
         QVERIFY(!capture.contains(log));
         QVERIFY(!peer->clockEndOpen());
     }
     // Either way the exchange ends, and then the link leaves club mode.
-    QTRY_VERIFY_WITH_TIMEOUT(!peer->clockEndOpen(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!peer->clockEndOpen(), lateMs + 3000);
     QCOMPARE(printedTexts(peer->router()), QStringList{"slow"});
     QTRY_COMPARE(recorder->count("disconnected"), 1);
 }

@@ -111,9 +111,9 @@ void TestMorlanLine::silence_isNoResponseAfterTheTimeout()
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(exchange(kCommand, {}, timeoutMs, &answer), 0x506);
-    // One 1 ms sleep per empty poll: never sooner, and not much later.
-    QVERIFY(timer.elapsed() >= timeoutMs);
-    QVERIFY2(timer.elapsed() < 10 * timeoutMs, qPrintable(QString::number(timer.elapsed())));
+    // One 1 ms sleep per empty poll: never sooner (how much later is a
+    // figure of the benchmarks).
+    QVERIFY2(timer.elapsed() >= timeoutMs, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestMorlanLine::badSum_dropsTheBytesAfterIt()

@@ -22,7 +22,7 @@ Q_DECLARE_METATYPE(RingFault)
 namespace {
 constexpr int kWaitMs = 10000;     // bound for what happens within a few polls
 constexpr int kStopMs = 5000;
-constexpr int kPromptExitMs = 500; // one poll or one wait slice, with room for a busy host
+constexpr int kLongBackoffMs = 60000; // a back-off no stop may wait out
 constexpr int kGpioRf = 40;
 const QString kModuleId = QStringLiteral("5A0C1B17");
 const RFIDService::Timing kFast{20, 200};
@@ -633,11 +633,8 @@ void TestRFIDService::badInput_endsLoopAndReconnects()
     }
     QVERIFY(rig.rfid.isRunning());
 
-    QElapsedTimer timer;
-    timer.start();
     rig.rfid.requestExit();
     QVERIFY(rig.rfid.wait(kStopMs));
-    QVERIFY2(timer.elapsed() < kPromptExitMs, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(!capture.contains(QStringLiteral("UnknowException")));
 }
 
@@ -712,7 +709,9 @@ void TestRFIDService::exitDuringBackoff_isPromptAndPowersOff()
 {
     PollRig rig(0x311);
     QVERIFY(rig.ready);
-    rig.rfid.setTiming({20, 3000});
+    // A back-off far longer than the stop bound: only an exit that cuts it
+    // short ends in time (how soon is a figure of the benchmarks).
+    rig.rfid.setTiming({20, kLongBackoffMs});
     RingFault silent;
     silent.silent = true;
     rig.peer.setFault(silent);
@@ -721,11 +720,8 @@ void TestRFIDService::exitDuringBackoff_isPromptAndPowersOff()
     QTRY_COMPARE_WITH_TIMEOUT(rig.db.root().gpio(kGpioRf), 1, kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(capture.contains(QStringLiteral("RFIDService::run VexException!")), kWaitMs);
 
-    QElapsedTimer timer;
-    timer.start();
     rig.rfid.requestExit();
     QVERIFY(rig.rfid.wait(kStopMs));
-    QVERIFY2(timer.elapsed() < kPromptExitMs, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(rig.db.root().gpio(kGpioRf), 0);
     QVERIFY(capture.contains(QStringLiteral("RFIDService Exit!")));
     QVERIFY(!rig.rfid.isValid());
@@ -746,11 +742,9 @@ void TestRFIDService::exitDuringLongList_isPrompt()
     rig.rfid.start();
     QTRY_VERIFY_WITH_TIMEOUT(rig.race(InnerModulePeer::GetTag).size() >= 3, kWaitMs);
 
-    QElapsedTimer timer;
-    timer.start();
+    // The whole list would take many times the stop bound.
     rig.rfid.requestExit();
     QVERIFY(rig.rfid.wait(kStopMs));
-    QVERIFY2(timer.elapsed() < kPromptExitMs, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(rig.race(InnerModulePeer::GetTag).size() < 300);
     // Left through the ordinary end of the connection, not by an error.
     QVERIFY(capture.contains(QStringLiteral("RFIDService Exit doLoop!")));
@@ -768,16 +762,14 @@ void TestRFIDService::getters_neverWaitForTheLine()
     rig.rfid.start();
     QTRY_VERIFY_WITH_TIMEOUT(rig.group0(0, 1) >= 1, kWaitMs);
 
-    qint64 slowestMs = 0;
-    QElapsedTimer timer;
+    // A getter that waited for the line would take an answer's time, so the
+    // rounds would outlast the connection; these end while it still
+    // connects (how long one takes is a figure of the benchmarks).
     for (int i = 0; i < 200; ++i) {
-        timer.start();
         rig.rfid.isValid();
         rig.rfid.getModuleId();
         rig.rfid.getRfDevType();
-        slowestMs = qMax(slowestMs, timer.elapsed());
     }
-    QVERIFY2(slowestMs < 20, qPrintable(QString::number(slowestMs)));
     QVERIFY(!rig.rfid.isValid()); // still connecting
     QTRY_VERIFY_WITH_TIMEOUT(rig.rfid.isValid(), kWaitMs);
 }
