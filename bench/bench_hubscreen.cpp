@@ -237,7 +237,9 @@ void silentRows(const Window &w, double bareCallMs, int tickMs)
     row.value = BenchRow::ms(w.longestBlockMs);
     row.reference = QStringLiteral("%1 ms answer time-out").arg(answerMs);
     row.ratio = w.longestBlockMs / answerMs;
-    row.target = QStringLiteral("<= one bare silent call (%1) + one %2 ms tick").arg(BenchRow::ms(bareCallMs)).arg(tickMs);
+    row.target = QStringLiteral("<= one bare silent call (%1) + one %2 ms tick")
+                     .arg(BenchRow::ms(bareCallMs))
+                     .arg(tickMs);
     row.met = BenchRow::meets(w.statusRequests > 0 && w.longestBlockMs <= allowedBlockMs);
     row.print();
     row = BenchRow();
@@ -246,7 +248,8 @@ void silentRows(const Window &w, double bareCallMs, int tickMs)
     row.reference = BenchRow::percent(100.0 * referenceShare)
         + QStringLiteral(" = one answer time-out per back-off period (%1 begun)").arg(periods);
     row.ratio = referenceShare > 0 ? share / referenceShare : -1.0;
-    row.target = QStringLiteral("<= %1: one bare silent call + one tick per period").arg(BenchRow::percent(100.0 * allowedShare));
+    row.target = QStringLiteral("<= %1: one bare silent call + one tick per period")
+                     .arg(BenchRow::percent(100.0 * allowedShare));
     row.met = BenchRow::meets(w.statusRequests > 0 && w.statusRequests <= periods && share <= allowedShare);
     row.print();
 }
