@@ -19,12 +19,6 @@ constexpr quint8 kGetTime = 0x52;
 constexpr quint8 kSetTime = 0xC2;
 constexpr quint8 kPrintData = 0x50;
 
-// The router's answer time-outs, in empty 1 ms polls for the first byte: the
-// router answers its own parameters and its clock at once, while ring and
-// printer work takes it longer.
-constexpr int kLongAnswerMs = 5000;
-constexpr int kShortAnswerMs = 2000;
-
 // One request frame carries at most this many data bytes (its length byte).
 constexpr int kMaxPrintBytes = 255;
 

@@ -22,6 +22,11 @@ public:
     static constexpr quint8 kClockAddress = 0x56;   // 'V'
     static constexpr quint8 kPrinterAddress = 0x54; // 'T'
     static constexpr quint8 kSecondPrinterAddress = 0x22; // '"'
+    // The router's answer time-outs, in empty 1 ms polls for the first byte:
+    // the router answers its own parameters and its clock at once, while ring
+    // and printer work takes it longer.
+    static constexpr int kLongAnswerMs = 5000;
+    static constexpr int kShortAnswerMs = 2000;
 
     explicit MorlanMasterHandler(CommPort *port);
 

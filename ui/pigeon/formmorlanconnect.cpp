@@ -29,11 +29,6 @@ constexpr int kClubRaceMode = 0;
 constexpr int kFlagSetTime = 0x4;
 constexpr int kFlagTimeStatus = 0x8;
 constexpr int kStatusBasketingLocked = 0x4;
-// A time status the router left unanswered blocked the GUI for the link's
-// answer time; the router is not asked again for this long, so that a
-// silent router costs one blocked tick per pause and the router watch can
-// find it gone meanwhile.
-constexpr int kStatusPauseMs = 15000;
 
 } // namespace
 

@@ -18,6 +18,12 @@ class FormMorlanConnect : public SubWindow
 {
     Q_OBJECT
 public:
+    // A time status the router left unanswered blocked the GUI for the
+    // link's answer time; the router is not asked again for this long, so
+    // that a silent router costs one blocked tick per pause and the router
+    // watch can find it gone meanwhile.
+    static constexpr int kStatusPauseMs = 15000;
+
     explicit FormMorlanConnect(QWidget *parent);
     ~FormMorlanConnect() override;
 
