@@ -26,6 +26,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -136,6 +137,8 @@ void TestFormCommunication::init()
 
 void TestFormCommunication::cleanup()
 {
+    // A test that failed early leaves no engine of its stack published.
+    ServiceFactory::getInstance()->pigeonBo = nullptr;
     Storage::setConnectOptions(QString());
     if (gui)
         gui->window()->resetSubForms();
@@ -426,9 +429,19 @@ void TestFormCommunication::save_connector_switchesLinkAndReader()
     factory->pigeonBo = &engine;
     factory->rfidService = &reader;
     factory->protocolProcess = &link;
+    // Whatever fails below, the next test finds nothing of this one published.
+    const auto unpublish = qScopeGuard([factory, &link] {
+        factory->protocolProcess = nullptr;
+        factory->rfidService = nullptr;
+        factory->pigeonBo = nullptr;
+        link.requestExit();
+        link.wait(kWaitMs);
+    });
     link.start(QThread::InheritPriority);
     link.switchWorkMode(MorlanProtocolProcess::Normal, true);
     QVERIFY(peer.clockEndOpen());
+    // The peer notes the opening on its own thread, a moment after the clock's end opened.
+    QTRY_VERIFY_WITH_TIMEOUT(!peer.lineEvents().isEmpty() && peer.lineEvents().constLast().opened, kWaitMs);
     const int eventsBefore = peer.lineEvents().size();
     QSignalSpy channels(&engine, &PigeonBo::channelsChanged);
 
@@ -448,12 +461,6 @@ void TestFormCommunication::save_connector_switchesLinkAndReader()
     QVERIFY(events.at(1).opened);
     QTRY_VERIFY_WITH_TIMEOUT(!peer.connector().receivedOf(ConnectorReader::Status).isEmpty(), kWaitMs);
     QVERIFY(peer.lineSettings().fits(ClubPortPeer::kConnectorBaud));
-
-    factory->protocolProcess = nullptr;
-    factory->rfidService = nullptr;
-    factory->pigeonBo = nullptr;
-    link.requestExit();
-    QVERIFY(link.wait(kWaitMs));
 }
 
 void TestFormCommunication::save_underLock_errorBoxEarlierWritesKept()

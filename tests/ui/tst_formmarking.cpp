@@ -559,7 +559,8 @@ void TestFormMarking::close_printsList()
     QCOMPARE(stored->valid, 3);
     QVERIFY(stored->markPrintFlag);
     QCOMPARE(stored->markReaderId, QStringLiteral("0A0B0C0D"));
-    QVERIFY(stored->markReaderTime >= routerTime);
+    // The router tells its time in whole seconds.
+    QVERIFY(stored->markReaderTime >= routerTime - routerTime % 1000);
     if (otherActive)
         QCOMPARE(stored->markDeviceTime, UTC::clubTime().value());
     else
