@@ -4,7 +4,35 @@
 #include "core/servicefactory.h"
 #include "device/serialio.h"
 
+#include <QElapsedTimer>
 #include <QSerialPort>
+
+#include <algorithm>
+
+namespace {
+constexpr qint64 kBitsPerByte = 10; // start, 8 data, stop
+
+// The bytes handed to the driver that the line had not sent yet when
+// queuedAt started. A line without flow control sends at its baud rate, so
+// what is left is estimated from the time alone (a pseudo-terminal reports no
+// output queue). GUI thread only.
+qint64 queuedBytes = 0;
+QElapsedTimer queuedAt;
+
+qint64 stillQueued()
+{
+    if (!queuedAt.isValid())
+        return 0;
+    const qint64 sent = queuedAt.elapsed() * PcPort::kBaud / kBitsPerByte / 1000;
+    return std::max<qint64>(queuedBytes - sent, 0);
+}
+
+void forgetQueue()
+{
+    queuedBytes = 0;
+    queuedAt.invalidate();
+}
+} // namespace
 
 QSerialPort *PcPort::_port = nullptr;
 
@@ -45,7 +73,16 @@ bool PcPort::write(const QByteArray &bytes)
         return false;
     if (SerialIo::lineLost(_port))
         return false;
-    return SerialIo::writeAll(_port, bytes.constData(), bytes.size());
+    if (!SerialIo::writeAll(_port, bytes.constData(), bytes.size(), stillQueued())) {
+        // The failed write flushed the driver's queue.
+        forgetQueue();
+        return false;
+    }
+    // Bytes left in the driver by an earlier export still go first: a close
+    // does not drop them.
+    queuedBytes = stillQueued() + bytes.size();
+    queuedAt.start();
+    return true;
 }
 
 void PcPort::close()
@@ -57,6 +94,7 @@ void PcPort::close()
 void PcPort::destroy()
 {
     close();
+    forgetQueue();
     delete _port;
     _port = nullptr;
 }

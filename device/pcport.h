@@ -16,9 +16,12 @@ public:
     // opens it for reading and writing. False (logged) when it cannot open.
     static bool open();
     static bool isOpen();
-    // Sends the bytes and waits until the driver took them, bounded by their
-    // line time plus 500 ms. False when the port is closed, the line failed or
-    // the bound passed; what was not sent is dropped.
+    // Sends the bytes and waits until the driver took them, bounded by the
+    // line time of these bytes and of those written before that the line
+    // cannot have sent yet, plus a margin: a driver may hold kilobytes of
+    // earlier lines and take new bytes only once they left. False when the
+    // port is closed, the line failed or the bound passed; what was not sent
+    // is dropped, and so is what the driver still held.
     static bool write(const QByteArray &bytes);
     // Closes the port if open; bytes already written have left by then.
     static void close();

@@ -16,6 +16,12 @@ constexpr qint64 kWriteMarginMs = 500;
 // Used for the line time when the port reports no usable rate.
 constexpr qint64 kFallbackBaud = 9600;
 constexpr qint64 kBitsPerByte = 10; // start, 8 data, stop
+// The bytes queued ahead may take this share (1/4) more than their line time.
+constexpr qint64 kLateReaderShare = 4;
+// A pseudo-terminal makes room for more output without waking the writer
+// that waits for it; only a wait that ends looks again. Waiting in slices
+// sees the room within one.
+constexpr qint64 kWriteSliceMs = 100;
 
 constexpr short kLineGone = POLLHUP | POLLERR | POLLNVAL;
 
@@ -58,7 +64,7 @@ void SerialIo::discardInput(QSerialPort *port)
     }
 }
 
-bool SerialIo::writeAll(QSerialPort *port, const char *data, qint64 size)
+bool SerialIo::writeAll(QSerialPort *port, const char *data, qint64 size, qint64 aheadBytes)
 {
     if (size <= 0)
         return size == 0;
@@ -67,14 +73,21 @@ bool SerialIo::writeAll(QSerialPort *port, const char *data, qint64 size)
         return false;
     }
     const qint64 baud = port->baudRate() > 0 ? port->baudRate() : kFallbackBaud;
-    const qint64 boundMs = size * kBitsPerByte * 1000 / baud + kWriteMarginMs;
+    const qint64 aheadMs = std::max<qint64>(aheadBytes, 0) * kBitsPerByte * 1000 / baud;
+    const qint64 boundMs = aheadMs + aheadMs / kLateReaderShare + size * kBitsPerByte * 1000 / baud + kWriteMarginMs;
     QElapsedTimer timer;
     timer.start();
     while (port->bytesToWrite() > 0) {
         const qint64 leftMs = boundMs - timer.elapsed();
-        // false: the bound passed or the line failed; either way no progress.
-        if (leftMs <= 0 || !port->waitForBytesWritten(int(leftMs)))
+        if (leftMs <= 0)
             break;
+        if (port->waitForBytesWritten(int(std::min(leftMs, kWriteSliceMs))))
+            continue;
+        // A slice that ran out is no failure while the line lives; any other
+        // false is the line failing.
+        if (port->error() != QSerialPort::TimeoutError || lineLost(port))
+            break;
+        port->clearError();
     }
     if (port->bytesToWrite() > 0) {
         port->clear(QSerialPort::Output);

@@ -17,10 +17,15 @@ public:
     // at most 100 bytes.
     static void discardInput(QSerialPort *port);
     // Writes the bytes and pushes them to the driver, bounded by their line
-    // time at the port's baud rate plus 500 ms. True when the driver took every
-    // byte; otherwise the unsent rest is dropped so that it cannot trail into a
-    // later frame.
-    static bool writeAll(QSerialPort *port, const char *data, qint64 size);
+    // time at the port's baud rate plus 500 ms. True when the driver took
+    // every byte; otherwise the unsent rest is dropped so that it cannot trail
+    // into a later frame. aheadBytes are bytes written earlier that the driver
+    // may still hold: they leave first, so the bound also covers their line
+    // time, with a quarter more for a far end that reads a little late. A
+    // driver may hold kilobytes and make room only as the far end takes them
+    // (a pseudo-terminal does), so a writer that streams passes what it
+    // queued. Waits in slices of 100 ms, ending early when the line fails.
+    static bool writeAll(QSerialPort *port, const char *data, qint64 size, qint64 aheadBytes = 0);
     // True when the line itself has failed: it reports a hang-up or an error
     // (the far end of a pseudo-terminal closed, an adapter unplugged, Qt
     // reported the device lost), so

@@ -67,7 +67,11 @@ bool PcPortPeer::linkAt(const QString &linkPath)
 }
 
 void PcPortPeer::setReading(bool on) { reading = on; }
-void PcPortPeer::setPaced(bool on) { paced = on; }
+void PcPortPeer::setPaced(bool on, int slotMs)
+{
+    paceSlotMs = std::max(kPollMs, slotMs);
+    paced = on;
+}
 
 void PcPortPeer::hangUpAfter(qint64 count)
 {
@@ -85,6 +89,12 @@ QByteArray PcPortPeer::received() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return bytes;
+}
+
+qint64 PcPortPeer::receivedCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return bytes.size();
 }
 
 QList<QByteArray> PcPortPeer::lines() const
@@ -154,7 +164,7 @@ bool PcPortPeer::waitForCloses(int count, int timeoutMs) const
 
 bool PcPortPeer::waitForBytes(qint64 count, int timeoutMs) const
 {
-    return waitFor([&] { return received().size() >= count; }, timeoutMs);
+    return waitFor([&] { return receivedCount() >= count; }, timeoutMs);
 }
 
 QString PcPortPeer::printable(const QByteArray &text)
@@ -229,8 +239,8 @@ void PcPortPeer::run()
     // Paced: the line is busy until this time with the bytes taken so far
     // (a byte per 10 bit times); an idle line earns no credit.
     double lineBusyUntilMs = 0;
-    const int slotBytes = std::max(1, kPollMs * kLineBaud / kBitsPerByte / 1000);
     while (!stopping) {
+        const int slotBytes = std::max(1, paceSlotMs * kLineBaud / kBitsPerByte / 1000);
         if (!line) {
             sleepMs(kPollMs);
             continue;

@@ -39,14 +39,18 @@ public:
 
     // While set, nothing is read.
     void setReading(bool on);
-    // Reads at most as fast as the bytes cross a line at kLineBaud.
-    void setPaced(bool on);
+    // Reads at most as fast as the bytes cross a line at kLineBaud, taking
+    // them every slotMs (a PC program that reads its port on a timer takes
+    // a second's bytes at once).
+    void setPaced(bool on, int slotMs = 10);
     // Once this many bytes came in total, the line hangs up under the clock
     // and its node is removed; -1 (the default) never.
     void hangUpAfter(qint64 bytes);
     bool hungUp() const;
 
     QByteArray received() const;
+    // received().size() without the copy.
+    qint64 receivedCount() const;
     // Complete lines, without their CR LF, in order.
     QList<QByteArray> lines() const;
     // Bytes after the last CR LF.
@@ -88,6 +92,7 @@ private:
 
     std::atomic<bool> reading{true};
     std::atomic<bool> paced{false};
+    std::atomic<int> paceSlotMs{10};
     std::atomic<bool> stopping{false};
     std::thread worker;
 };

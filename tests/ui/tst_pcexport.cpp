@@ -29,6 +29,12 @@ QString pcNode()
 }
 
 constexpr int kWaitMs = 10000;
+// Arrival lines whose bytes (about 26 KB) are more than a pseudo-terminal
+// takes before its writer waits (about 18 KB), and which a 9600-baud line
+// sends in under half a minute.
+constexpr int kPastTheQueueLines = 250;
+constexpr int kLineBytesAtMost = 110; // of one seeded arrival line, CR LF included
+constexpr int kPcReadPeriodMs = 1000;
 // 2025-05-01 10:00:00 UTC.
 constexpr qint64 kBase = 1746093600000LL;
 constexpr qint64 kMinute = 60000;
@@ -92,6 +98,7 @@ private slots:
     void lines();
     void twoExportsSameBytesPortClosed();
     void thousandLinesArriveWhole();
+    void pcReadingOnceASecond_wholeExportArrives();
     void missingLink_writesNothing();
     void peerStopsReading_exportGivesUp();
     void peerHangsUp_exportEndsClosed();
@@ -281,6 +288,30 @@ void TestPcExport::thousandLinesArriveWhole()
     const QList<QByteArray> got = peer->lines();
     QCOMPARE(got.last(), kEnd);
     for (int i = 1; i <= 1000; ++i) {
+        const QJsonObject object = QJsonDocument::fromJson(got.at(i)).object();
+        QCOMPARE(object.value(QStringLiteral("BackOrder")).toInt(), i);
+    }
+}
+
+void TestPcExport::pcReadingOnceASecond_wholeExportArrives()
+{
+    // The PC takes a second's bytes of a 9600-baud line once a second: the
+    // driver fills, then makes room for the next line only as the PC takes
+    // what it held, a second apart.
+    seedArrivals(kPastTheQueueLines);
+    peer->setPaced(true, kPcReadPeriodMs);
+    QVERIFY(exportNow(loft(QStringLiteral("Ann"), 28800)));
+    QVERIFY(!PcPort::isOpen());
+    // What the driver still held goes out after the close (at most the
+    // whole export's line time, 10 bits a byte).
+    const int lineTimeMs = kPastTheQueueLines * kLineBytesAtMost * 10 * 1000 / PcPortPeer::kLineBaud;
+    QVERIFY(peer->waitForCloses(1, lineTimeMs + kWaitMs));
+    QTRY_COMPARE_WITH_TIMEOUT(peer->lines().size(), kPastTheQueueLines + 2, kWaitMs);
+    QVERIFY(peer->unfinished().isEmpty());
+    const QList<QByteArray> got = peer->lines();
+    QCOMPARE(got.first(), kStartL100);
+    QCOMPARE(got.last(), kEnd);
+    for (int i = 1; i <= kPastTheQueueLines; ++i) {
         const QJsonObject object = QJsonDocument::fromJson(got.at(i)).object();
         QCOMPARE(object.value(QStringLiteral("BackOrder")).toInt(), i);
     }
