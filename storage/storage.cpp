@@ -281,9 +281,17 @@ void Storage::readRows(const QString &sql, const Bindings &bindings, const State
                     setFilterGuard(db, nullptr);
             }
         } finish{stmt, db, filterTable != nullptr};
-        rc = sqlite3_prepare16_v2(handle, sql.utf16(), int(sql.size() * sizeof(QChar)), &stmt, nullptr);
-        if (rc != SQLITE_OK)
+        const void *tail = nullptr;
+        rc = sqlite3_prepare16_v2(handle, sql.utf16(), int(sql.size() * sizeof(QChar)), &stmt, &tail);
+        const qsizetype tailStart = tail ? static_cast<const QChar *>(tail) - sql.constData() : sql.size();
+        if (rc != SQLITE_OK) {
             failedAt = "Unable to execute statement";
+        } else if (!QStringView(sql).mid(tailStart).trimmed().isEmpty()) {
+            // Only the first statement would run: a caller's clause such as
+            // "1; delete from Pigeon" is refused whole, as the driver refuses it.
+            rc = SQLITE_MISUSE;
+            failedAt = "Unable to execute multiple statements at a time";
+        }
         for (int i = 0; !failedAt && i < int(bindings.size()); ++i) {
             const QByteArray name = bindings.at(i).first.toUtf8();
             const int index = sqlite3_bind_parameter_index(stmt, name.constData());
@@ -298,7 +306,7 @@ void Storage::readRows(const QString &sql, const Bindings &bindings, const State
             if (rc != SQLITE_DONE)
                 failedAt = "Unable to fetch row";
         }
-        if (failedAt && rc != SQLITE_RANGE)
+        if (failedAt && rc != SQLITE_RANGE && rc != SQLITE_MISUSE)
             rc = sqlite3_extended_errcode(handle);
         if (failedAt)
             message = QString::fromUtf8(sqlite3_errmsg(handle)) + QLatin1Char(' ') + QLatin1String(failedAt);

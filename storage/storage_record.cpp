@@ -5,7 +5,6 @@
 #include "storage/pigeonrecord.h"
 #include "storage/storagerow.h"
 
-
 // The arrival records: one row per pigeon with its basketing and arrival data
 // and its SMS and upload states. Arrivals are written here from the service
 // thread while screens, uploads and the club link read.

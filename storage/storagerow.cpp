@@ -16,6 +16,12 @@ QString textOf(sqlite3_stmt *stmt, int column)
 
 } // namespace
 
+StorageRow::StorageRow(sqlite3_stmt *statement)
+    : stmt(statement)
+    , lastText(sqlite3_column_count(statement))
+{
+}
+
 QVariant StorageRow::value(int column) const
 {
     switch (sqlite3_column_type(stmt, column)) {
@@ -36,8 +42,15 @@ QVariant StorageRow::value(int column) const
 QString StorageRow::text(int column) const
 {
     switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_TEXT:
-        return textOf(stmt, column);
+    case SQLITE_TEXT: {
+        const void *chars = sqlite3_column_text16(stmt, column);
+        const int length = sqlite3_column_bytes16(stmt, column) / int(sizeof(QChar));
+        QString &last = lastText[column];
+        if (last.isNull() || last.size() != length
+            || QStringView(last) != QStringView(static_cast<const QChar *>(chars), length))
+            last = QString(static_cast<const QChar *>(chars), length);
+        return last;
+    }
     case SQLITE_NULL:
         return QStringLiteral("");
     default:

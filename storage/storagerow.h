@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QVariant>
 
@@ -13,15 +14,14 @@ struct sqlite3_stmt;
 class StorageRow
 {
 public:
-    explicit StorageRow(sqlite3_stmt *statement)
-        : stmt(statement)
-    {
-    }
+    explicit StorageRow(sqlite3_stmt *statement);
 
     // The value as Qt's driver gives it: an integer, a real, a text, bytes,
     // or a null text for NULL.
     QVariant value(int column) const;
-    // The text; NULL reads as an empty text.
+    // The text; NULL reads as an empty text. A text equal to the one the
+    // column held in the row before is that one shared, not a new copy: a
+    // race's rows repeat its code, reader and key in every row.
     QString text(int column) const;
     qint64 int64(int column) const;
     int int32(int column) const;
@@ -30,4 +30,5 @@ public:
 
 private:
     sqlite3_stmt *stmt;
+    mutable QList<QString> lastText; // by column
 };
