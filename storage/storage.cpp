@@ -3,6 +3,7 @@
 #include "core/servicefactory.h"
 #include "core/vexexception.h"
 #include "device/hardware_control.h"
+#include "storage/storagerow.h"
 
 #include <QFile>
 #include <QMutex>
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <exception>
 
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +31,11 @@ constexpr int kInjectedErrorNumber = 1;
 
 // About what the log holds between two automatic checkpoints (1,000 pages).
 constexpr int kWalLimitBytes = 4 * 1024 * 1024;
+
+// The most of the database file a connection maps: far more than the file of
+// a loft of 20,000 pigeons with a season's log, small beside the address
+// space of a 32-bit board (a mapping that fails falls back to reads).
+constexpr int kMapBytes = 64 * 1024 * 1024;
 
 std::atomic<quint64> statementsRun{0};
 std::atomic<int> faultKind{0};
@@ -106,6 +113,34 @@ DBException errorOf(const QSqlError &error)
     // Qt 6 reports SQLite's extended result code; DBException keeps its low
     // 8 bits, the primary code.
     return DBException(error.nativeErrorCode().toInt(), error.text(), QString());
+}
+
+// Binds as the driver binds: a null value as NULL, numbers as numbers, bytes
+// as a blob, everything else as its text.
+int bindValue(sqlite3_stmt *stmt, int index, const QVariant &value)
+{
+    if (value.isNull())
+        return sqlite3_bind_null(stmt, index);
+    switch (value.userType()) {
+    case QMetaType::Int:
+    case QMetaType::Bool:
+        return sqlite3_bind_int(stmt, index, value.toInt());
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+        return sqlite3_bind_int64(stmt, index, value.toLongLong());
+    case QMetaType::ULongLong:
+        return sqlite3_bind_int64(stmt, index, sqlite3_int64(value.toULongLong()));
+    case QMetaType::Double:
+        return sqlite3_bind_double(stmt, index, value.toDouble());
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return sqlite3_bind_blob(stmt, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+    }
+    default: {
+        const QString text = value.toString();
+        return sqlite3_bind_text16(stmt, index, text.utf16(), int(text.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+    }
+    }
 }
 
 } // namespace
@@ -196,6 +231,12 @@ QStringList Storage::connectionSettings()
         // After a checkpoint the log is cut back to this size, so that one
         // large transaction (the upgrade's vacuum) does not leave it large.
         QStringLiteral("PRAGMA journal_size_limit=%1").arg(kWalLimitBytes),
+        // Reads of the file through a mapping instead of a copy of each page
+        // into the connection's own cache: a list in an index's order
+        // (arrival, ring) visits the table's pages out of order, and with
+        // SQLite's 2 MB of cache a large loft's pages were read again and
+        // again. Writes still go through the log and its sync.
+        QStringLiteral("PRAGMA mmap_size=%1").arg(kMapBytes),
     };
 }
 
@@ -266,6 +307,68 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
     if (error.type() != QSqlError::NoError)
         throw errorOf(error);
     return changed;
+}
+
+void Storage::readRows(const QString &sql, const Bindings &bindings, const StatementRowReader &reader)
+{
+    const bool cutAfter = countStatement();
+    QSqlDatabase db = connection();
+    sqlite3 *handle = nativeHandle(db);
+    if (!handle)
+        throw DBException(SQLITE_MISUSE, QStringLiteral("no database handle"), QString());
+    if (filterTable)
+        setFilterGuard(db, filterTable);
+    sqlite3_stmt *stmt = nullptr;
+    int rc = SQLITE_OK;
+    const char *failedAt = nullptr;
+    QString message;
+    {
+        // Finished and unguarded however the read ends, a reader's exception too.
+        struct Finish {
+            sqlite3_stmt *&stmt;
+            const QSqlDatabase &db;
+            bool guarded;
+            ~Finish()
+            {
+                sqlite3_finalize(stmt);
+                if (guarded)
+                    setFilterGuard(db, nullptr);
+            }
+        } finish{stmt, db, filterTable != nullptr};
+        const void *tail = nullptr;
+        rc = sqlite3_prepare16_v2(handle, sql.utf16(), int(sql.size() * sizeof(QChar)), &stmt, &tail);
+        const qsizetype tailStart = tail ? static_cast<const QChar *>(tail) - sql.constData() : sql.size();
+        if (rc != SQLITE_OK) {
+            failedAt = "Unable to execute statement";
+        } else if (!QStringView(sql).mid(tailStart).trimmed().isEmpty()) {
+            // Only the first statement would run: a caller's clause such as
+            // "1; delete from Pigeon" is refused whole, as the driver refuses it.
+            rc = SQLITE_MISUSE;
+            failedAt = "Unable to execute multiple statements at a time";
+        }
+        for (int i = 0; !failedAt && i < int(bindings.size()); ++i) {
+            const QByteArray name = bindings.at(i).first.toUtf8();
+            const int index = sqlite3_bind_parameter_index(stmt, name.constData());
+            rc = index > 0 ? bindValue(stmt, index, bindings.at(i).second) : SQLITE_RANGE;
+            if (rc != SQLITE_OK)
+                failedAt = "Unable to bind parameters";
+        }
+        if (!failedAt) {
+            const StorageRow row(stmt);
+            while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+                reader(row);
+            if (rc != SQLITE_DONE)
+                failedAt = "Unable to fetch row";
+        }
+        if (failedAt && rc != SQLITE_RANGE && rc != SQLITE_MISUSE)
+            rc = sqlite3_extended_errcode(handle);
+        if (failedAt)
+            message = QString::fromUtf8(sqlite3_errmsg(handle)) + QLatin1Char(' ') + QLatin1String(failedAt);
+    }
+    if (cutAfter)
+        ::_exit(kFaultExitCode);
+    if (failedAt)
+        throw DBException(rc, message, QString());
 }
 
 int Storage::count(const QString &sql, const Bindings &bindings)

@@ -5,6 +5,7 @@
 #include "storage/loftinfo.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
+#include "storage/storagerow.h"
 
 #include <QSqlQuery>
 
@@ -150,19 +151,19 @@ void Storage::formatDevice(const QString &loftNum, const QString &password)
         QStringLiteral("Commit failed!"));
 }
 
-void Storage::_fetch(const QSqlQuery &q, PigeonInfo *pigeon)
+void Storage::_fetch(const StorageRow &row, PigeonInfo *pigeon)
 {
-    pigeon->assocNum = textAt(q, 0);
-    pigeon->uid = textAt(q, 1);
-    pigeon->eringNum = textAt(q, 2);
-    pigeon->valid = q.value(3).toLongLong() != 0;
-    pigeon->test = q.value(4).toLongLong() != 0;
-    pigeon->assocCode = textAt(q, 5);
-    pigeon->color = textAt(q, 6);
-    pigeon->year = q.value(7).toInt();
-    pigeon->sex = q.value(8).toInt();
-    pigeon->regNum = textAt(q, 9);
-    pigeon->updateTime = q.value(10).toLongLong();
+    pigeon->assocNum = row.text(0);
+    pigeon->uid = row.text(1);
+    pigeon->eringNum = row.text(2);
+    pigeon->valid = row.flag(3);
+    pigeon->test = row.flag(4);
+    pigeon->assocCode = row.text(5);
+    pigeon->color = row.text(6);
+    pigeon->year = row.int32(7);
+    pigeon->sex = row.int32(8);
+    pigeon->regNum = row.text(9);
+    pigeon->updateTime = row.int64(10);
 }
 
 QList<QSharedPointer<PigeonInfo>> Storage::selectPigeons(const QString &clause, const Bindings &bindings)
@@ -172,9 +173,9 @@ QList<QSharedPointer<PigeonInfo>> Storage::selectPigeons(const QString &clause, 
         sql += QStringLiteral(" where ") + clause;
     sql += QStringLiteral(" order by AssocNum");
     QList<QSharedPointer<PigeonInfo>> pigeons;
-    run(sql, bindings, [&pigeons](const QSqlQuery &q) {
+    readRows(sql, bindings, [&pigeons](const StorageRow &row) {
         auto pigeon = QSharedPointer<PigeonInfo>::create();
-        _fetch(q, pigeon.data());
+        _fetch(row, pigeon.data());
         pigeons.append(pigeon);
     });
     return pigeons;

@@ -3,8 +3,7 @@
 #include "core/vexexception.h"
 #include "storage/pigeoninfo.h"
 #include "storage/pigeonrecord.h"
-
-#include <QSqlQuery>
+#include "storage/storagerow.h"
 
 // The arrival records: one row per pigeon with its basketing and arrival data
 // and its SMS and upload states. Arrivals are written here from the service
@@ -76,29 +75,29 @@ PigeonRecord trainingRecord(const PigeonInfo *pigeon)
 
 } // namespace
 
-void Storage::_fetch(const QSqlQuery &q, PigeonRecord *record)
+void Storage::_fetch(const StorageRow &row, PigeonRecord *record)
 {
-    record->assocNum = textAt(q, 0);
-    record->raceCode = textAt(q, 1);
-    record->uidMarked = textAt(q, 2);
-    record->eringNum = textAt(q, 3);
-    record->randNumMarked = q.value(4).toInt();
-    record->uidBack = textAt(q, 5);
-    record->randNumberBack = q.value(6).toInt();
-    record->gpsValid = flagAt(q, 7);
-    record->gpsOnLine = flagAt(q, 8);
-    record->needSms = flagAt(q, 9);
-    record->smsSendState = flagAt(q, 10);
-    record->uidUploadState = flagAt(q, 11);
-    record->eringUploadState = flagAt(q, 12);
-    record->backOrder = q.value(13).toInt();
-    record->backTimeEring = q.value(14).toLongLong();
-    record->backTimeUid = q.value(15).toLongLong();
-    record->backHomeLat = q.value(16).toInt();
-    record->backHomeLon = q.value(17).toInt();
-    record->markReaderId = textAt(q, 18);
-    record->markAuthKey = textAt(q, 19);
-    record->markTime = q.value(20).toLongLong();
+    record->assocNum = row.text(0);
+    record->raceCode = row.text(1);
+    record->uidMarked = row.text(2);
+    record->eringNum = row.text(3);
+    record->randNumMarked = row.int32(4);
+    record->uidBack = row.text(5);
+    record->randNumberBack = row.int32(6);
+    record->gpsValid = row.flag(7);
+    record->gpsOnLine = row.flag(8);
+    record->needSms = row.flag(9);
+    record->smsSendState = row.flag(10);
+    record->uidUploadState = row.flag(11);
+    record->eringUploadState = row.flag(12);
+    record->backOrder = row.int32(13);
+    record->backTimeEring = row.int64(14);
+    record->backTimeUid = row.int64(15);
+    record->backHomeLat = row.int32(16);
+    record->backHomeLon = row.int32(17);
+    record->markReaderId = row.text(18);
+    record->markAuthKey = row.text(19);
+    record->markTime = row.int64(20);
     record->markOrder = 0;
 }
 
@@ -111,9 +110,9 @@ QList<QSharedPointer<PigeonRecord>> Storage::selectRecords(const QString &clause
     if (!order.isEmpty())
         sql += QStringLiteral(" order by ") + order;
     QList<QSharedPointer<PigeonRecord>> records;
-    run(sql, bindings, [&records](const QSqlQuery &q) {
+    readRows(sql, bindings, [&records](const StorageRow &row) {
         auto record = QSharedPointer<PigeonRecord>::create();
-        _fetch(q, record.data());
+        _fetch(row, record.data());
         records.append(record);
     });
     return records;
@@ -158,9 +157,8 @@ int Storage::getBackedPigeonCount(const QString &raceCode)
 QList<qint64> Storage::queryMarkTimes(const QString &raceCode)
 {
     QList<qint64> times;
-    run(QStringLiteral("select MarkTime from record where raceCode=:raceCode AND markTime>0 order by MarkTime"),
-        {{QStringLiteral(":raceCode"), raceCode}},
-        [&times](const QSqlQuery &q) { times.append(q.value(0).toLongLong()); });
+    readRows(QStringLiteral("select MarkTime from record where raceCode=:raceCode AND markTime>0 order by MarkTime"),
+             {{QStringLiteral(":raceCode"), raceCode}}, [&times](const StorageRow &row) { times.append(row.int64(0)); });
     return times;
 }
 

@@ -48,6 +48,9 @@ const char *const kIndexes[] = {
     "create index if not exists Record_EringNum on Record(EringNum)",
     // A race's basketed pigeons, their count and their marking orders.
     "create index if not exists Record_RaceCode_MarkTime on Record(RaceCode,MarkTime)",
+    // A race's records in arrival order, the ones not home first: the race
+    // detail screens' list, read in order instead of sorted whole each time.
+    "create index if not exists Record_RaceCode_BackTimeEring on Record(RaceCode,BackTimeEring,AssocNum)",
     // A race's arrivals: the order of the next one, the count, the lists.
     "create index if not exists Record_RaceCode_Arrived on Record(RaceCode,BackTimeEring,MarkTime) "
     "where BackTimeEring<>0",

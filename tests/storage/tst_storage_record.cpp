@@ -149,6 +149,8 @@ private slots:
     void findersAndCounts();
     void callerClauses_verbatim();
     void fetch_readsEveryColumn();
+    void fetch_valueOfAnotherType_data();
+    void fetch_valueOfAnotherType();
     void saveRecord_updateAndInsert();
     void savePigeonRecord_failure_changesNothing();
     void modifyRecords_blankClauseUpdatesAll();
@@ -240,6 +242,43 @@ void TestStorageRecord::fetch_readsEveryColumn()
         QVERIFY(!text.isNull());
     }
     QCOMPARE(b->backHomeLat, 0);
+}
+
+// A value SQLite keeps in a type other than the column's (a file written by
+// another program, a PC's bulk update) reads as the number or text it
+// converts to, the same whether the record comes alone or in a list.
+void TestStorageRecord::fetch_valueOfAnotherType_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("word in a number") << "RandNumMarked" << "'12x'" << "randNumMarked" << QVariant(0);
+    QTest::newRow("real in a number, rounded") << "RandNumMarked" << "2.5" << "randNumMarked" << QVariant(3);
+    QTest::newRow("wide number, low 32 bits") << "RandNumMarked" << "8589934597" << "randNumMarked" << QVariant(5);
+    QTest::newRow("negative real in a time") << "BackTimeEring" << "-1.5" << "backTimeEring" << QVariant(-2LL);
+    QTest::newRow("word in a time") << "MarkTime" << "'soon'" << "markTime" << QVariant(0LL);
+    QTest::newRow("real below a half in a flag") << "GpsValid" << "0.4" << "gpsValid" << QVariant(false);
+    QTest::newRow("real of a half in a flag") << "NeedSms" << "0.5" << "needSms" << QVariant(true);
+    QTest::newRow("word in a flag") << "SmsSendState" << "'yes'" << "smsSendState" << QVariant(false);
+    QTest::newRow("bytes in a text") << "UidBack" << "X'4142'" << "uidBack" << QVariant(QStringLiteral("AB"));
+}
+
+void TestStorageRecord::fetch_valueOfAnotherType()
+{
+    QFETCH(QString, column);
+    QFETCH(QString, stored);
+    QFETCH(QString, field);
+    QFETCH(QVariant, expected);
+    StorageFixture db;
+    QVERIFY(db.exec(QStringLiteral("insert into Record(AssocNum,RaceCode) values('A','R1')")));
+    QVERIFY(db.exec(QStringLiteral("update Record set %1=%2").arg(column, stored)));
+    const QSharedPointer<PigeonRecord> one = Storage::instance()->findRecordById(QStringLiteral("A"));
+    QVERIFY(one);
+    QCOMPARE(one->getField(field), expected);
+    const auto all = Storage::instance()->queryRecords(QString(), QString());
+    QCOMPARE(all.size(), 1);
+    QCOMPARE(all.first()->getField(field), expected);
 }
 
 void TestStorageRecord::saveRecord_updateAndInsert()

@@ -63,7 +63,8 @@ const QStringList kIndexes = {
     QStringLiteral("Nomination(AssocNum)"),          QStringLiteral("Nomination(RaceCode,AssocNum)"),
     QStringLiteral("Pigeon(EringNum)"),              QStringLiteral("Race(LiberTime,RaceCode)"),
     QStringLiteral("Record(EringNum)"),              QStringLiteral("Record(MarkTime,BackTimeEring)"),
-    QStringLiteral("Record(RaceCode,BackTimeEring,MarkTime)"), QStringLiteral("Record(RaceCode,MarkTime)"),
+    QStringLiteral("Record(RaceCode,BackTimeEring,AssocNum)"), QStringLiteral("Record(RaceCode,BackTimeEring,MarkTime)"),
+    QStringLiteral("Record(RaceCode,MarkTime)"),
 };
 
 // A file as earlier versions wrote it: the eight tables and nothing else, a
