@@ -13,8 +13,6 @@
 #include <QSqlQuery>
 #include <QThread>
 
-#include <sqlite3.h>
-
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -31,11 +29,6 @@ constexpr int kInjectedErrorNumber = 1;
 
 // About what the log holds between two automatic checkpoints (1,000 pages).
 constexpr int kWalLimitBytes = 4 * 1024 * 1024;
-
-// The most of the database file a connection maps: far more than the file of
-// a loft of 20,000 pigeons with a season's log, small beside the address
-// space of a 32-bit board (a mapping that fails falls back to reads).
-constexpr int kMapBytes = 64 * 1024 * 1024;
 
 std::atomic<quint64> statementsRun{0};
 std::atomic<int> faultKind{0};
@@ -231,12 +224,6 @@ QStringList Storage::connectionSettings()
         // After a checkpoint the log is cut back to this size, so that one
         // large transaction (the upgrade's vacuum) does not leave it large.
         QStringLiteral("PRAGMA journal_size_limit=%1").arg(kWalLimitBytes),
-        // Reads of the file through a mapping instead of a copy of each page
-        // into the connection's own cache: a list in an index's order
-        // (arrival, ring) visits the table's pages out of order, and with
-        // SQLite's 2 MB of cache a large loft's pages were read again and
-        // again. Writes still go through the log and its sync.
-        QStringLiteral("PRAGMA mmap_size=%1").arg(kMapBytes),
     };
 }
 
