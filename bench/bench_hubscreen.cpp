@@ -62,16 +62,7 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 // Runs the event loop until the test holds or the bound passes.
 bool waitFor(const std::function<bool()> &done, int limitMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(kWaitStepMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
+    return ::waitFor(done, limitMs, kWaitStepMs);
 }
 
 // What the GUI thread went through during one window of ticks.

@@ -50,16 +50,7 @@ QString ringOf(int i)
 // Runs the event loop until the test holds or the bound passes.
 bool waitFor(const std::function<bool()> &done, int limitMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(kWaitStepMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
+    return ::waitFor(done, limitMs, kWaitStepMs);
 }
 
 // One read of the link with a ring at the reader, asked and answered

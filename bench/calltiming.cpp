@@ -1,6 +1,8 @@
 #include "calltiming.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -24,4 +26,18 @@ double percentile(std::vector<double> v, double p)
         return 0.0;
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+bool waitFor(const std::function<bool()> &done, int limitMs, int stepMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(stepMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
 }

@@ -14,3 +14,7 @@ struct CallTiming
 
 // The value at fraction p (0..1) of the sorted samples; 0 for none.
 double percentile(std::vector<double> v, double p);
+
+// Runs the event loop in steps of stepMs until done() holds; false when
+// limitMs passed first.
+bool waitFor(const std::function<bool()> &done, int limitMs, int stepMs);
