@@ -23,7 +23,9 @@ constexpr int kAnswerMs = 10000; // the console waits up to 5 s for a peer's ans
 constexpr int kStartMs = 30000;
 // Mains gone for 5 s, then the ordered shutdown (its pauses scaled down).
 constexpr int kPowerOffMs = 40000;
-constexpr int kStopMs = 30000;
+// The script's own bounds when stopping: 30 s for the clock to close, then
+// 3 s for each process it started.
+constexpr int kStopMs = 90000;
 constexpr int kGpioBattery = 54;
 
 QString sourceDir()
@@ -494,7 +496,7 @@ void TestRunSimulated::secondRun_keepsDatabase_freshStartsOver()
         QVERIFY2(first.start({}), first.output().constData());
         QVERIFY(first.say("pigeon 0C0C0C0C NL-2026-3001").contains("ok pigeon NL-2026-3001 wears 0C0C0C0C"));
         first.send("quit");
-        QVERIFY(first.waitForEnd(kStopMs));
+        QVERIFY2(first.waitForEnd(kStopMs), first.output().constData());
         QVERIFY(first.output().contains("Closing the clock..."));
     }
     QCOMPARE(logRows(database, 15, QStringLiteral("Watchdog")), 1);
@@ -504,7 +506,7 @@ void TestRunSimulated::secondRun_keepsDatabase_freshStartsOver()
         QVERIFY(second.output().contains("kept loft"));
         QVERIFY(second.say("pigeons").contains("NL-2026-3001"));
         second.send("quit");
-        QVERIFY(second.waitForEnd(kStopMs));
+        QVERIFY2(second.waitForEnd(kStopMs), second.output().constData());
     }
     QCOMPARE(logRows(database, 15, QStringLiteral("Watchdog")), 2);
     {
@@ -513,7 +515,7 @@ void TestRunSimulated::secondRun_keepsDatabase_freshStartsOver()
         QVERIFY(fresh.output().contains("new loft"));
         QVERIFY(!fresh.say("pigeons").contains("NL-2026-3001"));
         fresh.send("quit");
-        QVERIFY(fresh.waitForEnd(kStopMs));
+        QVERIFY2(fresh.waitForEnd(kStopMs), fresh.output().constData());
     }
     QCOMPARE(logRows(database, 15, QStringLiteral("Watchdog")), 1);
 }
@@ -569,7 +571,7 @@ void TestRunSimulated::noDisplay_vncViewerClicksTheMenu()
     Screenshot::save(menu, QStringLiteral("runsimulated/vnc-2-menu"));
     Screenshot::save(opened, QStringLiteral("runsimulated/vnc-3-pigeons"));
     run.send("quit");
-    QVERIFY(run.waitForEnd(kStopMs));
+    QVERIFY2(run.waitForEnd(kStopMs), run.output().constData());
 }
 
 #include "tst_runsimulated.moc"
