@@ -229,7 +229,10 @@ peer_command() {
 }
 
 stop_all() {
-    trap - EXIT INT TERM
+    # Once stopping, a second Ctrl-C or TERM must not cut it short: the
+    # processes not yet ended would be left running.
+    trap - EXIT
+    trap '' INT TERM
     if kill -0 "$clock_pid" 2>/dev/null; then
         echo "Closing the clock..."
         # Again every second: a clock still starting has no port yet.
@@ -248,6 +251,8 @@ stop_all() {
     for name in "${!pids[@]}"; do kill "${pids[$name]}" 2>/dev/null || true; done
     for name in "${!pids[@]}"; do
         for _ in $(seq 30); do kill -0 "${pids[$name]}" 2>/dev/null || break; sleep 0.1; done
+        # x11vnc that lost its display first can hang in its own clean-up.
+        kill -9 "${pids[$name]}" 2>/dev/null || true
     done
     wait 2>/dev/null || true
     rm -f "$run/clubpeer.in" "$run/pcpeer.in" "$run/modulepeer.sock"
