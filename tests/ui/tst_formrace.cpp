@@ -98,7 +98,7 @@ private slots:
     void storageFailure_keepsList_data();
     void storageFailure_keepsList();
     void openingFailure_leavesStack();
-    void clubRoad_addOpenDelete();
+    void clubRoad_addDeleteArrive();
 
 private:
     void open();
@@ -444,6 +444,10 @@ void TestFormRace::storageFailure_keepsList_data()
     QTest::newRow("added race: its own counts") << "a" << 21;
     QTest::newRow("changed race: its counts") << "c" << 1;
     QTest::newRow("deleted race: another row's counts") << "d" << 1;
+    // The opened screens read the storage while they open: they stay off the
+    // stack and the list stays as it was.
+    QTest::newRow("Add: the new race screen's loft row") << "+" << 1;
+    QTest::newRow("row: the race detail's read") << "r" << 1;
 }
 
 void TestFormRace::storageFailure_keepsList()
@@ -453,12 +457,15 @@ void TestFormRace::storageFailure_keepsList()
 
     seedRaces(15);
     open();
-    if (action == QLatin1String("a"))
-        QVERIFY(driver->click("btnAdd"));
-    else
-        clickRow(3);
-    QVERIFY(gui->key(Qt::Key_Escape));
-    QCOMPARE(gui->top(), screen);
+    const bool opens = action == QLatin1String("+") || action == QLatin1String("r");
+    if (!opens) {
+        if (action == QLatin1String("a"))
+            QVERIFY(driver->click("btnAdd"));
+        else
+            clickRow(3);
+        QVERIFY(gui->key(Qt::Key_Escape));
+        QCOMPARE(gui->top(), screen);
+    }
     const QStringList rows = column(0);
     const QStringList totals = column(3);
     // Two birds of the opened race home meanwhile: a redraw would show them.
@@ -473,12 +480,17 @@ void TestFormRace::storageFailure_keepsList()
         screen->onFormMessage(QMessageBox::Ok, &added);
     else if (action == QLatin1String("c"))
         screen->onFormMessage(QMessageBox::Ok, &changed);
-    else
+    else if (action == QLatin1String("d"))
         screen->onFormMessage(QMessageBox::Ok, nullptr);
+    else if (action == QLatin1String("+"))
+        click("btnAdd");
+    else
+        clickRow(3);
     Storage::setFault(Storage::Fault::None);
 
     QVERIFY(GuiFixture::boxShown());
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
+    QCOMPARE(gui->top(), screen);
     QCOMPARE(column(0), rows);
     QCOMPARE(column(3), totals);
     QCOMPARE(label(), QStringLiteral("1/15"));
@@ -507,7 +519,7 @@ void TestFormRace::openingFailure_leavesStack()
     QCOMPARE(column(0), codes(1, 3));
 }
 
-void TestFormRace::clubRoad_addOpenDelete()
+void TestFormRace::clubRoad_addDeleteArrive()
 {
     // The race detail offers Delete only with the club router authorised.
     ClubSide club(gui->root());
@@ -538,6 +550,30 @@ void TestFormRace::clubRoad_addOpenDelete()
     QCOMPARE(column(0), codes(1, 2));
     QCOMPARE(label(), QStringLiteral("1/2"));
     QCOMPARE(table()->currentRow(), -1);
+
+    // An arrival in the detail of a basketed race redraws its row: two of its
+    // birds were basketed and one came home since the row was drawn.
+    QSharedPointer<RaceInfo> basketed = Storage::instance()->findRaceById(code(1));
+    basketed->valid = LoftSeed::kRaceRunning;
+    basketed->markDeviceTime = deviceMs() - 2 * kHourMs;
+    basketed->markReaderTime = basketed->markDeviceTime + kClubDiffMs;
+    Storage::instance()->saveRace(basketed.data());
+    QVERIFY(gui->key(Qt::Key_Escape));
+    open();
+    QCOMPARE(column(3), QStringList({"0/0", "0/0"}));
+    seedBirds(code(1), 2, 1);
+    clickRow(0);
+    QCOMPARE(gui->top(), detail);
+    QVERIFY(detailDriver.click("btnArriveRace"));
+    QVERIFY(GuiFixture::boxShown());
+    GuiFixture::answerBox(QMessageBox::Ok);
+    QVERIFY(!GuiFixture::boxShown());
+    QVERIFY(Storage::instance()->findRaceById(code(1))->raceStopReaderTime != 0);
+    QVERIFY(gui->key(Qt::Key_Escape));
+    QCOMPARE(gui->top(), screen);
+    QCOMPARE(column(0), codes(1, 2));
+    QCOMPARE(column(3), QStringList({"2/1", "0/0"}));
+    QCOMPARE(table()->currentRow(), 0);
 }
 
 BRELLIUM_GUI_TEST_MAIN(TestFormRace)
