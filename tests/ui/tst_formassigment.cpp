@@ -283,6 +283,9 @@ void TestFormAssigment::ignoredAnswers()
 void TestFormAssigment::lookupFailure_reportsAndChecksAgain()
 {
     open(QStringLiteral("P1"));
+    // A verdict on show, which must not stay beside the next ring.
+    answer(QStringLiteral("0000BEEF"));
+    QCOMPARE(label("labTipInfo"), kTaken);
     MorlanCmdItem item;
     QVERIFY(link->takeQueuedCommand(&item));
     // The look-up is the first statement the answer runs.
@@ -291,8 +294,11 @@ void TestFormAssigment::lookupFailure_reportsAndChecksAgain()
     Storage::setFault(Storage::Fault::None);
     QVERIFY(GuiFixture::boxShown());
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
-    QCOMPARE(sound->prompts(), QStringList{QStringLiteral("error")});
+    QCOMPARE(sound->prompts(), (QStringList{kRepeat, QStringLiteral("error")}));
     QVERIFY(!enabled("btnAssign"));
+    // The ring was not judged: it is not shown as held.
+    QCOMPARE(label("labEringNum"), QString());
+    QCOMPARE(label("labTipInfo"), kScanning);
     QCOMPARE(readsQueued(), 1);
     GuiFixture::answerBox(QMessageBox::Ok);
     // The same ring, still on the reader, is checked again.

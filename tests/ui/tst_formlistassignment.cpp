@@ -323,6 +323,9 @@ void TestFormListAssignment::lookupFailureKeepsScanning()
     QCOMPARE(prompts(), QStringList{QStringLiteral("error")});
     QVERIFY(!enabled("btnAssign"));
     QVERIFY(!enabled("btnRestart"));
+    // The ring was not judged: it is not shown as held.
+    QCOMPARE(label("labEringNum"), QString());
+    QCOMPARE(label("labTipInfo"), kScanning);
     GuiFixture::answerBox(QMessageBox::Ok);
 
     screen->onListTagScaned(reading(QStringLiteral("0000BBBB")));

@@ -17,6 +17,8 @@
 #include "reportfixture.h"
 #include "screendriver.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -211,15 +213,18 @@ void TestFormPigeonsAssignment::unassign_data()
 {
     QTest::addColumn<QMessageBox::StandardButton>("answer");
     QTest::addColumn<bool>("deletedMeanwhile");
-    QTest::newRow("Cancel") << QMessageBox::Cancel << false;
-    QTest::newRow("Ok") << QMessageBox::Ok << false;
-    QTest::newRow("Ok, pigeon deleted meanwhile") << QMessageBox::Ok << true;
+    QTest::addColumn<bool>("storeFails");
+    QTest::newRow("Cancel") << QMessageBox::Cancel << false << false;
+    QTest::newRow("Ok") << QMessageBox::Ok << false << false;
+    QTest::newRow("Ok, pigeon deleted meanwhile") << QMessageBox::Ok << true << false;
+    QTest::newRow("Ok, storing fails") << QMessageBox::Ok << false << true;
 }
 
 void TestFormPigeonsAssignment::unassign()
 {
     QFETCH(QMessageBox::StandardButton, answer);
     QFETCH(bool, deletedMeanwhile);
+    QFETCH(bool, storeFails);
     LoftSeed::pigeon(QStringLiteral("A'0"), QStringLiteral("0000C000"));
     LoftSeed::pigeon(QStringLiteral("O'Brien"), QStringLiteral("0000C001"));
     QVERIFY(fixture->store().exec(QStringLiteral("update Record set UidMarked='UM',BackOrder=4 where AssocNum='O''Brien'")));
@@ -234,8 +239,25 @@ void TestFormPigeonsAssignment::unassign()
     if (deletedMeanwhile)
         QVERIFY(fixture->store().exec(QStringLiteral("delete from Pigeon where AssocNum='O''Brien'")));
     const QString before = fixture->store().dump();
+    // The pigeon is found (first statement), its ring is not taken off.
+    if (storeFails)
+        Storage::setFault(Storage::Fault::FailStatement, 2);
     GuiFixture::answerBox(answer);
+    Storage::setFault(Storage::Fault::None);
 
+    if (storeFails) {
+        // Nothing stored, so the row keeps the ring the database holds.
+        QVERIFY(GuiFixture::boxShown());
+        QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
+        QCOMPARE(fixture->store().dump(), before);
+        QCOMPARE(table()->rowCount(), 2);
+        QCOMPARE(cell(1, 1), QStringLiteral("O'Brien"));
+        QCOMPARE(cell(1, 2), QStringLiteral("0000C001"));
+        GuiFixture::answerBox(QMessageBox::Ok);
+        QVERIFY(enabled("btnUnassign"));
+        QVERIFY(!enabled("btnAssign"));
+        return;
+    }
     if (answer == QMessageBox::Cancel) {
         QCOMPARE(fixture->store().dump(), before);
         QCOMPARE(cell(1, 2), QStringLiteral("0000C001"));
@@ -259,7 +281,13 @@ void TestFormPigeonsAssignment::unassign()
     QCOMPARE(rows.first().at(1).toString(), QStringLiteral("<null>"));
     QVERIFY(rows.first().at(2).toString().isEmpty());
     QCOMPARE(rows.first().at(3).toInt(), 0);
-    QCOMPARE(fixture->store().value(QStringLiteral("select count(*) from Log where LogType=9")).toInt(), 1);
+    // The entry is logged as changed: the ring it lost is not in it.
+    const QList<QVariantList> logs = fixture->store().rows(QStringLiteral("select LogInfo from Log where LogType=9"));
+    QCOMPARE(logs.size(), 1);
+    const QJsonObject logged = QJsonDocument::fromJson(logs.first().first().toString().toUtf8()).object();
+    QCOMPARE(logged.value(QStringLiteral("assocNum")).toString(), QStringLiteral("O'Brien"));
+    QVERIFY(logged.contains(QStringLiteral("eringNum")));
+    QCOMPARE(logged.value(QStringLiteral("eringNum")).toString(), QString());
     QCOMPARE(cell(1, 2), QString());
     QCOMPARE(table()->currentRow(), 1);
     QVERIFY(enabled("btnAssign"));

@@ -89,8 +89,9 @@ bool RingAssignmentScreen::takeRing(const QString &ring, const QString &ringUid)
     try {
         owner = Storage::instance()->findPigeonIdByEringNum(eringNum);
     } catch (...) {
-        // Not judged: the same ring read again must be looked up again.
-        eringNum.clear();
+        // Not judged: the same ring read again must be looked up again, and
+        // until then the display shows no ring and no verdict of an earlier one.
+        dropHeldRing();
         throw;
     }
     if (!owner.isEmpty()) {
