@@ -620,7 +620,7 @@ void TestFormCommunication::clearButtons()
     push();
     for (int row = 1; row <= 5; ++row) {
         sound.reset();
-    sound = std::make_unique<PromptQueue>();
+        sound = std::make_unique<PromptQueue>();
         driver->click(qPrintable(QStringLiteral("btnPhone%1Clear").arg(row)));
         auto *edit = screen->findChild<QLineEdit *>(QStringLiteral("editPhone%1").arg(row));
         QVERIFY(edit->text().isEmpty());
