@@ -156,6 +156,8 @@ public:
     void _insertNom(const QString &assocNum, const QString &eringNum, const QString &raceCode, int nom);
     void _delNomByRaceCode(const QString &raceCode);
     QList<QString> queryPhoneCode();
+    // Stores the list under ids 0, 1, ... and deletes every row past it, in
+    // one transaction.
     void savePhoneCodes(const QList<QString> &codes);
     void updatePhoneCode(int id, const QString &code);
     void removePhoneCode(int id);

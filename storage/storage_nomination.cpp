@@ -18,9 +18,6 @@ const char kQueryNoms[] =
 // found by association number and race code only.
 const char kInsertNom[] =
     "insert into nomination(Id,AssocNum,EringNum,RaceCode,Nom) values(null,:AssocNum,:EringNum,:RaceCode,:Nom)";
-// The phone rows the database is created with: ids 0 to 4.
-constexpr int kLastPhoneId = 4;
-
 } // namespace
 
 void Storage::_fetch(const QSqlQuery &q, Nomination *nomination)
@@ -141,8 +138,10 @@ void Storage::savePhoneCodes(const QList<QString> &codes)
     try {
         for (int id = 0; id < codes.size(); ++id)
             updatePhoneCode(id, codes.at(id));
-        for (int id = int(codes.size()); id <= kLastPhoneId; ++id)
-            removePhoneCode(id);
+        // Every row past the list goes, also those of a longer list the PC
+        // program stored: the screen shows five and saves what it shows, so
+        // numbers it never showed must not come back at the next start.
+        run(QStringLiteral("delete from Phone where id>=:id"), {{QStringLiteral(":id"), int(codes.size())}});
         _commit();
     } catch (...) {
         _rollback();

@@ -10,6 +10,7 @@
 #include "ui/formkeyboard.h"
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
+#include "ui/menu.h"
 #include "ui/settings/formcommunication.h"
 
 #include "clubportpeer.h"
@@ -103,6 +104,8 @@ private slots:
     void noSmsFlag_smsUnreachableNotifyDisabled();
     void save_data();
     void save();
+    void save_blankCombo_keepsStoredValue_data();
+    void save_blankCombo_keepsStoredValue();
     void save_withEngine_cachedCopiesFollow();
     void save_connector_switchesLinkAndReader();
     void save_underLock_errorBoxEarlierWritesKept();
@@ -110,6 +113,7 @@ private slots:
     void keyboard_backClosesItFirst();
     void clearButtons();
     void deviceReset();
+    void entry_underLock_menuShowsError();
 
 private:
     void push();
@@ -281,6 +285,7 @@ enum Change {
     NotifyNumAll,
     Row1Cleared,
     Row3Alone,
+    LongTexts,
 };
 
 void TestFormCommunication::save_data()
@@ -300,6 +305,9 @@ void TestFormCommunication::save_data()
     const QStringList two{QStringLiteral("0470111"), QStringLiteral("0470222")};
     QTest::newRow("print speed only") << int(PrintSpeedOnly) << 100 << 96 << 1 << two << false << "cmnet" << 100 << 96
                                       << "1" << "2" << two;
+    const QStringList seven{"1", "2", "3", "4", "5", "6", "7"};
+    QTest::newRow("7 phones, print speed only") << int(PrintSpeedOnly) << 100 << 96 << 1 << seven << false << "cmnet"
+                                                << 100 << 96 << "1" << "2" << seven.mid(0, 5);
     QTest::newRow("APN typed") << int(ApnTyped) << 100 << 96 << 1 << two << true << "WEB.NET" << 100 << 96 << "1" << ""
                                << two;
     QTest::newRow("tick off with 356") << int(TickOff) << 356 << 96 << 1 << two << true << "cmnet" << 100 << 96 << "1"
@@ -316,6 +324,10 @@ void TestFormCommunication::save_data()
                                                << 96 << "1" << "" << QStringList{QStringLiteral("0470222")};
     QTest::newRow("a number in row 3 alone") << int(Row3Alone) << 100 << 96 << 1 << QStringList{} << false << "cmnet"
                                              << 100 << 96 << "1" << "" << QStringList{QStringLiteral("0470333")};
+    // Nothing limits the lengths: what was typed is stored whole.
+    QTest::newRow("long APN and phone") << int(LongTexts) << 100 << 96 << 1 << QStringList{} << true
+                                        << QString(300, QLatin1Char('A')) << 100 << 96 << "1" << ""
+                                        << QStringList{QString(100, QLatin1Char('9'))};
 }
 
 void TestFormCommunication::save()
@@ -342,6 +354,10 @@ void TestFormCommunication::save()
     // A loft save where none is due would hit this and show an "Error" box.
     if (!loftSaved)
         QVERIFY(gui->store().failOn(QStringLiteral("UPDATE"), QStringLiteral("LOFTINFO")));
+    // Not started: a connector switch would only show in its word.
+    RFIDService reader(QStringLiteral("/dev/ttyS3"), 0x311);
+    ServiceFactory::getInstance()->rfidService = &reader;
+    const auto unpublish = qScopeGuard([] { ServiceFactory::getInstance()->rfidService = nullptr; });
     push();
     switch (Change(change)) {
     case PrintSpeedOnly:
@@ -371,6 +387,10 @@ void TestFormCommunication::save()
     case Row3Alone:
         find<QLineEdit>("editPhone3")->setText(QStringLiteral(" 0470333 "));
         break;
+    case LongTexts:
+        find<QLineEdit>("editApn")->setText(QString(300, QLatin1Char('A')));
+        find<QLineEdit>("editPhone1")->setText(QString(100, QLatin1Char('9')));
+        break;
     }
     sound.reset();
     sound = std::make_unique<PromptQueue>();
@@ -387,8 +407,51 @@ void TestFormCommunication::save()
     QCOMPARE(param("cmbSMSNotifyNum"), notifyNumAfter);
     QCOMPARE(param("cmbPrintSpeed"), speedAfter);
     QCOMPARE(Storage::instance()->queryPhoneCode(), QList<QString>(phonesAfter));
-    // No connector switch: the parameter was never written.
+    // No connector switch: the parameter was never written, the word kept.
     QCOMPARE(param("channelMode"), QString());
+    QCOMPARE(reader.getRaceMode(), 0x311);
+}
+
+void TestFormCommunication::save_blankCombo_keepsStoredValue_data()
+{
+    QTest::addColumn<QString>("combo");
+    QTest::addColumn<int>("stored"); // a value none of its items carries
+    QTest::newRow("notify mode") << "cmbSMSNotify" << 9;
+    QTest::newRow("connector") << "cmbChannelMode" << 7;
+    QTest::newRow("notify number") << "cmbSMSNotifyNum" << 4;
+    QTest::newRow("page size") << "cmbPrintPageSize" << 3;
+    QTest::newRow("print speed") << "cmbPrintSpeed" << 5;
+}
+
+// A value the PC program wrote shows as a blank combo; Save leaves it as it
+// is instead of storing 0 (no loft save, no entry, no connector switch).
+void TestFormCommunication::save_blankCombo_keepsStoredValue()
+{
+    QFETCH(QString, combo);
+    QFETCH(int, stored);
+    Stored s;
+    s.notify = combo == QLatin1String("cmbSMSNotify") ? stored : 0;
+    s.channel = combo == QLatin1String("cmbChannelMode") ? stored : kNotStored;
+    s.notifyNum = combo == QLatin1String("cmbSMSNotifyNum") ? stored : 1;
+    s.pageSize = combo == QLatin1String("cmbPrintPageSize") ? stored : kNotStored;
+    s.speed = combo == QLatin1String("cmbPrintSpeed") ? stored : kNotStored;
+    store(s);
+    const int paramLogs = logs(kParamsChangedLog).size();
+    QVERIFY(gui->store().failOn(QStringLiteral("UPDATE"), QStringLiteral("LOFTINFO")));
+    // The word a stored connector 7 gives; storing 0 would switch it to 0x311.
+    RFIDService reader(QStringLiteral("/dev/ttyS3"), 0x111);
+    ServiceFactory::getInstance()->rfidService = &reader;
+    const auto unpublish = qScopeGuard([] { ServiceFactory::getInstance()->rfidService = nullptr; });
+    push();
+    QCOMPARE(screen->findChild<QComboBox *>(combo)->currentIndex(), -1);
+    driver->click("btnButtonSave");
+    QVERIFY2(!GuiFixture::boxShown(), qPrintable(GuiFixture::boxText()));
+    QCOMPARE(storedLoft().notifyMode, s.notify);
+    QCOMPARE(logs(kParamsChangedLog).size(), paramLogs);
+    QCOMPARE(reader.getRaceMode(), 0x111);
+    const QString key = combo == QLatin1String("cmbChannelMode") ? QStringLiteral("channelMode") : combo;
+    if (combo != QLatin1String("cmbSMSNotify"))
+        QCOMPARE(param(qPrintable(key)), QString::number(stored));
 }
 
 void TestFormCommunication::save_withEngine_cachedCopiesFollow()
@@ -557,7 +620,7 @@ void TestFormCommunication::clearButtons()
     push();
     for (int row = 1; row <= 5; ++row) {
         sound.reset();
-    sound = std::make_unique<PromptQueue>();
+        sound = std::make_unique<PromptQueue>();
         driver->click(qPrintable(QStringLiteral("btnPhone%1Clear").arg(row)));
         auto *edit = screen->findChild<QLineEdit *>(QStringLiteral("editPhone%1").arg(row));
         QVERIFY(edit->text().isEmpty());
@@ -588,6 +651,27 @@ void TestFormCommunication::deviceReset()
     QVERIFY(!GuiFixture::boxShown());
     // Unsaved choices are lost.
     QCOMPARE(param("cmbPrintSpeed"), QString());
+}
+
+// Entering reads the stored settings; when that fails the screen is not
+// pushed and the menu shows the failure.
+void TestFormCommunication::entry_underLock_menuShowsError()
+{
+    store(Stored{});
+    Storage::destroy();
+    Storage::setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
+    // Reads fail under a lock only with the rollback journal: the write-ahead
+    // log lets them read past any writer.
+    QCOMPARE(gui->store().value(QStringLiteral("PRAGMA journal_mode=DELETE")).toString(), QStringLiteral("delete"));
+    QVERIFY(gui->store().exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QTest::mouseClick(gui->window()->mainMenu()->findChild<QPushButton *>(QStringLiteral("pushButtonComm")),
+                      Qt::LeftButton);
+    QVERIFY(gui->store().exec(QStringLiteral("ROLLBACK")));
+    Storage::setConnectOptions(QString());
+    QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
+    QVERIFY(gui->top() != screen);
+    QVERIFY(!screen->isActive());
+    QVERIFY(!QGuiApplication::overrideCursor());
 }
 
 BRELLIUM_GUI_TEST_MAIN(TestFormCommunication)
