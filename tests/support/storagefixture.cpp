@@ -79,6 +79,21 @@ QList<QVariantList> StorageFixture::rows(const QString &sql) const
     return result;
 }
 
+bool StorageFixture::hold(bool forReads) const
+{
+    Storage::destroy();
+    Storage::setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
+    if (forReads && value(QStringLiteral("PRAGMA journal_mode=DELETE")).toString() != QLatin1String("delete"))
+        return false;
+    return exec(QStringLiteral("BEGIN EXCLUSIVE"));
+}
+
+bool StorageFixture::releaseHold() const
+{
+    Storage::setConnectOptions(QString());
+    return exec(QStringLiteral("ROLLBACK"));
+}
+
 bool StorageFixture::exec(const QString &sql) const
 {
     QSqlDatabase db = QSqlDatabase::database(connection(), true);

@@ -37,6 +37,15 @@ public:
     // "DELETE") on table fail with the driver's constraint error.
     bool failOn(const QString &kind, const QString &table) const;
 
+    // Holds the database from the fixture's connection, as the engine may
+    // while it stores an arrival, past a short busy time (50 ms) with which
+    // this thread's Storage is reopened: its writes fail, and with forReads
+    // its reads too (the file goes back to the rollback journal of earlier
+    // versions; the write-ahead log lets readers pass any writer).
+    // releaseHold() ends the hold and the short busy time of later opens.
+    bool hold(bool forReads) const;
+    bool releaseHold() const;
+
     // Closes the fixture's connection (before the file is replaced); the
     // next call opens it again.
     void closeConnection() const;

@@ -547,16 +547,13 @@ void TestFormCommunication::save_underLock_errorBoxEarlierWritesKept()
     GuiFixture::answerBox(QMessageBox::Ok);
 
     // Another connection holds the database beyond the busy time.
-    Storage::destroy();
-    Storage::setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
-    QVERIFY(gui->store().exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QVERIFY(gui->store().hold(false));
     find<QLineEdit>("editApn")->setText(QStringLiteral("third"));
     driver->click("btnButtonSave");
-    QVERIFY(gui->store().exec(QStringLiteral("ROLLBACK")));
+    QVERIFY(gui->store().releaseHold());
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
     QVERIFY(GuiFixture::boxText().contains(QStringLiteral("lock"), Qt::CaseInsensitive));
     QVERIFY(!QGuiApplication::overrideCursor());
-    Storage::setConnectOptions(QString());
     QCOMPARE(storedLoft().apn, QStringLiteral("other"));
 }
 
@@ -658,16 +655,10 @@ void TestFormCommunication::deviceReset()
 void TestFormCommunication::entry_underLock_menuShowsError()
 {
     store(Stored{});
-    Storage::destroy();
-    Storage::setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
-    // Reads fail under a lock only with the rollback journal: the write-ahead
-    // log lets them read past any writer.
-    QCOMPARE(gui->store().value(QStringLiteral("PRAGMA journal_mode=DELETE")).toString(), QStringLiteral("delete"));
-    QVERIFY(gui->store().exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QVERIFY(gui->store().hold(true));
     QTest::mouseClick(gui->window()->mainMenu()->findChild<QPushButton *>(QStringLiteral("pushButtonComm")),
                       Qt::LeftButton);
-    QVERIFY(gui->store().exec(QStringLiteral("ROLLBACK")));
-    Storage::setConnectOptions(QString());
+    QVERIFY(gui->store().releaseHold());
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
     QVERIFY(gui->top() != screen);
     QVERIFY(!screen->isActive());

@@ -507,17 +507,11 @@ void TestFormMember::periodicRefresh_underLock_logsOnce()
     QVERIFY(store->exec(QStringLiteral("update record set BackTimeEring=1, BackOrder=1")));
     // Another connection holds the database (as the engine may while it
     // stores an arrival) beyond the screen's short busy time.
-    Storage::destroy();
-    Storage::setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
-    // Reads fail under a lock only with the rollback journal of earlier
-    // files: the write-ahead log lets them read past any writer.
-    QCOMPARE(store->value(QStringLiteral("PRAGMA journal_mode=DELETE")).toString(), QStringLiteral("delete"));
-    QVERIFY(store->exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QVERIFY(store->hold(true));
     MessageCapture log;
     for (int i = 0; i <= 60000 / kTickMs; ++i)
         screen->onTimeTick(kTickMs);
-    QVERIFY(store->exec(QStringLiteral("ROLLBACK")));
-    Storage::setConnectOptions(QString());
+    QVERIFY(store->releaseHold());
     QCOMPARE(log.count(QStringLiteral("FormMember::onTimeTick VexException!")), 1);
     QVERIFY(!FormMessage::instance()->isActived());
     QCOMPARE(column(3), (QStringList{"Train", "Train"}));

@@ -332,12 +332,7 @@ void TestFormMorlanConnect::leaving_returnsToRaceWork()
 void TestFormMorlanConnect::lockedDatabase_modeRequestsFollow()
 {
     Hub hub;
-    Storage::destroy();
-    Storage::setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
-    // Reads fail under a lock only with the rollback journal of earlier
-    // files: the write-ahead log lets them read past any writer.
-    QCOMPARE(hub.fixture.store().value(QStringLiteral("PRAGMA journal_mode=DELETE")).toString(), QStringLiteral("delete"));
-    QVERIFY(hub.fixture.store().exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QVERIFY(hub.fixture.store().hold(true));
     hub.gui->push(hub.screen);
     QVERIFY(GuiFixture::boxShown());
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
@@ -346,7 +341,7 @@ void TestFormMorlanConnect::lockedDatabase_modeRequestsFollow()
     // work follows with the default channel's word.
     GuiFixture::answerBox(QMessageBox::Ok);
     hub.gui->key(Qt::Key_Escape);
-    QVERIFY(hub.fixture.store().exec(QStringLiteral("ROLLBACK")));
+    QVERIFY(hub.fixture.store().releaseHold());
     QCOMPARE(hub.gui->top(), nullptr);
     QCOMPARE(hub.reader.getRaceMode(), kRaceModeDefault);
     QCOMPARE(hub.link().getWorkMode(), int(MorlanProtocolProcess::Normal));

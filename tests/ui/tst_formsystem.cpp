@@ -524,11 +524,9 @@ void TestFormSystem::save_underLock_errorBoxZoneKept()
     push();
     find<QComboBox>("cmbTimeZone")->setCurrentIndex(14);
     // Another connection writes (as the engine may) beyond the busy time.
-    Storage::destroy();
-    Storage::setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
-    QVERIFY(gui->store().exec(QStringLiteral("BEGIN IMMEDIATE")));
+    QVERIFY(gui->store().hold(false));
     driver->click("btnSave");
-    QVERIFY(gui->store().exec(QStringLiteral("ROLLBACK")));
+    QVERIFY(gui->store().releaseHold());
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
     QVERIFY(GuiFixture::boxText() != QStringLiteral("Save OK!"));
     QVERIFY(!GuiFixture::boxText().isEmpty());
@@ -545,16 +543,10 @@ void TestFormSystem::entry_underLock_menuShowsError()
     PcPortPeer peer;
     QVERIFY(peer.linkAt(Platform::path(QStringLiteral("/dev/ttyS1"))));
     QVERIFY(peer.start());
-    Storage::destroy();
-    Storage::setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
-    // Reads fail under a lock only with the rollback journal: the write-ahead
-    // log lets them read past any writer.
-    QCOMPARE(gui->store().value(QStringLiteral("PRAGMA journal_mode=DELETE")).toString(), QStringLiteral("delete"));
-    QVERIFY(gui->store().exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QVERIFY(gui->store().hold(true));
     QTest::mouseClick(gui->window()->mainMenu()->findChild<QPushButton *>(QStringLiteral("pushButtonSystem")),
                       Qt::LeftButton);
-    QVERIFY(gui->store().exec(QStringLiteral("ROLLBACK")));
-    Storage::setConnectOptions(QString());
+    QVERIFY(gui->store().releaseHold());
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
     QVERIFY(gui->top() != screen);
     QVERIFY(!screen->isActive());
