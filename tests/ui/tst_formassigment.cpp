@@ -74,6 +74,7 @@ private slots:
     void readings();
     void ignoredAnswers_data();
     void ignoredAnswers();
+    void doubledAnswer_handledOnce();
     void lookupFailure_reportsAndChecksAgain();
     void reopening_keepsOneChain();
     void lostRequest_askedAgainOnce();
@@ -278,6 +279,27 @@ void TestFormAssigment::ignoredAnswers()
     QCOMPARE(handler->calls(), 0);
     QCOMPARE(gui->store().value(QStringLiteral("select EringNum from Pigeon where AssocNum='P1'")).toString(),
              QString());
+}
+
+// The link answering one request twice: the second answer is no reading of
+// the request now outstanding and must not be judged as one.
+void TestFormAssigment::doubledAnswer_handledOnce()
+{
+    open(QStringLiteral("P1"));
+    MorlanCmdItem item;
+    QVERIFY(link->takeQueuedCommand(&item));
+    fromThread([&item] { item.ticket->answerReadTag(QString(), 0, QString()); });
+    QCOMPARE(readsQueued(), 1);
+    fromThread([&item] { item.ticket->answerReadTag(QStringLiteral("0000A001"), 0, QString()); });
+    QCOMPARE(label("labEringNum"), QString());
+    QCOMPARE(label("labTipInfo"), kScanning);
+    QVERIFY(!enabled("btnAssign"));
+    QVERIFY(sound->prompts().isEmpty());
+    QCOMPARE(readsQueued(), 1);
+    // The request outstanding is still answered as usual.
+    answer(QStringLiteral("0000A001"));
+    QCOMPARE(label("labTipInfo"), kFound);
+    QCOMPARE(readsQueued(), 0);
 }
 
 void TestFormAssigment::lookupFailure_reportsAndChecksAgain()
