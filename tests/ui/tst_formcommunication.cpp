@@ -26,6 +26,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -252,6 +253,11 @@ void TestFormCommunication::noSmsFlag_smsUnreachableNotifyDisabled()
     push();
     auto *upload = find<QComboBox>("cmbDataTransfer");
     QCOMPARE(upload->currentText(), QStringLiteral("Disable"));
+    // Not offered in the list either.
+    const int smsRow = upload->findText(QStringLiteral("SMS"));
+    QVERIFY(smsRow >= 0);
+    auto *list = qobject_cast<QListView *>(upload->view());
+    QVERIFY(list && list->isRowHidden(smsRow));
     upload->setFocus();
     QTRY_VERIFY(upload->hasFocus());
     // Down is passed to the focused combo: it must step over the SMS row.
