@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <exception>
+#include <optional>
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -36,6 +38,12 @@ constexpr int kWalLimitBytes = 4 * 1024 * 1024;
 // list took 130 ms; with the table held, 40 ms). It only grows as pages are
 // read, so a small loft's file uses no more than before.
 constexpr int kPageCacheKiB = 8 * 1024;
+
+// Statements kept prepared per connection. Parsing a statement cost more
+// than running it for the small ones a tick or an arrival makes; a thread
+// that makes more distinct texts than this (values written into the text)
+// starts its set over.
+constexpr std::size_t kPreparedLimit = 64;
 
 std::atomic<quint64> statementsRun{0};
 std::atomic<int> faultKind{0};
@@ -145,6 +153,16 @@ int bindValue(sqlite3_stmt *stmt, int index, const QVariant &value)
 
 } // namespace
 
+struct Storage::Prepared
+{
+    explicit Prepared(const QSqlDatabase &db)
+        : query(db)
+    {
+    }
+    QSqlQuery query;
+    bool inUse = false;
+};
+
 Storage::Storage(const QString &name)
     : connectionName(name)
 {
@@ -176,6 +194,8 @@ void Storage::destroy()
 
 void Storage::close()
 {
+    // A kept statement would hold the connection open.
+    forgetPrepared();
     {
         QSqlDatabase db = QSqlDatabase::database(connectionName, false);
         if (db.isOpen())
@@ -240,6 +260,9 @@ QSqlDatabase Storage::connection() const
     QSqlDatabase db = QSqlDatabase::database(connectionName, false);
     if (db.isOpen())
         return db;
+    // Statements kept from a connection closed since (the driver finalised
+    // them) cannot run on the new one.
+    forgetPrepared();
     if (!db.open())
         throw errorOf(db.lastError());
     if (sqlite3 *handle = nativeHandle(db)) {
@@ -274,11 +297,32 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
     if (filterTable)
         setFilterGuard(db, filterTable);
     {
-        QSqlQuery query(db);
-        query.setForwardOnly(true);
-        if (!query.prepare(sql)) {
+        // A caller's filter is checked as its statement is prepared: such a
+        // statement is never kept, nor run from one kept.
+        Prepared *kept = filterTable ? nullptr : prepared(db, sql);
+        std::optional<QSqlQuery> own;
+        if (!kept)
+            own.emplace(db);
+        QSqlQuery &query = kept ? kept->query : *own;
+        // Reset however the statement ends, a reader's exception too, so
+        // that a kept statement holds no lock and is free for the next run.
+        const auto release = qScopeGuard([&query, kept] {
+            query.finish();
+            if (kept)
+                kept->inUse = false;
+        });
+        bool ready = kept != nullptr;
+        if (!kept) {
+            query.setForwardOnly(true);
+            ready = query.prepare(sql);
+        }
+        if (!ready) {
             error = query.lastError();
         } else {
+            // A value bound by an earlier run of a kept statement must not
+            // stand in for one this run leaves out.
+            for (int i = 0, n = int(query.boundValues().size()); kept && i < n; ++i)
+                query.bindValue(i, QVariant());
             for (const auto &binding : bindings)
                 query.bindValue(binding.first, binding.second);
             if (!query.exec()) {
@@ -294,7 +338,6 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
                 changed = query.numRowsAffected();
             }
         }
-        query.finish();
     }
     if (filterTable)
         setFilterGuard(db, nullptr);
@@ -302,6 +345,32 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
     if (error.type() != QSqlError::NoError)
         throw errorOf(error);
     return changed;
+}
+
+Storage::Prepared *Storage::prepared(const QSqlDatabase &db, const QString &sql) const
+{
+    const auto found = preparedStatements.find(sql);
+    if (found != preparedStatements.end()) {
+        if (found->second->inUse)
+            return nullptr;
+        found->second->inUse = true;
+        return found->second.get();
+    }
+    if (preparedStatements.size() >= kPreparedLimit) {
+        for (auto it = preparedStatements.begin(); it != preparedStatements.end();)
+            it = it->second->inUse ? std::next(it) : preparedStatements.erase(it);
+    }
+    auto statement = std::make_unique<Prepared>(db);
+    statement->query.setForwardOnly(true);
+    if (!statement->query.prepare(sql))
+        return nullptr;
+    statement->inUse = true;
+    return preparedStatements.emplace(sql, std::move(statement)).first->second.get();
+}
+
+void Storage::forgetPrepared() const
+{
+    preparedStatements.clear();
 }
 
 void Storage::readRows(const QString &sql, const Bindings &bindings, const StatementRowReader &reader)

@@ -11,6 +11,8 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
+#include <unordered_map>
 
 class LoftInfo;
 class Log;
@@ -260,8 +262,17 @@ private:
     static void setFilterGuard(const QSqlDatabase &db, const char *table);
     static void checkFilter(const QString &filter);
 
+    // A statement kept prepared on this thread's connection.
+    struct Prepared;
+    // The prepared statement of sql, made on first use; null while the one
+    // kept is in use further up this thread's stack, or when sql does not
+    // prepare (the caller then prepares its own and reports the error).
+    Prepared *prepared(const QSqlDatabase &db, const QString &sql) const;
+    void forgetPrepared() const;
+
     QString connectionName;
     // The one table the statement run now may read, while a filter runs;
     // null for every statement of our own.
     const char *filterTable = nullptr;
+    mutable std::unordered_map<QString, std::unique_ptr<Prepared>> preparedStatements;
 };
