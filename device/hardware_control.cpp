@@ -8,6 +8,11 @@
 #include <QMutexLocker>
 #include <QWaitCondition>
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 const char kControlNode[] = "/dev/vexlor_hw_ctl";
@@ -242,15 +247,21 @@ void HardwareControl::gpio_write(int n, int value)
 
 int HardwareControl::gpio_read(int n)
 {
-    QFile file(Platform::path(QStringLiteral("/sys/class/gpio/gpio%1/value").arg(n)));
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Read by the window's every tick: plain calls, without a file object.
+    const QByteArray path = QFile::encodeName(Platform::path(QStringLiteral("/sys/class/gpio/gpio%1/value").arg(n)));
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         ServiceFactory::debug(QStringLiteral("Failed to open gpio%1").arg(n));
         return -1;
     }
-    const QByteArray text = file.read(3);
-    file.close();
+    char buffer[3];
+    ssize_t got = -1;
+    do {
+        got = ::read(fd, buffer, sizeof buffer);
+    } while (got < 0 && errno == EINTR);
+    ::close(fd);
     bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
+    const int value = got > 0 ? QByteArray(buffer, int(got)).trimmed().toInt(&ok) : 0;
     if (!ok) {
         ServiceFactory::debug(QStringLiteral("Failed to read gpio%1").arg(n));
         return -1;
