@@ -385,7 +385,9 @@ void MainWindow::tick()
     flushWatchdog();
     // Shown before an exit is acted on, so that a mains cut explains the
     // shutdown that follows.
-    ui->labelPowerOff->setVisible(!HardwareControl::IsPowerAcSupply());
+    // One reading serves the warning and the status bar below.
+    const bool mainsPresent = HardwareControl::IsPowerAcSupply();
+    ui->labelPowerOff->setVisible(!mainsPresent);
     // A report pumps events between its lines, so this tick can run inside
     // printAll; the shutdown waits until the print ends (a failing link ends
     // it within the synchronous-call bound).
@@ -394,7 +396,7 @@ void MainWindow::tick()
     if (SubWindow *top = topSubForm())
         guardedCall("MainWindow::onTickTimeOut", top, [top] { top->onTimeTick(kTickMs); });
     showServiceErrors();
-    const StatusSnapshot snapshot = snapshotSource ? snapshotSource() : StatusBar::gather();
+    const StatusSnapshot snapshot = snapshotSource ? snapshotSource() : StatusBar::gather(mainsPresent);
     applyStatus(StatusBar::look(snapshot));
 }
 

@@ -27,6 +27,11 @@ QString iconStyle(const char *picture)
 
 StatusSnapshot StatusBar::gather()
 {
+    return gather(HardwareControl::IsPowerAcSupply());
+}
+
+StatusSnapshot StatusBar::gather(bool mainsPresent)
+{
     StatusSnapshot s;
     s.loftTimeMs = UTC::now().value();
     ServiceFactory *factory = ServiceFactory::getInstance();
@@ -44,7 +49,7 @@ StatusSnapshot StatusBar::gather()
         s.gpsOnline = fix.isOnline();
         s.gpsValid = fix.isValid();
     }
-    s.mainsPresent = HardwareControl::IsPowerAcSupply();
+    s.mainsPresent = mainsPresent;
     s.channelMode = ServiceFactory::getParamInt32(QStringLiteral("channelMode"), 0);
     if (MorlanProtocolProcess *link = factory->protocolProcess)
         s.connectorReady = link->isConnectorReady();

@@ -46,6 +46,8 @@ public:
     };
 
     static StatusSnapshot gather();
+    // The same with the mains reading the caller has just made.
+    static StatusSnapshot gather(bool mainsPresent);
     static StatusLook look(const StatusSnapshot &snapshot);
     static QString gsmSignalPicture(int csq);
     // A time in the status bar's pattern, as local time of the clock.
