@@ -48,8 +48,11 @@ bool lineHungUp(QSerialPort *port)
 qint64 SerialIo::waitingBytes(QSerialPort *port)
 {
     // Without an event loop Qt only learns of new input when asked to wait;
-    // a zero wait fetches what the driver holds without blocking.
-    if (port->bytesAvailable() == 0)
+    // a zero wait fetches what the driver holds without blocking. Asked only
+    // when the line has something to tell (input, or a hang-up for Qt to
+    // note): a wait that times out costs Qt a translated error text, and the
+    // reader asks before every command.
+    if (port->bytesAvailable() == 0 && lineEvents(port) != 0)
         port->waitForReadyRead(0);
     return port->bytesAvailable();
 }
