@@ -163,6 +163,19 @@ struct Storage::Prepared
     bool inUse = false;
 };
 
+struct Storage::KeptRead
+{
+    explicit KeptRead(sqlite3_stmt *statement)
+        : stmt(statement)
+    {
+    }
+    ~KeptRead() { sqlite3_finalize(stmt); }
+    KeptRead(const KeptRead &) = delete;
+    KeptRead &operator=(const KeptRead &) = delete;
+    sqlite3_stmt *stmt;
+    bool inUse = false;
+};
+
 Storage::Storage(const QString &name)
     : connectionName(name)
 {
@@ -368,9 +381,36 @@ Storage::Prepared *Storage::prepared(const QSqlDatabase &db, const QString &sql)
     return preparedStatements.emplace(sql, std::move(statement)).first->second.get();
 }
 
+Storage::KeptRead *Storage::keptRead(sqlite3 *handle, const QString &sql) const
+{
+    const auto found = keptReads.find(sql);
+    if (found != keptReads.end()) {
+        if (found->second->inUse)
+            return nullptr;
+        found->second->inUse = true;
+        return found->second.get();
+    }
+    if (keptReads.size() >= kPreparedLimit) {
+        for (auto it = keptReads.begin(); it != keptReads.end();)
+            it = it->second->inUse ? std::next(it) : keptReads.erase(it);
+    }
+    sqlite3_stmt *stmt = nullptr;
+    const void *tail = nullptr;
+    const int rc = sqlite3_prepare16_v2(handle, sql.utf16(), int(sql.size() * sizeof(QChar)), &stmt, &tail);
+    auto kept = std::make_unique<KeptRead>(stmt);
+    const qsizetype tailStart = tail ? static_cast<const QChar *>(tail) - sql.constData() : sql.size();
+    // A text that does not prepare, or holds a second statement, is left to
+    // the caller, which reports it.
+    if (rc != SQLITE_OK || !stmt || !QStringView(sql).mid(tailStart).trimmed().isEmpty())
+        return nullptr;
+    kept->inUse = true;
+    return keptReads.emplace(sql, std::move(kept)).first->second.get();
+}
+
 void Storage::forgetPrepared() const
 {
     preparedStatements.clear();
+    keptReads.clear();
 }
 
 void Storage::readRows(const QString &sql, const Bindings &bindings, const StatementRowReader &reader)
@@ -382,29 +422,40 @@ void Storage::readRows(const QString &sql, const Bindings &bindings, const State
         throw DBException(SQLITE_MISUSE, QStringLiteral("no database handle"), QString());
     if (filterTable)
         setFilterGuard(db, filterTable);
-    sqlite3_stmt *stmt = nullptr;
+    // As in run(): a caller's filter is never kept.
+    KeptRead *kept = filterTable ? nullptr : keptRead(handle, sql);
+    sqlite3_stmt *stmt = kept ? kept->stmt : nullptr;
     int rc = SQLITE_OK;
     const char *failedAt = nullptr;
     QString message;
     {
-        // Finished and unguarded however the read ends, a reader's exception too.
+        // Finished (a kept statement reset, holding no lock and no values)
+        // and unguarded however the read ends, a reader's exception too.
         struct Finish {
             sqlite3_stmt *&stmt;
+            KeptRead *kept;
             const QSqlDatabase &db;
             bool guarded;
             ~Finish()
             {
-                sqlite3_finalize(stmt);
+                if (kept) {
+                    sqlite3_reset(stmt);
+                    sqlite3_clear_bindings(stmt);
+                    kept->inUse = false;
+                } else {
+                    sqlite3_finalize(stmt);
+                }
                 if (guarded)
                     setFilterGuard(db, nullptr);
             }
-        } finish{stmt, db, filterTable != nullptr};
+        } finish{stmt, kept, db, filterTable != nullptr};
         const void *tail = nullptr;
-        rc = sqlite3_prepare16_v2(handle, sql.utf16(), int(sql.size() * sizeof(QChar)), &stmt, &tail);
+        if (!kept)
+            rc = sqlite3_prepare16_v2(handle, sql.utf16(), int(sql.size() * sizeof(QChar)), &stmt, &tail);
         const qsizetype tailStart = tail ? static_cast<const QChar *>(tail) - sql.constData() : sql.size();
         if (rc != SQLITE_OK) {
             failedAt = "Unable to execute statement";
-        } else if (!QStringView(sql).mid(tailStart).trimmed().isEmpty()) {
+        } else if (!kept && !QStringView(sql).mid(tailStart).trimmed().isEmpty()) {
             // Only the first statement would run: a caller's clause such as
             // "1; delete from Pigeon" is refused whole, as the driver refuses it.
             rc = SQLITE_MISUSE;

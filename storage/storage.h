@@ -268,6 +268,10 @@ private:
     // kept is in use further up this thread's stack, or when sql does not
     // prepare (the caller then prepares its own and reports the error).
     Prepared *prepared(const QSqlDatabase &db, const QString &sql) const;
+    // The same for the direct reads: SQLite's own statement, kept prepared.
+    struct KeptRead;
+    KeptRead *keptRead(sqlite3 *handle, const QString &sql) const;
+    // Drops every kept statement; before the connection closes.
     void forgetPrepared() const;
 
     QString connectionName;
@@ -275,4 +279,5 @@ private:
     // null for every statement of our own.
     const char *filterTable = nullptr;
     mutable std::unordered_map<QString, std::unique_ptr<Prepared>> preparedStatements;
+    mutable std::unordered_map<QString, std::unique_ptr<KeptRead>> keptReads;
 };

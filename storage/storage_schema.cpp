@@ -127,6 +127,7 @@ void Storage::createDb()
         _rollback();
         // No half-made file may stay behind: the next start would take it
         // for a database and never create the tables.
+        forgetPrepared();
         QSqlDatabase::database(connectionName, false).close();
         QFile::remove(QLatin1String(kDatabaseFile));
         QFile::remove(QLatin1String(kJournalFile));
