@@ -253,7 +253,7 @@ private:
     static bool flagAt(const QSqlQuery &query, int column);
     static void _fetch(const StorageRow &row, PigeonInfo *pigeon);
     static void _fetch(const StorageRow &row, PigeonRecord *record);
-    static void _fetch(const QSqlQuery &query, RaceInfo *race);
+    static void _fetch(const StorageRow &row, RaceInfo *race);
     static void _fetch(const QSqlQuery &query, Nomination *nomination);
     static void _fetch(const QSqlQuery &query, Log *log);
 

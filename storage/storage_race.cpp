@@ -3,11 +3,11 @@
 #include "core/jsonwriter.h"
 #include "core/vexexception.h"
 #include "storage/raceinfo.h"
+#include "storage/storagerow.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QSqlQuery>
 
 // The races: liberation, basketing, stop and print data, with further keyed
 // values as a JSON object text. The race engine, the club link and the race
@@ -101,30 +101,30 @@ QList<QPair<QString, QVariant>> updateBindings(const RaceInfo *r)
 
 } // namespace
 
-void Storage::_fetch(const QSqlQuery &q, RaceInfo *race)
+void Storage::_fetch(const StorageRow &row, RaceInfo *race)
 {
-    race->raceCode = textAt(q, 0);
-    race->raceName = textAt(q, 1);
-    race->liberCode = textAt(q, 2);
-    race->liberTime = q.value(3).toLongLong();
-    race->liberName = textAt(q, 4);
-    race->liberLon = textAt(q, 5);
-    race->liberLat = textAt(q, 6);
-    race->valid = q.value(7).toInt();
-    race->clubCode = textAt(q, 8);
-    race->assocCode = textAt(q, 9);
-    race->markReaderId = textAt(q, 10);
-    race->markAuthKey = textAt(q, 11);
-    race->markDeviceTime = q.value(12).toLongLong();
-    race->markReaderTime = q.value(13).toLongLong();
-    race->backPrintReaderId = textAt(q, 14);
-    race->backPrintAuthKey = textAt(q, 15);
-    race->raceStopDeviceTime = q.value(16).toLongLong();
-    race->raceStopReaderTime = q.value(17).toLongLong();
-    race->backPrintFlag = flagAt(q, 18);
-    race->markPrintFlag = flagAt(q, 19);
-    race->printCount = q.value(20).toInt();
-    race->otherData = otherDataOf(q.value(21).toString());
+    race->raceCode = row.text(0);
+    race->raceName = row.text(1);
+    race->liberCode = row.text(2);
+    race->liberTime = row.int64(3);
+    race->liberName = row.text(4);
+    race->liberLon = row.text(5);
+    race->liberLat = row.text(6);
+    race->valid = row.int32(7);
+    race->clubCode = row.text(8);
+    race->assocCode = row.text(9);
+    race->markReaderId = row.text(10);
+    race->markAuthKey = row.text(11);
+    race->markDeviceTime = row.int64(12);
+    race->markReaderTime = row.int64(13);
+    race->backPrintReaderId = row.text(14);
+    race->backPrintAuthKey = row.text(15);
+    race->raceStopDeviceTime = row.int64(16);
+    race->raceStopReaderTime = row.int64(17);
+    race->backPrintFlag = row.flag(18);
+    race->markPrintFlag = row.flag(19);
+    race->printCount = row.int32(20);
+    race->otherData = otherDataOf(row.value(21).toString());
 }
 
 QList<QSharedPointer<RaceInfo>> Storage::selectRaces(const QString &clause, const Bindings &bindings,
@@ -135,9 +135,11 @@ QList<QSharedPointer<RaceInfo>> Storage::selectRaces(const QString &clause, cons
         sql += QStringLiteral(" where ") + clause;
     sql += QLatin1String(kRaceOrder) + tail;
     QList<QSharedPointer<RaceInfo>> races;
-    run(sql, bindings, [&races](const QSqlQuery &q) {
+    // Read straight from SQLite: the engine reads its race for every
+    // arrival, and Qt's driver made a record of all 22 columns each time.
+    readRows(sql, bindings, [&races](const StorageRow &row) {
         auto race = QSharedPointer<RaceInfo>::create();
-        _fetch(q, race.data());
+        _fetch(row, race.data());
         races.append(race);
     });
     return races;

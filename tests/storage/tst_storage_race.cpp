@@ -90,6 +90,8 @@ private slots:
     void isRaceNomedById_data();
     void isRaceNomedById();
     void saveRace_firstInsertsThenUpdatesEveryColumn();
+    void fetch_valueOfAnotherType_data();
+    void fetch_valueOfAnotherType();
     void otherData_unreadable_data();
     void otherData_unreadable();
     void otherData_unknownKeysSurviveReadAndSave();
@@ -247,6 +249,46 @@ void TestStorageRace::saveRace_firstInsertsThenUpdatesEveryColumn()
         QVERIFY2(back->getField(QLatin1String(key)) == race.getField(QLatin1String(key)), key);
     QCOMPARE(db.value(QStringLiteral("select typeof(LiberTime)||typeof(MarkPrintFlag)||typeof(Valid) from Race")).toString(),
              QStringLiteral("integerintegerinteger"));
+}
+
+// A value SQLite keeps in a type other than the column's (a file written by
+// another program, a PC's bulk update) reads as the number or text it
+// converts to, the same whether the race comes alone or in a list.
+void TestStorageRace::fetch_valueOfAnotherType_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("word in a number") << "PrintCount" << "'12x'" << "printCount" << QVariant(0);
+    QTest::newRow("real in a number, rounded") << "PrintCount" << "2.5" << "printCount" << QVariant(3);
+    QTest::newRow("wide number, low 32 bits") << "Valid" << "8589934593" << "valid" << QVariant(1);
+    QTest::newRow("negative real in a time") << "LiberTime" << "-1.5" << "liberTime" << QVariant(-2LL);
+    QTest::newRow("word in a time") << "MarkDeviceTime" << "'soon'" << "markDeviceTime" << QVariant(0LL);
+    QTest::newRow("null time") << "RaceStopReaderTime" << "NULL" << "raceStopReaderTime" << QVariant(0LL);
+    QTest::newRow("real below a half in a flag") << "BackPrintFlag" << "0.4" << "backPrintFlag" << QVariant(false);
+    QTest::newRow("real of a half in a flag") << "MarkPrintFlag" << "0.5" << "markPrintFlag" << QVariant(true);
+    QTest::newRow("word in a flag") << "BackPrintFlag" << "'yes'" << "backPrintFlag" << QVariant(false);
+    QTest::newRow("bytes in a text") << "RaceName" << "X'4142'" << "raceName" << QVariant(QStringLiteral("AB"));
+    QTest::newRow("number in a text") << "LiberName" << "12" << "liberName" << QVariant(QStringLiteral("12"));
+    QTest::newRow("null text") << "ClubCode" << "NULL" << "clubCode" << QVariant(QStringLiteral(""));
+}
+
+void TestStorageRace::fetch_valueOfAnotherType()
+{
+    QFETCH(QString, column);
+    QFETCH(QString, stored);
+    QFETCH(QString, field);
+    QFETCH(QVariant, expected);
+    StorageFixture db;
+    QVERIFY(insertRace(db, QStringLiteral("R1"), 1000));
+    QVERIFY(db.exec(QStringLiteral("update Race set %1=%2").arg(column, stored)));
+    const QSharedPointer<RaceInfo> one = Storage::instance()->findRaceById(QStringLiteral("R1"));
+    QVERIFY(one);
+    QCOMPARE(one->getField(field), expected);
+    const auto all = Storage::instance()->queryRaces(QString());
+    QCOMPARE(all.size(), 1);
+    QCOMPARE(all.first()->getField(field), expected);
 }
 
 void TestStorageRace::otherData_unreadable_data()
