@@ -45,6 +45,27 @@ constexpr int kPageCacheKiB = 8 * 1024;
 // starts its set over.
 constexpr std::size_t kPreparedLimit = 64;
 
+// The kept statement of sql, marked in use for this run (known set); null
+// while it is in use further up this thread's stack. When sql is not kept
+// yet (known cleared), a full set makes room: every statement not in use goes.
+template <typename Kept>
+Kept *takeKept(std::unordered_map<QString, std::unique_ptr<Kept>> &kept, const QString &sql, bool *known)
+{
+    const auto found = kept.find(sql);
+    *known = found != kept.end();
+    if (*known) {
+        if (found->second->inUse)
+            return nullptr;
+        found->second->inUse = true;
+        return found->second.get();
+    }
+    if (kept.size() >= kPreparedLimit) {
+        for (auto it = kept.begin(); it != kept.end();)
+            it = it->second->inUse ? std::next(it) : kept.erase(it);
+    }
+    return nullptr;
+}
+
 std::atomic<quint64> statementsRun{0};
 std::atomic<int> faultKind{0};
 std::atomic<quint64> faultStatement{0};
@@ -362,17 +383,10 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
 
 Storage::Prepared *Storage::prepared(const QSqlDatabase &db, const QString &sql) const
 {
-    const auto found = preparedStatements.find(sql);
-    if (found != preparedStatements.end()) {
-        if (found->second->inUse)
-            return nullptr;
-        found->second->inUse = true;
-        return found->second.get();
-    }
-    if (preparedStatements.size() >= kPreparedLimit) {
-        for (auto it = preparedStatements.begin(); it != preparedStatements.end();)
-            it = it->second->inUse ? std::next(it) : preparedStatements.erase(it);
-    }
+    bool known = false;
+    Prepared *taken = takeKept(preparedStatements, sql, &known);
+    if (known)
+        return taken;
     auto statement = std::make_unique<Prepared>(db);
     statement->query.setForwardOnly(true);
     if (!statement->query.prepare(sql))
@@ -383,17 +397,10 @@ Storage::Prepared *Storage::prepared(const QSqlDatabase &db, const QString &sql)
 
 Storage::KeptRead *Storage::keptRead(sqlite3 *handle, const QString &sql) const
 {
-    const auto found = keptReads.find(sql);
-    if (found != keptReads.end()) {
-        if (found->second->inUse)
-            return nullptr;
-        found->second->inUse = true;
-        return found->second.get();
-    }
-    if (keptReads.size() >= kPreparedLimit) {
-        for (auto it = keptReads.begin(); it != keptReads.end();)
-            it = it->second->inUse ? std::next(it) : keptReads.erase(it);
-    }
+    bool known = false;
+    KeptRead *taken = takeKept(keptReads, sql, &known);
+    if (known)
+        return taken;
     sqlite3_stmt *stmt = nullptr;
     const void *tail = nullptr;
     const int rc = sqlite3_prepare16_v2(handle, sql.utf16(), int(sql.size() * sizeof(QChar)), &stmt, &tail);
