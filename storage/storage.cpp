@@ -335,8 +335,12 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
         // statement is never kept, nor run from one kept.
         Prepared *kept = filterTable ? nullptr : prepared(db, sql);
         std::optional<QSqlQuery> own;
-        if (!kept)
+        bool ready = true;
+        if (!kept) {
             own.emplace(db);
+            own->setForwardOnly(true);
+            ready = own->prepare(sql);
+        }
         QSqlQuery &query = kept ? kept->query : *own;
         // Reset however the statement ends, a reader's exception too, so
         // that a kept statement holds no lock and is free for the next run.
@@ -345,18 +349,15 @@ int Storage::run(const QString &sql, const Bindings &bindings, const RowReader &
             if (kept)
                 kept->inUse = false;
         });
-        bool ready = kept != nullptr;
-        if (!kept) {
-            query.setForwardOnly(true);
-            ready = query.prepare(sql);
-        }
         if (!ready) {
             error = query.lastError();
         } else {
             // A value bound by an earlier run of a kept statement must not
             // stand in for one this run leaves out.
-            for (int i = 0, n = int(query.boundValues().size()); kept && i < n; ++i)
-                query.bindValue(i, QVariant());
+            if (kept) {
+                for (int i = 0, n = int(query.boundValues().size()); i < n; ++i)
+                    query.bindValue(i, QVariant());
+            }
             for (const auto &binding : bindings)
                 query.bindValue(binding.first, binding.second);
             if (!query.exec()) {
@@ -504,11 +505,6 @@ QString Storage::textAt(const QSqlQuery &query, int column)
 {
     const QString text = query.value(column).toString();
     return text.isNull() ? QStringLiteral("") : text;
-}
-
-bool Storage::flagAt(const QSqlQuery &query, int column)
-{
-    return query.value(column).toLongLong() != 0;
 }
 
 void Storage::_beginTransaction()

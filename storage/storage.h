@@ -247,10 +247,9 @@ private:
     // The details as the shared JSON writer makes them, then one insert.
     void writeLog(int type, const QVariantMap &details);
 
-    // Column readers of the fetches: a NULL text reads as an empty one, a
-    // flag is any non-zero number.
+    // The column reader of the fetches through the driver: a NULL text
+    // reads as an empty one.
     static QString textAt(const QSqlQuery &query, int column);
-    static bool flagAt(const QSqlQuery &query, int column);
     static void _fetch(const StorageRow &row, PigeonInfo *pigeon);
     static void _fetch(const StorageRow &row, PigeonRecord *record);
     static void _fetch(const StorageRow &row, RaceInfo *race);
