@@ -6,6 +6,7 @@
 #include "device/hardware_control.h"
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
+#include "ui/menu.h"
 
 #include <QKeyEvent>
 #include <QMetaObject>
@@ -68,6 +69,15 @@ bool GuiFixture::key(int qtKey) const
 {
     QKeyEvent event(QEvent::KeyPress, qtKey, Qt::NoModifier);
     return mainWindow->doKeyPress(&event);
+}
+
+bool GuiFixture::clickMenuWhileLocked(const QString &button)
+{
+    auto *target = mainWindow->mainMenu()->findChild<QPushButton *>(button);
+    if (!target || !storage->hold(true))
+        return false;
+    QTest::mouseClick(target, Qt::LeftButton);
+    return storage->releaseHold();
 }
 
 FormMessage *GuiFixture::box()

@@ -40,6 +40,10 @@ public:
     void tick(int n = 1) const;
     // A hardware key through the window's key handling; true when consumed.
     bool key(int qtKey) const;
+    // Touches the main menu's button while the database is locked for
+    // reads, so that the screen it opens cannot read what it shows; false
+    // when the lock could not be taken or given back.
+    bool clickMenuWhileLocked(const QString &button);
 
     static FormMessage *box();
     static bool boxShown();

@@ -10,7 +10,6 @@
 #include "ui/formkeyboard.h"
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
-#include "ui/menu.h"
 #include "ui/settings/formcommunication.h"
 
 #include "clubportpeer.h"
@@ -661,10 +660,7 @@ void TestFormCommunication::deviceReset()
 void TestFormCommunication::entry_underLock_menuShowsError()
 {
     store(Stored{});
-    QVERIFY(gui->store().hold(true));
-    QTest::mouseClick(gui->window()->mainMenu()->findChild<QPushButton *>(QStringLiteral("pushButtonComm")),
-                      Qt::LeftButton);
-    QVERIFY(gui->store().releaseHold());
+    QVERIFY(gui->clickMenuWhileLocked(QStringLiteral("pushButtonComm")));
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
     QVERIFY(gui->top() != screen);
     QVERIFY(!screen->isActive());

@@ -10,7 +10,6 @@
 #include "storage/storage.h"
 #include "ui/formmessage.h"
 #include "ui/mainwindow.h"
-#include "ui/menu.h"
 #include "ui/settings/formsystem.h"
 
 #include "guifixture.h"
@@ -543,10 +542,7 @@ void TestFormSystem::entry_underLock_menuShowsError()
     PcPortPeer peer;
     QVERIFY(peer.linkAt(Platform::path(QStringLiteral("/dev/ttyS1"))));
     QVERIFY(peer.start());
-    QVERIFY(gui->store().hold(true));
-    QTest::mouseClick(gui->window()->mainMenu()->findChild<QPushButton *>(QStringLiteral("pushButtonSystem")),
-                      Qt::LeftButton);
-    QVERIFY(gui->store().releaseHold());
+    QVERIFY(gui->clickMenuWhileLocked(QStringLiteral("pushButtonSystem")));
     QCOMPARE(GuiFixture::boxTitle(), QStringLiteral("Error"));
     QVERIFY(gui->top() != screen);
     QVERIFY(!screen->isActive());
