@@ -7,12 +7,10 @@
 #include "club/morlanprotolprocess.h"
 #include "core/myapp.h"
 #include "core/servicefactory.h"
-#include "device/hardware_control.h"
 #include "race/pigeonbo.h"
 #include "storage/pigeoninfo.h"
 #include "storage/raceinfo.h"
 #include "storage/storage.h"
-#include "ui/formmessage.h"
 #include "ui/mainwindow.h"
 #include "ui/marking/formmarking.h"
 
@@ -22,17 +20,18 @@
 #include "clubportpeer.h"
 #include "clubrouter.h"
 #include "dbreader.h"
+#include "guifixture.h"
 #include "peerline.h"
 #include "reportfixture.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -117,12 +116,10 @@ int main(int argc, char **argv)
     PigeonBo engine;
     engine.reflushCache();
     ServiceFactory::getInstance()->pigeonBo = &engine;
-    fixture.store().root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    HardwareControl::init(0);
-    MainWindow *window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
+    // Built as the screen suites build it: a window made with the link
+    // published would take the link out of club mode at its reset.
+    auto gui = std::make_unique<GuiFixture>(&fixture.store());
+    MainWindow *window = gui->window();
 
     CommitWatch watch(fixture.store().databasePath(), kPigeons);
     watch.start();
@@ -182,8 +179,7 @@ int main(int argc, char **argv)
     row.print();
 
     window->resetSubForms();
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
+    gui.reset();
     ServiceFactory::getInstance()->pigeonBo = nullptr;
     return marked == kPigeons ? 0 : 1;
 }
