@@ -4,11 +4,9 @@
 #include "core/servicefactory.h"
 
 #include <QFile>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QWaitCondition>
 
 #include <cerrno>
+#include <ctime>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -106,14 +104,18 @@ void HardwareControl::wait(int ms)
 {
     if (ms <= 0)
         return;
-    // A private mutex and condition that nobody signals: a plain timed sleep
-    // that blocks only the caller and never spins.
-    QMutex mutex;
-    QWaitCondition never;
-    QMutexLocker lock(&mutex);
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired())
-        never.wait(&mutex, deadline);
+    // One sleep to an absolute end on the monotonic clock: a signal that
+    // interrupts it sleeps on to the same end.
+    timespec end{};
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    end.tv_sec += ms / 1000;
+    end.tv_nsec += long(ms % 1000) * 1000000L;
+    if (end.tv_nsec >= 1000000000L) {
+        end.tv_nsec -= 1000000000L;
+        ++end.tv_sec;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr) == EINTR) {
+    }
 }
 
 void HardwareControl::GsmOn() { board(kReqGsmPower, 1, kGpioGsm, 1); }
