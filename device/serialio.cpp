@@ -80,6 +80,13 @@ bool SerialIo::writeAll(QSerialPort *port, const char *data, qint64 size, qint64
     const qint64 boundMs = aheadMs + aheadMs / kLateReaderShare + size * kBitsPerByte * 1000 / baud + kWriteMarginMs;
     QElapsedTimer timer;
     timer.start();
+    // Most commands fit the driver's buffer at once: handed over without a
+    // wait, there is nothing left to wait for. When the hand-over fails (a
+    // full buffer reports itself as a lost resource), the waits below take
+    // over as if it had not been tried: they find the room, or the line's
+    // real failure, themselves.
+    if (!port->flush())
+        port->clearError();
     while (port->bytesToWrite() > 0) {
         const qint64 leftMs = boundMs - timer.elapsed();
         if (leftMs <= 0)

@@ -6,12 +6,18 @@
 
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <QThread>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
+#include <thread>
+
+#include <cerrno>
 
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 constexpr int kArrivalBoundMs = 1000;
@@ -111,6 +117,7 @@ private slots:
 
     void serial_destroyingAdapterLeavesPortOpen();
     void serial_stalledReader_failsLargeSendWithinBound();
+    void serial_fullLine_sendWaitsForRoom();
     void memory_shortWrite_isFalse();
 
 private:
@@ -279,6 +286,39 @@ void TestCommPort::serial_stalledReader_failsLargeSendWithinBound()
     QVERIFY2(timer.elapsed() < 5 * boundMs, qPrintable(QString::number(timer.elapsed())));
     // The unsent rest is dropped, not sent later in front of the next frame.
     QCOMPARE(serial.bytesToWrite(), qint64(0));
+}
+
+// The line has no room at all when a frame is handed over; the reader drains
+// it a moment later. The frame goes through whole, and the port is left
+// without an error from the moment it found no room.
+void TestCommPort::serial_fullLine_sendWaitsForRoom()
+{
+    PtyPair pty;
+    QSerialPort serial;
+    serial.setPortName(pty.slavePath());
+    QVERIFY(serial.open(QIODevice::ReadWrite));
+    SerialCommPort adapter(&serial);
+    const int fd = int(serial.handle());
+    // Filled in blocks, then byte by byte, until not one byte more fits.
+    const QByteArray filler(4096, 'f');
+    int queued = 0;
+    for (const int block : {int(filler.size()), 1}) {
+        ssize_t n = 0;
+        while ((n = ::write(fd, filler.constData(), size_t(block))) > 0)
+            queued += int(n);
+        QCOMPARE(errno, EAGAIN);
+    }
+    std::thread reader([&pty, queued] {
+        QThread::msleep(50);
+        int drained = 0;
+        while (drained < queued && pty.waitReadable(1000))
+            drained += int(pty.readAvailable(std::min(64 * 1024, queued - drained)).size());
+    });
+    const bool sent = adapter.sendBytes(QByteArrayLiteral("ok"));
+    reader.join();
+    QVERIFY(sent);
+    QCOMPARE(serial.error(), QSerialPort::NoError);
+    QCOMPARE(pty.readExactly(2, kArrivalBoundMs), QByteArrayLiteral("ok"));
 }
 
 void TestCommPort::memory_shortWrite_isFalse()
