@@ -551,11 +551,12 @@ void Storage::inTransaction(const std::function<void()> &steps, const QString &f
 QString Storage::getParam(const QString &key)
 {
     QString value = QStringLiteral("");
-    run(QStringLiteral("SELECT val FROM APPPARAMS where id=:id"), {{QStringLiteral(":id"), key}},
-        [&value](const QSqlQuery &q) {
-            if (!q.value(0).isNull())
-                value = q.value(0).toString();
-        });
+    readRows(QStringLiteral("SELECT val FROM APPPARAMS where id=:id"), {{QStringLiteral(":id"), key}},
+             [&value](const StorageRow &row) {
+                 const QVariant stored = row.value(0);
+                 if (!stored.isNull())
+                     value = stored.toString();
+             });
     return value;
 }
 

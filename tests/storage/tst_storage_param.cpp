@@ -17,6 +17,8 @@ private slots:
     void typedRead_data();
     void typedRead();
     void typedWrite_storesDecimalText();
+    void storedOfAnotherType_data();
+    void storedOfAnotherType();
     void roundTrip_data();
     void roundTrip();
     void failedWrite_keepsOldValue_data();
@@ -71,6 +73,31 @@ void TestStorageParam::typedWrite_storesDecimalText()
     QCOMPARE(ServiceFactory::getParamInt32(QStringLiteral("channelMode"), 5), 0);
     // Written 64-bit, read 32-bit: beyond the range reads as 0.
     QCOMPARE(ServiceFactory::getParamInt32(QStringLiteral("gsmLan"), 0), 0);
+}
+
+// A value written bare or as bytes (by hand, or by a tool of the PC's) reads
+// as its text; NULL as no value.
+void TestStorageParam::storedOfAnotherType_data()
+{
+    QTest::addColumn<QString>("literal"); // as written in SQL
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("int32"); // read with default 5
+
+    QTest::newRow("number written bare") << "42" << "42" << 42;
+    QTest::newRow("bytes of digits") << "X'3132'" << "12" << 12;
+    QTest::newRow("bytes of a word") << "X'6869'" << "hi" << 0;
+    QTest::newRow("NULL") << "NULL" << "" << 5;
+}
+
+void TestStorageParam::storedOfAnotherType()
+{
+    QFETCH(QString, literal);
+    QFETCH(QString, text);
+    QFETCH(int, int32);
+    StorageFixture db;
+    QVERIFY(db.exec(QStringLiteral("insert into APPPARAMS(id,val) values('key',%1)").arg(literal)));
+    QCOMPARE(Storage::instance()->getParam(QStringLiteral("key")), text);
+    QCOMPARE(ServiceFactory::getParamInt32(QStringLiteral("key"), 5), int32);
 }
 
 void TestStorageParam::roundTrip_data()
