@@ -7,10 +7,8 @@
 #include "club/morlanprotolprocess.h"
 #include "core/myapp.h"
 #include "core/servicefactory.h"
-#include "device/hardware_control.h"
 #include "storage/pigeoninfo.h"
 #include "storage/storage.h"
-#include "ui/formmessage.h"
 #include "ui/mainwindow.h"
 #include "ui/pigeon/formassigment.h"
 
@@ -18,6 +16,7 @@
 #include "calltiming.h"
 #include "clubportpeer.h"
 #include "clubrouter.h"
+#include "guifixture.h"
 #include "peerline.h"
 #include "reportfixture.h"
 
@@ -30,6 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -96,12 +96,10 @@ int main(int argc, char **argv)
         std::printf("the router did not authorise the clock\n");
         return 1;
     }
-    fixture.store().root().writeFile(QStringLiteral("/app/brellium/version"), "8.9.30");
-    HardwareControl::init(0);
-    MainWindow *window = MainWindow::instance();
-    window->findChild<QTimer *>()->stop();
-    window->show();
-    window->resetSubForms();
+    // Built as the screen suites build it: a window made with the link
+    // published would take the link out of club mode at its reset.
+    auto gui = std::make_unique<GuiFixture>(&fixture.store());
+    MainWindow *window = gui->window();
     FormAssigment *screen = window->formAssigment;
     QLabel *tip = screen->findChild<QLabel *>(QStringLiteral("labTipInfo"));
     QPushButton *ok = screen->findChild<QPushButton *>(QStringLiteral("btnAssign"));
@@ -168,7 +166,6 @@ int main(int argc, char **argv)
     row.target = QStringLiteral("at most one read per answer");
     row.print();
 
-    MainWindow::destroyInstance();
-    FormMessage::destroyInstance();
+    gui.reset();
     return assigned == kPigeons ? 0 : 1;
 }
