@@ -4,7 +4,6 @@
 #include "core/locationinfo.h"
 #include "core/servicefactory.h"
 #include "core/utc.h"
-#include "device/hardware_control.h"
 #include "device/rfidservice.h"
 #include "gsm/gsmservice.h"
 #include "race/pigeonbo.h"
@@ -23,11 +22,6 @@ QString iconStyle(const char *picture)
     return QStringLiteral("border:none;background:url(%1%2) no-repeat;")
         .arg(QLatin1String(kTopIcons), QLatin1String(picture));
 }
-}
-
-StatusSnapshot StatusBar::gather()
-{
-    return gather(HardwareControl::IsPowerAcSupply());
 }
 
 StatusSnapshot StatusBar::gather(bool mainsPresent)

@@ -45,8 +45,8 @@ public:
         SocketOpen = 0x400,
     };
 
-    static StatusSnapshot gather();
-    // The same with the mains reading the caller has just made.
+    // What the bar shows now; the mains reading is the caller's, made once
+    // per tick for the bar and the power warning alike.
     static StatusSnapshot gather(bool mainsPresent);
     static StatusLook look(const StatusSnapshot &snapshot);
     static QString gsmSignalPicture(int csq);

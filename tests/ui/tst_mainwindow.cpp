@@ -519,7 +519,7 @@ void TestMainWindow::readerIcon()
 void TestMainWindow::tick_unpublishedServicesReadNeutral()
 {
     Platform::setSystemClock([] { return qint64(1700000000000); });
-    const StatusSnapshot s = StatusBar::gather();
+    const StatusSnapshot s = StatusBar::gather(HardwareControl::IsPowerAcSupply());
     QCOMPARE(s.gsmFlags, 0u);
     QVERIFY(!s.gpsError && !s.gpsOnline && !s.gpsValid);
     QVERIFY(!s.readerValid && !s.connectorReady);
